@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/problem_model.hpp"
+
+namespace qbr {
+
+struct Vec2 {
+  double x = 0.0;
+  double y = 0.0;
+};
+
+struct Box {
+  double xmin = 0.0;
+  double xmax = 0.0;
+  double ymin = 0.0;
+  double ymax = 0.0;
+};
+
+// ln x, or 0 when |x| < 1e-7.
+double guardedLog(double x);
+
+// The shape of one boundary element over its parameter t in [-1, 1] (start at -1,
+// travel towards +1), with the coordinates of its defining points copied in. The
+// normal is the tangent turned left by 90 degrees: inward for a boundary run
+// counter-clockwise.
+class ElementGeometry {
+ public:
+  ElementGeometry(const BoundaryElement& element, const PointTable& points);
+
+  Vec2 pointAt(double t) const;
+  double jacobianAt(double t) const;  // |dr/dt|
+  Vec2 normalAt(double t) const;      // unit normal
+  double arcLengthTo(double t) const;  // arc length from t = -1 to t
+  bool hasEndPoints() const { return kind_ == kLine || kind_ == kCurve; }
+  Box boundingBox() const;
+
+  // Arc length of the whole element, computed from the points (not the stored length).
+  double measureLength() const;
+
+ private:
+  Vec2 curveDerivative(double t) const;
+
+  std::int32_t kind_;
+  Vec2 p0_, p1_, p2_;  // circle: p0_ is the centre
+  double radius_;
+  bool dir_;
+  double length_;  // the element's stored length: lines use it for the Jacobian and normal
+};
+
+// Sets the element's `length`; a length below 1e-7 (or not a number) stops the run.
+void computeLength(BoundaryElement& element, const PointTable& points);
+
+}  // namespace qbr

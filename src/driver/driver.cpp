@@ -1,0 +1,102 @@
+#include "driver/driver.hpp"
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "driver/fatal_stop.hpp"
+#include "driver/run_io.hpp"
+#include "model/input_reader.hpp"
+#include "model/problem_model.hpp"
+
+namespace qbr {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kTopLeft = "\u2554";
+const char* const kHorizontal = "\u2550";
+const char* const kTopRight = "\u2557";
+const char* const kVertical = "\u2551";
+const char* const kBottomLeft = "\u255A";
+const char* const kBottomRight = "\u255D";
+constexpr int kBannerInner = 58;
+
+std::string horizontalRule(const char* left, const char* right) {
+  std::string line = left;
+  for (int i = 0; i < kBannerInner; ++i) line += kHorizontal;
+  return line + right + "\n";
+}
+
+// The phases of one computation, in their fixed order.
+void runPhases(ProblemModel& model, const std::string& inputName, RunIo& io) {
+  (void)io;
+  setDefaults(model);
+  readInputFile(model, inputName);
+}
+
+}  // namespace
+
+std::string bannerText() {
+  std::string title = "QBR: transmission line impedance matrix, superconductors";
+  title.resize(kBannerInner, ' ');
+  return horizontalRule(kTopLeft, kTopRight) + kVertical + title + kVertical + "\n" +
+         horizontalRule(kBottomLeft, kBottomRight) + "\n";
+}
+
+int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& console,
+               const DriverOptions& options) {
+  const Clock::time_point start = Clock::now();
+  console << bannerText();
+
+  std::string inputName;
+  if (args.size() == 1) {
+    inputName = args[0];
+  } else {
+    console << "Enter input file name:  ";
+    console.flush();
+    in >> inputName;
+    console << "\n";
+    console.flush();
+    if (inputName.empty()) {
+      console << "\nNo input file name!\n";
+      return 1;
+    }
+  }
+
+  std::ofstream log(options.logPath, std::ios::out | std::ios::trunc);
+  if (!log) {
+    console << "\nCannot open output file  < " << options.logPath.string() << ">\n";
+    return 1;
+  }
+  RunIo io{console, log};
+
+  try {
+    log << "\nInput file: " << inputName << "\n";
+    console << "Input file: " << inputName << "\n";
+    if (inputName.size() > static_cast<std::size_t>(kMaxFileNameLength)) {
+      fatalStop("\nInput file name is longer than 255 characters\n");
+    }
+    ProblemModel model;
+    runPhases(model, inputName, io);
+  } catch (const FatalError& error) {
+    console << error.message() << "\n";
+    console.flush();
+    if (error.toLog()) log << error.message() << "\n";
+    log.flush();
+    return 1;
+  }
+
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  const long long seconds = elapsed.count() / 1000;
+  console << "\nTotal time " << seconds << " sec;\n";
+  log << "\nTotal time " << seconds << " sec;\n";
+  log.flush();
+  console << "Wait to close 5 sek;\n";
+  console.flush();
+  if (options.closingWait) std::this_thread::sleep_until(start + std::chrono::seconds(seconds + 5));
+  return 0;
+}
+
+}  // namespace qbr

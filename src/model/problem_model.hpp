@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/constants.hpp"
+
+namespace qbr {
+
+class ElementGeometry;
+
+struct BasicPoint {
+  double x = 0.0;
+  double y = 0.0;
+};
+
+using PointTable = std::array<BasicPoint, kMaxPoints>;
+
+enum ElementKind : std::int32_t { kLine = 0, kCurve = 1, kCircle = 2 };
+
+struct BoundaryElement {
+  std::int32_t kind = kLine;
+  // Grid nodes; 0 lets the grids choose the count from `ah`.
+  std::int32_t gridCount = 0;
+  // line: start, end; curve: start, mid-parameter point, end; circle: centre.
+  std::array<std::int32_t, 3> pointNumbers{};
+  double length = 0.0;
+  std::int32_t patch = 0;
+  double R = 0.0;
+  // Circle traversal: true is counter-clockwise.
+  bool dir = true;
+  std::int32_t conductor = 0;
+  // The grid, indexed 1..gridCount; slot 0 is not used.
+  std::vector<double> nodeT;
+  std::vector<double> nodeX;
+  std::vector<double> nodeY;
+
+  // The element's shape with its defining points looked up in `points`.
+  ElementGeometry geometry(const PointTable& points) const;
+};
+
+struct MaterialPatch {
+  bool superconducting = true;
+  Complex k{};           // wave number per length unit (set-up)
+  Complex wavelength{};  // 2 pi / k (set-up)
+  double lambda = 0.0;   // London penetration depth, length units
+  double sigma = 0.0;    // conductivity; in S/m after the set-up
+  double mu = 1.0;       // relative permeability
+};
+
+struct Conductor {
+  std::int32_t n_memb = 0;
+  std::vector<std::int32_t> memb;  // element numbers, ascending
+};
+
+struct PolylineLayer {
+  std::int32_t conductor = 0;
+  std::int32_t patch = 0;
+};
+
+// The description of the cross-section being computed: settings, counts and the
+// fixed-capacity tables. Numbers of points, elements, patches, conductors and layers
+// index these tables from 0.
+struct ProblemModel {
+  // Settings as read.
+  std::string caption;
+  double ah = 1.0;
+  double gridsize = 1.0;
+  double frequency = 1.0;
+  std::string frequencyUnit = "mhz";
+  std::string lengthunit = "um";
+  std::string conductanceunit = "ms/m";
+  std::string symmetry = "off";
+  std::string variables = "phases";
+
+  // Derived by the set-up and the grids.
+  double lengthScale = 0.0;
+  bool symmetryOn = false;
+  bool phaseVariables = true;
+  double omega = 0.0;
+  std::int32_t nd = 0;
+  std::int32_t nd0 = 0;
+
+  std::int32_t pointCount = 0;
+  std::int32_t elementCount = 0;
+  std::int32_t patchCount = 0;
+  std::int32_t conductorCount = 0;
+
+  PointTable points{};
+  std::array<BoundaryElement, kMaxElements> elements{};
+  std::array<MaterialPatch, kMaxPatches> patches{};
+  std::array<Conductor, kMaxConductorNumber + 1> conductors{};
+  std::array<PolylineLayer, kMaxLayers> polylineLayers{};
+
+  // True when conductor 0, the return conductor, has at least one element.
+  bool hasReturnConductor() const { return conductors[0].n_memb > 0; }
+};
+
+// Puts the tables into their state before reading. Text settings, `gridsize` and
+// `frequency` keep their values.
+void setDefaults(ProblemModel& model);
+
+// The one way to create a point from coordinates: a point within 1e-7 in both
+// coordinates of an existing one is that point.
+std::int32_t findOrAddPoint(ProblemModel& model, double x, double y);
+
+}  // namespace qbr
