@@ -54,15 +54,16 @@ fs::path sourcePath(const std::string& relative) { return fs::path(QBR_SOURCE_DI
 namespace {
 
 std::string shellQuote(const std::string& word) {
-  std::string quoted = "'";
+  std::string quoted(1, '\'');
   for (char c : word) {
     if (c == '\'') {
-      quoted += "'\\''";
+      quoted.append("'\\''");
     } else {
-      quoted += c;
+      quoted.push_back(c);
     }
   }
-  return quoted + "'";
+  quoted.push_back('\'');
+  return quoted;
 }
 
 }  // namespace
@@ -72,9 +73,11 @@ ProgramRun runQbr(const fs::path& workDir, const std::vector<std::string>& args,
   TempDir scratch;
   const fs::path input = scratch.write("stdin.txt", stdinText);
   const fs::path output = scratch / "stdout.txt";
-  std::string command = "cd " + shellQuote(workDir.string()) + " && " + shellQuote(QBR_EXECUTABLE);
-  for (const std::string& arg : args) command += " " + shellQuote(arg);
-  command += " < " + shellQuote(input.string()) + " > " + shellQuote(output.string());
+  std::string command = "cd ";
+  command.append(shellQuote(workDir.string())).append(" && ").append(shellQuote(QBR_EXECUTABLE));
+  for (const std::string& arg : args) command.append(" ").append(shellQuote(arg));
+  command.append(" < ").append(shellQuote(input.string()));
+  command.append(" > ").append(shellQuote(output.string()));
   const int status = std::system(command.c_str());
   ProgramRun run;
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
