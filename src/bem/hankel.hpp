@@ -1,0 +1,24 @@
+#pragma once
+
+#include "model/constants.hpp"
+
+namespace qbr {
+
+// Hankel functions H(1) = J + jY and H(2) = J - jY of orders 0 and 1. Each is exactly
+// 0 where it has decayed below e^-20 of its scale: the first kind for Im z > 20, the
+// second kind for Im z < -20.
+Complex hankel0First(Complex z);
+Complex hankel0Second(Complex z);
+Complex hankel1First(Complex z);
+Complex hankel1Second(Complex z);
+
+// Orders 0 and 1 of one kind at the same argument, evaluated together (sharing the
+// modulus, the branch and the asymptotic factors); equal to the separate calls.
+struct HankelPair {
+  Complex h0;
+  Complex h1;
+};
+HankelPair hankelFirstPair(Complex z);
+HankelPair hankelSecondPair(Complex z);
+
+}  // namespace qbr
