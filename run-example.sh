@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds qbr and runs it on a bundled example: ./run-example.sh [examples/<file>]
+set -euo pipefail
+root="$(cd "$(dirname "$0")" && pwd)"
+source "$root/scripts/setup.sh"
+example="${1:-examples/microstrip_sc.txt}"
+cd "$(dirname "$root/$example")"
+"$BUILD_DIR/qbr" "$(basename "$example")"
