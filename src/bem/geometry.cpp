@@ -2,19 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "driver/fatal_stop.hpp"
 
 namespace qbr {
 
-double guardedLog(double x) { return std::fabs(x) < kTiny ? 0.0 : std::log(x); }
+double guardedLog(double x) {
+  return std::fabs(x) < kTiny ? 0.0 : std::log(x);
+}
 
 ElementGeometry::ElementGeometry(const BoundaryElement& element, const PointTable& points)
-    : kind_(element.kind),
-      radius_(element.R),
-      dir_(element.dir),
-      length_(element.length) {
+    : kind_(element.kind), radius_(element.R), dir_(element.dir), length_(element.length) {
+  // Point numbers of "line", "curve" and "circle" lines reach us unchecked; never read
+  // outside the table.
   const auto at = [&points](std::int32_t n) {
+    if (n < 0 || n >= kMaxPoints) {
+      fatalStop("\nElement point number " + std::to_string(n) + " is outside 0 to " +
+                std::to_string(kMaxPoints - 1) + ";\n");
+    }
     const BasicPoint& p = points[static_cast<std::size_t>(n)];
     return Vec2{p.x, p.y};
   };
@@ -94,7 +100,8 @@ double ElementGeometry::arcLengthTo(double t) const {
   if (aa > kTiny) {
     const double sqrtAa = std::sqrt(aa);
     const auto primitive = [&](double tau) {
-      const double q = aa * tau * tau + 2.0 * ab * tau + bb;
+      // Q = |r'|^2 >= 0; where r' vanishes rounding may make it slightly negative.
+      const double q = std::max(aa * tau * tau + 2.0 * ab * tau + bb, 0.0);
       const double sqrtQ = std::sqrt(q);
       const double lin = aa * tau + ab;
       return (lin * sqrtQ / aa +
@@ -104,7 +111,10 @@ double ElementGeometry::arcLengthTo(double t) const {
     return primitive(t) - primitive(-1.0);
   }
   if (std::fabs(ab) > kTiny) {
-    return (std::pow(2.0 * ab * t + bb, 1.5) - std::pow(bb - 2.0 * ab, 1.5)) / (3.0 * ab);
+    // Dropping the small quadratic term can push the linear |r'|^2 below zero where
+    // r' nearly vanishes; it is >= 0 in truth, and a negative power base would be NaN.
+    const auto power = [](double q) { return std::pow(std::max(q, 0.0), 1.5); };
+    return (power(2.0 * ab * t + bb) - power(bb - 2.0 * ab)) / (3.0 * ab);
   }
   return (t + 1.0) * std::sqrt(bb);
 }

@@ -28,8 +28,8 @@ class ElementGeometry {
   ElementGeometry(const BoundaryElement& element, const PointTable& points);
 
   Vec2 pointAt(double t) const;
-  double jacobianAt(double t) const;  // |dr/dt|
-  Vec2 normalAt(double t) const;      // unit normal
+  double jacobianAt(double t) const;   // |dr/dt|
+  Vec2 normalAt(double t) const;       // unit normal
   double arcLengthTo(double t) const;  // arc length from t = -1 to t
   bool hasEndPoints() const { return kind_ == kLine || kind_ == kCurve; }
   Box boundingBox() const;
