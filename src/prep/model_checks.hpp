@@ -1,0 +1,14 @@
+#pragma once
+
+#include "model/problem_model.hpp"
+
+namespace qbr {
+
+// Stops the run before the expensive phases when the system would be singular or
+// its kernels undefined, which would otherwise end in a matrix of not-a-numbers
+// reported as a success: a reported conductor without elements, or an element on a
+// patch without a usable wave number (zero or not finite, or never computed because no
+// "patch" line defines it).
+void checkModelIsSolvable(const ProblemModel& model);
+
+}  // namespace qbr

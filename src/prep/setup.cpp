@@ -1,0 +1,138 @@
+#include "prep/setup.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "bem/geometry.hpp"
+#include "driver/fatal_stop.hpp"
+
+namespace qbr {
+
+namespace {
+
+double lengthScaleOf(const std::string& unit) {
+  if (unit == "m") return 1.0;
+  if (unit == "cm") return 0.01;
+  if (unit == "mm") return 0.001;
+  if (unit == "um") return 1e-06;
+  fatalStop("\nUnknown length unit\n");
+}
+
+double frequencyFactorOf(const std::string& unit) {
+  if (unit == "hz") return 1.0;
+  if (unit == "khz") return 1000.0;
+  if (unit == "mhz") return 1000000.0;
+  if (unit == "ghz") return 1000000000.0;
+  fatalStop("\nUnknown frequency unit\n");
+}
+
+double conductivityFactorOf(const std::string& unit) {
+  if (unit == "s/m") return 1.0;
+  // Megasiemens per metre.
+  if (unit == "ms/m") return 1000000.0;
+  fatalStop("\nUnknown conductivity unit\n");
+}
+
+// Conductor and patch numbers index fixed tables; a number outside them would address
+// memory that is not the model's.
+void checkElementNumbers(const ProblemModel& model) {
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+    if (element.conductor < 0) {
+      fatalStop("\nElement " + std::to_string(e) + " has the negative conductor number " +
+                std::to_string(element.conductor) + ";\n");
+    }
+    if (element.patch < 0 || element.patch >= kMaxPatches) {
+      fatalStop("\nElement " + std::to_string(e) + " names patch " + std::to_string(element.patch) +
+                ", outside 0 to " + std::to_string(kMaxPatches - 1) + ";\n");
+    }
+  }
+}
+
+void buildMemberLists(ProblemModel& model) {
+  try {
+    for (std::int32_t c = 0; c <= kMaxConductorNumber; ++c) {
+      Conductor& conductor = model.conductors[static_cast<std::size_t>(c)];
+      conductor.n_memb = 0;
+      conductor.memb.clear();
+      if (c > model.conductorCount) continue;
+      for (std::int32_t e = 0; e < model.elementCount; ++e) {
+        if (model.elements[static_cast<std::size_t>(e)].conductor == c) ++conductor.n_memb;
+      }
+      conductor.memb.reserve(static_cast<std::size_t>(conductor.n_memb) + 1);
+      for (std::int32_t e = 0; e < model.elementCount; ++e) {
+        if (model.elements[static_cast<std::size_t>(e)].conductor == c) conductor.memb.push_back(e);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    fatalStop("\nError assigning conductor members\n");
+  }
+}
+
+}  // namespace
+
+Complex waveNumber(const ProblemModel& model, int patch) {
+  const MaterialPatch& p = model.patches[static_cast<std::size_t>(patch)];
+  const double scale = model.lengthScale;
+  const double x = model.omega * kMu0 * p.mu * p.sigma * (scale * scale);
+  // The imaginary part of a superconductor's k^2 is 0 - X, so a lossless one keeps +0
+  // and gets k = (0, 1/lambda).
+  const Complex k2 =
+      p.superconducting ? Complex(-1.0 / (p.lambda * p.lambda), 0.0 - x) : Complex(0.0, -x);
+  return std::sqrt(k2);
+}
+
+void setUpModel(ProblemModel& model, RunIo& io) {
+  model.symmetryOn = model.symmetry == "on";
+  model.lengthScale = lengthScaleOf(model.lengthunit);
+  model.frequency *= frequencyFactorOf(model.frequencyUnit);
+  model.omega = kPi * model.frequency + kPi * model.frequency;
+  model.phaseVariables = model.variables == "phases";
+  const double conductivityFactor = conductivityFactorOf(model.conductanceunit);
+
+  // A model without "patch" lines still has patch 0, filled by "lambda" and "sigma".
+  if (model.patchCount == 0) model.patchCount = 1;
+  for (std::int32_t i = 0; i < model.patchCount; ++i) {
+    model.patches[static_cast<std::size_t>(i)].sigma *= conductivityFactor;
+  }
+  for (std::int32_t i = 0; i < model.pointCount; ++i) {
+    BasicPoint& point = model.points[static_cast<std::size_t>(i)];
+    point.x *= model.gridsize;
+    point.y *= model.gridsize;
+  }
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    model.elements[static_cast<std::size_t>(e)].R *= model.gridsize;
+  }
+
+  checkElementNumbers(model);
+  model.conductorCount = 1;
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    model.conductorCount =
+        std::max(model.conductorCount, model.elements[static_cast<std::size_t>(e)].conductor);
+  }
+  if (model.elementCount > 0 && model.conductorCount > kMaxConductorNumber) {
+    fatalStop("\nToo many conductors;\n");
+  }
+  buildMemberLists(model);
+
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    computeLength(model.elements[static_cast<std::size_t>(e)], model.points);
+  }
+
+  double kmin = std::numeric_limits<double>::infinity();
+  for (std::int32_t i = 0; i < model.patchCount; ++i) {
+    MaterialPatch& patch = model.patches[static_cast<std::size_t>(i)];
+    patch.k = waveNumber(model, i);
+    patch.wavelength = Complex(kTwoPi, 0.0) / patch.k;
+    kmin = std::min(kmin, std::abs(patch.k));
+  }
+  if (kmin < 1.0) {
+    io.console << "Wave number can bee too small (low frequency): " << kmin << "\n";
+    io.log << "\nWave number can bee too small (low frequency): " << kmin << "\n\n";
+  }
+}
+
+}  // namespace qbr
