@@ -192,8 +192,9 @@ TEST(EpsPlot, WholeFileOfALineACurveAndACircle) {
       // line (0,0)-(10,0); label at (8.75, 0)
       "newpath", "72 322  moveto", "527 322  lineto", "stroke", "c16", "newpath", "470 322  moveto",
       "(  0( 0)) show",
-      // curve through (8.22, 6.67) and (8.89, 8.33) to (10, 10); label at (9.125, 8.75)
-      "newpath", "527 322  moveto", "446 625 476 701 527 777 curveto", "stroke", "c16", "newpath",
+      // curve from (10, 0) through (8, 5) to (10, 10): the exact Bezier form of the
+      // parabola has the control points (7.33, 3.33) and (7.33, 6.67); label at (9.125, 8.75)
+      "newpath", "527 322  moveto", "406 474 406 625 527 777 curveto", "stroke", "c16", "newpath",
       "487 720  moveto", "(  1( 0)) show",
       // circle around (5, 5), radius 2; label at 135 degrees
       "newpath", "390 550  moveto", "300 550 90 0 360 arc", "stroke", "c16", "newpath",

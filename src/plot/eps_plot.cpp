@@ -123,10 +123,16 @@ void drawElement(EpsWriter& eps, const BoundaryElement& element, std::int32_t in
       eps.lineTo(point(1).x, point(1).y);
       break;
     case kCurve: {
-      // The parabola's own points at a third and two thirds serve as the Bezier
-      // control points: close enough for a check drawing.
-      const Vec2 a = g.pointAt(0.33333333);
-      const Vec2 b = g.pointAt(0.6666666);
+      // A parabola is exactly a Bezier curve: its quadratic control point is
+      // 2 P1 - (P0 + P2) / 2 (P1 being the point at mid-parameter), raised to the
+      // cubic control points that PostScript takes. Points on the curve used as
+      // control points would draw it skewed and too flat.
+      const BasicPoint p0 = point(0);
+      const BasicPoint p1 = point(1);
+      const BasicPoint p2 = point(2);
+      const Vec2 q{2.0 * p1.x - (p0.x + p2.x) / 2.0, 2.0 * p1.y - (p0.y + p2.y) / 2.0};
+      const Vec2 a{p0.x + 2.0 / 3.0 * (q.x - p0.x), p0.y + 2.0 / 3.0 * (q.y - p0.y)};
+      const Vec2 b{p2.x + 2.0 / 3.0 * (q.x - p2.x), p2.y + 2.0 / 3.0 * (q.y - p2.y)};
       eps.moveTo(point(0).x, point(0).y);
       eps.line(eps.at(a.x, a.y) + " " + eps.at(b.x, b.y) + " " + eps.at(point(2).x, point(2).y) +
                " curveto");
