@@ -1,0 +1,90 @@
+#include "prep/echo.hpp"
+
+#include "driver/fatal_stop.hpp"
+
+namespace qbr {
+
+namespace {
+
+void echoPatch(std::ostream& log, const ProblemModel& model, std::int32_t i) {
+  const MaterialPatch& p = model.patches[static_cast<std::size_t>(i)];
+  log << "Patch " << i << ": " << (p.superconducting ? "SC " : "NC ");
+  if (p.superconducting) log << "  lambda= " << p.lambda;
+  // Grid steps per complex wavelength: how finely the grid resolves the field inside.
+  log << "  s=" << p.sigma << "S/m"
+      << "  mu=" << p.mu << "  k=" << p.k << "  "
+      << "wave/h=" << p.wavelength / model.ah << "\n";
+}
+
+void echoElement(std::ostream& log, const ProblemModel& model, std::int32_t e) {
+  const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+  const auto& n = element.pointNumbers;
+  log << "\nE[" << e << "]: ";
+  switch (element.kind) {
+    case kLine:
+      log << "line   "
+          << "n0=" << n[0] << "  n1=" << n[1];
+      break;
+    case kCurve:
+      log << "curve  "
+          << "n0=" << n[0] << "  n1=" << n[1] << "  n2=" << n[2];
+      break;
+    case kCircle:
+      log << "circle, centre in point " << n[0] << "  R=" << element.R
+          << "   dir=" << (element.dir ? 1 : 0);
+      break;
+    default:
+      fatalStop("\nerror form of element\n");
+  }
+  log << "  conductor=" << element.conductor << "   patch=" << element.patch;
+}
+
+}  // namespace
+
+void echoModel(const ProblemModel& model, RunIo& io) {
+  std::ostream& log = io.log;
+  io.console << model.caption << "\n";
+  log << model.caption << "\n";
+
+  log << model.conductorCount << " conductors;\n"
+      << model.patchCount << " material patches;\n"
+      << model.pointCount << " basic points;\n"
+      << model.elementCount << " boundary elements;\n";
+
+  // The words as stored, not as interpreted.
+  log << "Symmetry: " << model.symmetry << "\n"
+      << "Frequency: " << model.frequency << " "
+      << "hz"
+      << "\n"
+      << "Conductivity units: " << model.conductanceunit << "\n"
+      << "Length units: " << model.lengthunit << "\n"
+      << "Variables: " << model.variables << "\n";
+  log << "gridsize=" << model.gridsize << "\n"
+      << "ah=" << model.ah << "\n\n";
+
+  for (std::int32_t i = 0; i < model.patchCount; ++i) echoPatch(log, model, i);
+  log << "\n";
+
+  for (std::int32_t c = 0; c <= model.conductorCount; ++c) {
+    const Conductor& conductor = model.conductors[static_cast<std::size_t>(c)];
+    log << "\nCond[" << c << "]:"
+        << "  n_memb=" << conductor.n_memb << "\n";
+    log << "Cond[" << c << "].memb[*]:";
+    for (std::int32_t m : conductor.memb) log << "  " << m;
+  }
+  log << "\n";
+
+  log << "\nPoints (" << model.pointCount << "):\n";
+  for (std::int32_t i = 0; i < model.pointCount; ++i) {
+    const BasicPoint& p = model.points[static_cast<std::size_t>(i)];
+    log << i << "  "
+        << "x=" << p.x << "    y=" << p.y << "\n";
+  }
+  log << "\n";
+
+  // Each element line is ended by whatever the log receives next.
+  for (std::int32_t e = 0; e < model.elementCount; ++e) echoElement(log, model, e);
+  log.flush();
+}
+
+}  // namespace qbr

@@ -1,0 +1,89 @@
+#include "prep/grids.hpp"
+
+#include <cmath>
+#include <new>
+#include <sstream>
+
+#include "bem/geometry.hpp"
+#include "driver/fatal_stop.hpp"
+#include "prep/unknowns.hpp"
+
+namespace qbr {
+
+namespace {
+
+// `gridCount` when given, else ceil(length / ah); bounded to 3..500.
+std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double ah) {
+  std::int32_t n = element.gridCount;
+  if (n == 0) {
+    const double count = std::ceil(element.length / ah);
+    // Bounded while still a double: a count beyond the int range (ah zero or tiny)
+    // must never reach the conversion. A NaN (ah not a number) has no sensible
+    // count at all.
+    if (std::isnan(count)) {
+      std::ostringstream message;
+      message << "\nElement " << e << " gets no grid count from length " << element.length
+              << " and ah=" << ah << ";\n";
+      fatalStop(message.str());
+    }
+    if (count > kMaxGridCount) return kMaxGridCount;
+    if (count < kMinGridCount) return kMinGridCount;
+    n = static_cast<std::int32_t>(count);
+  }
+  if (n < kMinGridCount) return kMinGridCount;
+  if (n > kMaxGridCount) return kMaxGridCount;
+  return n;
+}
+
+}  // namespace
+
+void buildGrids(ProblemModel& model, RunIo& io) {
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+    const std::int32_t n = gridCountFor(element, e, model.ah);
+    element.gridCount = n;
+    const std::size_t slots = static_cast<std::size_t>(n) + 1;
+    try {
+      element.nodeT.assign(slots, 0.0);
+      element.nodeX.assign(slots, 0.0);
+      element.nodeY.assign(slots, 0.0);
+    } catch (const std::bad_alloc&) {
+      fatalStop("\nCan not allocate grids\n");
+    }
+
+    const ElementGeometry geometry = element.geometry(model.points);
+    if (geometry.hasEndPoints()) {
+      // Midpoints of n equal parameter intervals: no node on an end point, where
+      // neighbouring elements meet.
+      const double half = 2.0 / (2.0 * n);
+      const double step = (2.0 - 2.0 * half) / (n - 1);
+      for (std::int32_t i = 1; i <= n; ++i) element.nodeT[i] = (i - 1) * step + half - 1.0;
+    } else {
+      // Right ends of n equal intervals round the closed circle; the last node is its
+      // start and end point.
+      const double step = 2.0 / n;
+      for (std::int32_t i = 1; i <= n; ++i) element.nodeT[i] = i * step - 1.0;
+    }
+    for (std::int32_t i = 1; i <= n; ++i) {
+      const Vec2 p = geometry.pointAt(element.nodeT[i]);
+      element.nodeX[i] = p.x;
+      element.nodeY[i] = p.y;
+    }
+  }
+
+  const Unknowns unknowns(model);
+  model.nd0 = unknowns.nd0();
+  model.nd = unknowns.nd();
+
+  io.log << "\n\nnd=" << model.nd << "     nd0=" << model.nd0 << "\n\n";
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    io.log << "element " << e << "  ni=" << model.elements[static_cast<std::size_t>(e)].gridCount
+           << "\n";
+  }
+  io.log << "\n";
+  io.console << "Conductors:  " << model.conductorCount << "   Number of unknowns:  " << model.nd
+             << "   Frequency:  " << model.frequency << " hz\n";
+  io.log.flush();
+}
+
+}  // namespace qbr
