@@ -1,0 +1,182 @@
+#include "bem/node_integrals.hpp"
+
+#include <array>
+#include <cmath>
+
+#include "bem/hankel.hpp"
+
+namespace qbr {
+
+namespace {
+
+// Gauss-Legendre, 6 points on [-1, 1], to the ten digits the program has always used.
+constexpr std::array<double, 6> kGaussAbscissa = {-0.9324695142, -0.6612093865, -0.2386191861,
+                                                  0.2386191861,  0.6612093865,  0.9324695142};
+constexpr std::array<double, 6> kGaussWeight = {0.1713244924, 0.360761573, 0.4679139346,
+                                                0.4679139346, 0.360761573, 0.1713244924};
+
+Complex integrand(const KernelContext& ctx, const ElementGeometry& geometry, IntegralKind kind,
+                  double t, double tau) {
+  if (kind == IntegralKind::Unit) return {1.0, 0.0};
+  const Vec2 p = geometry.pointAt(t);
+  switch (kind) {
+    case IntegralKind::LaplaceSingleRegularised:
+      return {std::log(std::fabs(t - tau)) + laplaceKernel(ctx, p.x, p.y), 0.0};
+    case IntegralKind::LaplaceSingle:
+      return {laplaceKernel(ctx, p.x, p.y), 0.0};
+    case IntegralKind::LaplaceDouble: {
+      const Vec2 n = geometry.normalAt(t);
+      return {laplaceNormalKernel(ctx, p.x, p.y, n.x, n.y), 0.0};
+    }
+    case IntegralKind::HelmholtzSingleRegularised:
+      return helmholtzKernel(ctx, p.x, p.y) + std::log(std::fabs(t - tau));
+    case IntegralKind::HelmholtzSingle:
+      return helmholtzKernel(ctx, p.x, p.y);
+    case IntegralKind::HelmholtzDouble: {
+      const Vec2 n = geometry.normalAt(t);
+      return helmholtzNormalKernel(ctx, p.x, p.y, n.x, n.y);
+    }
+    case IntegralKind::Unit:
+      break;
+  }
+  return {1.0, 0.0};
+}
+
+// Closed-form primitives of ln|u| (u - x) and of ln|u|; both vanish as u -> 0, which is
+// where an observation point sits at the end of a piece.
+double linearLogPrimitive(double u, double x) {
+  if (std::fabs(u) <= kTiny) return 0.0;
+  const double lnU = std::log(std::fabs(u));
+  return 0.5 * u * u * (lnU - 0.5) - x * u * (lnU - 1.0);
+}
+
+double constantLogPrimitive(double u) {
+  if (std::fabs(u) <= kTiny) return 0.0;
+  return u * (std::log(std::fabs(u)) - 1.0);
+}
+
+double linearPieceLog(double a, double b, double z0, double z1, double tau) {
+  return (linearLogPrimitive(b - tau, z0 - tau) - linearLogPrimitive(a - tau, z0 - tau)) /
+         (z1 - z0);
+}
+
+double constantPieceLog(double a, double b, double tau) {
+  return constantLogPrimitive(b - tau) - constantLogPrimitive(a - tau);
+}
+
+}  // namespace
+
+double laplaceKernel(const KernelContext& ctx, double x, double y) {
+  const double dx = x - ctx.x0;
+  const double dy = y - ctx.y0;
+  const double r2 = dx * dx + dy * dy;
+  if (!ctx.symmetryOn) return -0.5 * std::log(r2);
+  const double ys = y + ctx.y0;
+  return -0.5 * std::log(r2 / (dx * dx + ys * ys));
+}
+
+double laplaceNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
+  const double dx = x - ctx.x0;
+  const double dy = y - ctx.y0;
+  if (!ctx.symmetryOn) return -(dx * nx + dy * ny) / (dx * dx + dy * dy);
+  const double ys = y + ctx.y0;
+  return (dx * nx + ys * ny) / (dx * dx + ys * ys) - (dx * nx + dy * ny) / (dx * dx + dy * dy);
+}
+
+// Im k > 0 (superconductor) decays with H(1), Im k < 0 (normal metal) with H(2); either
+// way the kernel is the field of a unit line source, -ln r near it. The image in y = 0
+// is never applied here: the interior of a conductor does not see the mirror plane.
+Complex helmholtzKernel(const KernelContext& ctx, double x, double y) {
+  const double dx = x - ctx.x0;
+  const double dy = y - ctx.y0;
+  const double r = std::sqrt(dx * dx + dy * dy);
+  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
+  if (ctx.k.imag() > 0.0) return Complex(0.0, kPi / 2.0) * hankel0First(z);
+  return Complex(0.0, -kPi / 2.0) * hankel0Second(z);
+}
+
+Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
+  const double dx = x - ctx.x0;
+  const double dy = y - ctx.y0;
+  const double r = std::sqrt(dx * dx + dy * dy);
+  const double a = dx * nx + dy * ny;
+  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
+  if (ctx.k.imag() > 0.0) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
+  return Complex(0.0, kPi / 2.0) * ctx.k * hankel1Second(z) * a / r;
+}
+
+Complex constantPieceIntegral(const KernelContext& ctx, const ElementGeometry& geometry, double a,
+                              double b, IntegralKind kind, double tau) {
+  const double mid = (a + b) / 2.0;
+  const double half = (b - a) / 2.0;
+  Complex sum{};
+  for (std::size_t i = 0; i < kGaussAbscissa.size(); ++i) {
+    const double t = mid + half * kGaussAbscissa[i];
+    const double w = half * kGaussWeight[i];
+    sum = sum + integrand(ctx, geometry, kind, t, tau) * w;
+  }
+  return sum;
+}
+
+Complex linearPieceIntegral(const KernelContext& ctx, const ElementGeometry& geometry, double a,
+                            double b, double z0, double z1, IntegralKind kind, double tau) {
+  const double mid = (a + b) / 2.0;
+  const double half = (b - a) / 2.0;
+  Complex sum{};
+  for (std::size_t i = 0; i < kGaussAbscissa.size(); ++i) {
+    const double t = mid + half * kGaussAbscissa[i];
+    const double w = half * kGaussWeight[i];
+    sum = sum + integrand(ctx, geometry, kind, t, tau) * w * (t - z0);
+  }
+  return sum / (z1 - z0);
+}
+
+// The shape function of node j is the hat between its neighbours. On an element with end
+// points the first and last hats continue as the constant 1 to the element's ends; on a
+// circle the last node sits at t = 1 = -1 and its hat is written over [s(n-1) - 2, s1],
+// with the observation parameter shifted by -2 along with it.
+Complex nodeIntegral(const KernelContext& ctx, const ElementGeometry& geometry,
+                     const std::vector<double>& nodeT, int j, IntegralKind kind, double tau) {
+  const int n = static_cast<int>(nodeT.size()) - 1;
+  const auto s = [&nodeT](int i) { return nodeT[static_cast<std::size_t>(i)]; };
+  const bool open = geometry.hasEndPoints();
+  if (j == 1) {
+    const Complex right = linearPieceIntegral(ctx, geometry, s(1), s(2), s(2), s(1), kind, tau);
+    if (open) return constantPieceIntegral(ctx, geometry, -1.0, s(1), kind, tau) + right;
+    return linearPieceIntegral(ctx, geometry, -1.0, s(1), -1.0, s(1), kind, tau) + right;
+  }
+  if (j < n) {
+    return linearPieceIntegral(ctx, geometry, s(j - 1), s(j), s(j - 1), s(j), kind, tau) +
+           linearPieceIntegral(ctx, geometry, s(j), s(j + 1), s(j + 1), s(j), kind, tau);
+  }
+  if (open) {
+    return linearPieceIntegral(ctx, geometry, s(n - 1), s(n), s(n - 1), s(n), kind, tau) +
+           constantPieceIntegral(ctx, geometry, s(n), 1.0, kind, tau);
+  }
+  const double left = s(n - 1) - 2.0;
+  return linearPieceIntegral(ctx, geometry, left, -1.0, left, -1.0, kind, tau - 2.0) +
+         linearPieceIntegral(ctx, geometry, -1.0, s(1), s(1), -1.0, kind, tau - 2.0);
+}
+
+double nodeLogIntegral(const ElementGeometry& geometry, const std::vector<double>& nodeT, int j,
+                       double tau) {
+  const int n = static_cast<int>(nodeT.size()) - 1;
+  const auto s = [&nodeT](int i) { return nodeT[static_cast<std::size_t>(i)]; };
+  const bool open = geometry.hasEndPoints();
+  if (j == 1) {
+    const double right = linearPieceLog(s(1), s(2), s(2), s(1), tau);
+    if (open) return constantPieceLog(-1.0, s(1), tau) + right;
+    return linearPieceLog(-1.0, s(1), -1.0, s(1), tau) + right;
+  }
+  if (j < n) {
+    return linearPieceLog(s(j - 1), s(j), s(j - 1), s(j), tau) +
+           linearPieceLog(s(j), s(j + 1), s(j + 1), s(j), tau);
+  }
+  if (open)
+    return linearPieceLog(s(n - 1), s(n), s(n - 1), s(n), tau) + constantPieceLog(s(n), 1.0, tau);
+  const double left = s(n - 1) - 2.0;
+  return linearPieceLog(left, -1.0, left, -1.0, tau - 2.0) +
+         linearPieceLog(-1.0, s(1), s(1), -1.0, tau - 2.0);
+}
+
+}  // namespace qbr

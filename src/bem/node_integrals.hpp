@@ -1,0 +1,53 @@
+#pragma once
+
+#include <vector>
+
+#include "bem/geometry.hpp"
+#include "model/constants.hpp"
+
+namespace qbr {
+
+// What is integrated over a piece of an element, against the node's shape function.
+// The regularised kinds add ln|t - tau| so that the self term can be integrated by
+// Gauss points and the logarithm taken back out in closed form (nodeLogIntegral).
+enum class IntegralKind {
+  LaplaceSingleRegularised = 0,  // ln|t - tau| + G
+  LaplaceSingle,                 // G
+  LaplaceDouble,                 // dG/dn
+  Unit,                          // 1
+  HelmholtzSingleRegularised,    // K + ln|t - tau| (real part)
+  HelmholtzSingle,               // K
+  HelmholtzDouble                // dK/dn
+};
+
+// What the kernels see: the observation point, the wave number of the source patch and
+// whether the Laplace kernels carry the odd image in y = 0.
+struct KernelContext {
+  double x0 = 0, y0 = 0;
+  Complex k{};
+  bool symmetryOn = false;
+};
+
+// G = -ln r (with the image: -ln r + ln r', r' the distance to (x0, -y0)).
+double laplaceKernel(const KernelContext&, double x, double y);
+// dG/dn at the source point (x, y) with unit normal (nx, ny).
+double laplaceNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
+// K = (j pi/2) H0(1)(k r) for Im k > 0, else (-j pi/2) H0(2)(k r); both ~ -ln r at 0.
+Complex helmholtzKernel(const KernelContext&, double x, double y);
+Complex helmholtzNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
+
+// Integrals in the element parameter t (no Jacobian), by the 6-point Gauss rule.
+// Over [a, b] of integrand(kind).
+Complex constantPieceIntegral(const KernelContext&, const ElementGeometry&, double a, double b,
+                              IntegralKind, double tau);
+// Over [a, b] of integrand(kind) times (t - z0)/(z1 - z0).
+Complex linearPieceIntegral(const KernelContext&, const ElementGeometry&, double a, double b,
+                            double z0, double z1, IntegralKind, double tau);
+// Over the support of node j of integrand(kind) times the node's shape function.
+// nodeT holds the node parameters at 1..n (nodeT.size() == n + 1, slot 0 unused).
+Complex nodeIntegral(const KernelContext&, const ElementGeometry&, const std::vector<double>& nodeT,
+                     int j, IntegralKind, double tau);
+// The same support, of ln|t - tau| times the shape function, in closed form.
+double nodeLogIntegral(const ElementGeometry&, const std::vector<double>& nodeT, int j, double tau);
+
+}  // namespace qbr
