@@ -1,0 +1,162 @@
+#include "model/line_tokens.hpp"
+
+#include <cctype>
+#include <cstdlib>
+#include <limits>
+
+#include "driver/fatal_stop.hpp"
+
+namespace qbr {
+
+namespace {
+
+bool isSeparator(char c) {
+  return c == '\t' || c == ',' || c == ' ' || c == '=';
+}
+
+bool isSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+std::string quoted(const std::string& token) {
+  return "\"" + token + "\"";
+}
+
+}  // namespace
+
+void stopAtLine(const SourceLine& line, const std::string& problem) {
+  std::string message = "\nLine " + std::to_string(line.number) + " of ";
+  message.append(line.source).append(": ").append(problem).append(": ");
+  message.append(line.text).append("\n");
+  fatalStop(std::move(message));
+}
+
+bool readTextLine(std::istream& in, std::string& line) {
+  if (!std::getline(in, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+std::string toLowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::vector<std::string> splitTokens(std::string_view line) {
+  std::vector<std::string> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && isSeparator(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !isSeparator(line[i])) ++i;
+    if (i > start) tokens.emplace_back(line.substr(start, i - start));
+  }
+  return tokens;
+}
+
+ParseStatus parseInt32(const char* text, std::int32_t& value, const char** end) {
+  const char* p = text;
+  while (*p != '\0' && isSpace(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (!std::isdigit(static_cast<unsigned char>(*p))) {
+    if (end != nullptr) *end = text;
+    return ParseStatus::kNotANumber;
+  }
+  // Accumulate the magnitude in 64 bits and stop growing it once it has left the
+  // int32 range, so that no digit string can overflow.
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t magnitude = 0;
+  while (std::isdigit(static_cast<unsigned char>(*p))) {
+    if (magnitude <= kLimit) magnitude = magnitude * 10 + (*p - '0');
+    ++p;
+  }
+  if (end != nullptr) *end = p;
+  const std::int64_t signedValue = negative ? -magnitude : magnitude;
+  if (signedValue < std::numeric_limits<std::int32_t>::min() ||
+      signedValue > std::numeric_limits<std::int32_t>::max()) {
+    return ParseStatus::kOutOfRange;
+  }
+  value = static_cast<std::int32_t>(signedValue);
+  return ParseStatus::kOk;
+}
+
+ParseStatus parseReal(const char* text, double& value, const char** end) {
+  char* stop = nullptr;
+  const double parsed = std::strtod(text, &stop);
+  if (end != nullptr) *end = stop;
+  if (stop == text) return ParseStatus::kNotANumber;
+  value = parsed;
+  return ParseStatus::kOk;
+}
+
+const std::string& TokenCursor::take(const char* what) {
+  if (!hasMore()) fail(std::string("the ") + what + " is missing");
+  return tokens_[next_++];
+}
+
+const std::string& TokenCursor::word(const char* what) {
+  return take(what);
+}
+
+std::int32_t TokenCursor::integer(const char* what) {
+  const std::string& token = take(what);
+  std::int32_t value = 0;
+  switch (parseInt32(token.c_str(), value)) {
+    case ParseStatus::kOk:
+      return value;
+    case ParseStatus::kOutOfRange:
+      fail(std::string("the ") + what + " " + quoted(token) + " is out of range");
+    case ParseStatus::kNotANumber:
+      break;
+  }
+  fail(std::string("the ") + what + " " + quoted(token) + " is not an integer");
+}
+
+std::int32_t TokenCursor::index(const char* what) {
+  const std::int32_t value = integer(what);
+  if (value < 0) fail(std::string("the ") + what + " " + std::to_string(value) + " is negative");
+  return value;
+}
+
+double TokenCursor::real(const char* what) {
+  const std::string& token = take(what);
+  double value = 0.0;
+  if (parseReal(token.c_str(), value) != ParseStatus::kOk) {
+    fail(std::string("the ") + what + " " + quoted(token) + " is not a number");
+  }
+  return value;
+}
+
+char TokenCursor::firstCharacter(const char* what) {
+  return take(what).front();
+}
+
+std::optional<std::string> TokenCursor::optionalWord() {
+  if (!hasMore()) return std::nullopt;
+  return tokens_[next_++];
+}
+
+std::optional<std::int32_t> TokenCursor::optionalInteger(const char* what) {
+  if (!hasMore()) return std::nullopt;
+  return integer(what);
+}
+
+std::optional<std::int32_t> TokenCursor::optionalIndex(const char* what) {
+  if (!hasMore()) return std::nullopt;
+  return index(what);
+}
+
+std::optional<double> TokenCursor::optionalReal(const char* what) {
+  if (!hasMore()) return std::nullopt;
+  return real(what);
+}
+
+std::optional<char> TokenCursor::optionalFirstCharacter() {
+  if (!hasMore()) return std::nullopt;
+  return tokens_[next_++].front();
+}
+
+}  // namespace qbr

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qbr {
+
+// A line of a text file, kept so that a message can show the user where the fault is.
+struct SourceLine {
+  std::string_view source;  // e.g. "the input file"
+  long number = 0;          // counted from 1
+  std::string_view text;    // as written
+};
+
+// Stops the run with "\nLine <n> of <source>: <problem>: <text>\n".
+[[noreturn]] void stopAtLine(const SourceLine& line, const std::string& problem);
+
+// Reads one line of any length. A carriage return before the line feed is dropped, so
+// files written on Windows read the same. False at the end of the stream.
+bool readTextLine(std::istream& in, std::string& line);
+
+std::string toLowerAscii(std::string text);
+
+// Tokens of a line; tab, comma, blank and "=" separate them, a run of separators
+// counting as one.
+std::vector<std::string> splitTokens(std::string_view line);
+
+enum class ParseStatus { kOk, kNotANumber, kOutOfRange };
+
+// Like "%ld" into an int32: white space, an optional sign and at least one digit; the
+// first other character ends the number. Values outside int32 are kOutOfRange.
+// `end`, when given, receives the position after the number.
+ParseStatus parseInt32(const char* text, std::int32_t& value, const char** end = nullptr);
+
+// Like "%lg" (strtod): the longest prefix that forms a number after white space.
+ParseStatus parseReal(const char* text, double& value, const char** end = nullptr);
+
+// Reads the tokens of one keyword line in order. A required item that is missing or
+// malformed stops the run with a message that names the line.
+class TokenCursor {
+ public:
+  TokenCursor(std::vector<std::string> tokens, const SourceLine& line)
+      : tokens_(std::move(tokens)), line_(line) {}
+
+  bool hasMore() const { return next_ < tokens_.size(); }
+
+  const std::string& word(const char* what);
+  std::int32_t integer(const char* what);
+  // A number that indexes a table: negative values stop the run.
+  std::int32_t index(const char* what);
+  double real(const char* what);
+  // A direction token counts by its first character.
+  char firstCharacter(const char* what);
+
+  // Optional items: absent at the end of the line, otherwise read as the required ones.
+  std::optional<std::string> optionalWord();
+  std::optional<std::int32_t> optionalInteger(const char* what);
+  std::optional<std::int32_t> optionalIndex(const char* what);
+  std::optional<double> optionalReal(const char* what);
+  std::optional<char> optionalFirstCharacter();
+
+  [[noreturn]] void fail(const std::string& problem) const { stopAtLine(line_, problem); }
+
+ private:
+  const std::string& take(const char* what);
+
+  std::vector<std::string> tokens_;
+  std::size_t next_ = 0;
+  SourceLine line_;
+};
+
+}  // namespace qbr
