@@ -224,11 +224,5 @@ TEST(Geometry, PointNumbersOutsideTheTableStopTheRun) {
   EXPECT_DOUBLE_EQ(s.element.length, 4.0);
 }
 
-TEST(Geometry, GuardedLogIsZeroNearZero) {
-  EXPECT_EQ(guardedLog(0.0), 0.0);
-  EXPECT_EQ(guardedLog(-9e-8), 0.0);
-  EXPECT_DOUBLE_EQ(guardedLog(std::exp(2.0)), 2.0);
-}
-
 }  // namespace
 }  // namespace qbr
