@@ -1,0 +1,28 @@
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "prep/complex_matrix.hpp"
+
+namespace qbr {
+
+// Columns per panel of the blocked factorisation; chosen by measurement on the
+// 2-core development machine (see luFactor).
+inline constexpr int kLuPanelWidth = 192;
+
+// Factorises the n x n matrix A (n = A.rows()) in place with partial pivoting: the
+// unit lower factor L below the diagonal, U on and above it, as LAPACK leaves them.
+// pivots gets n entries, 1-based: row k was exchanged with row pivots[k-1].
+// Writes the progress spinner to the console (nothing for n = 1). Stops the run when
+// a pivot is exactly zero, since the system is then singular.
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console);
+
+// The same with a chosen panel width (tests and benchmarks).
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console, int panelWidth);
+
+// Solves with the factors for all columns of b at once (b: n x m, overwritten by the
+// solution).
+void luSolve(const ComplexMatrix& A, const std::vector<int>& pivots, ComplexMatrix& b);
+
+}  // namespace qbr
