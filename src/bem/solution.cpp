@@ -1,0 +1,41 @@
+#include "bem/solution.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "bem/lu.hpp"
+
+namespace qbr {
+
+ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
+                                     WorkArrays& work, std::ostream& console) {
+  const int count = model.conductorCount;
+  const bool hasReturn = unknowns.hasReturnConductor();
+  if (work.A.rows() != unknowns.nd() || work.b.rows() != unknowns.nd() || work.b.cols() < count) {
+    throw std::invalid_argument("solveConductorMatrix: work arrays do not fit the unknowns");
+  }
+
+  luFactor(work.A, work.pivots, console);
+
+  ComplexMatrix& b = work.b;
+  for (int c = 1; c <= count; ++c) {
+    std::fill(b.column(c), b.column(c) + b.rows(), Complex(0.0, 0.0));
+    if (hasReturn) b(unknowns.conductor(0), c) = Complex(-1.0, 0.0);
+    b(unknowns.conductor(c), c) = Complex(1.0, 0.0);
+  }
+  luSolve(work.A, work.pivots, b);
+
+  ConductorMatrix result(count);
+  const Complex w(0.0, model.omega);
+  for (int c = 1; c <= count; ++c) {
+    for (int r = 1; r <= count; ++r) {
+      Complex v = b(unknowns.conductor(r), c);
+      // Potentials are measured against the return conductor.
+      if (hasReturn) v -= b(unknowns.conductor(0), c);
+      result(r, c) = model.phaseVariables ? v * 0.4 * kPi : (v * w) * 0.4 * kPi;
+    }
+  }
+  return result;
+}
+
+}  // namespace qbr
