@@ -112,30 +112,39 @@ constexpr std::array<double, 7> kQ1Den = {708712.8194102874,
 using cplx::product;
 using cplx::quotient;
 
-// Horner's rule from the highest coefficient down, acc = acc * x + c_i.
+// Horner's rule from the highest coefficient down, acc = acc * x + c_i, for a numerator
+// and a denominator at once: the two chains run side by side in the two lanes of an SSE2
+// register. Lane arithmetic is plain IEEE double arithmetic, so each lane carries exactly
+// the bits of the scalar recurrence.
+using Lanes = double __attribute__((vector_size(16)));
+
+struct PolynomialPair {
+  Complex first;
+  Complex second;
+};
+
 template <std::size_t N>
-inline Complex horner(const std::array<double, N>& c, Complex x) {
-  Complex acc{0.0, 0.0};
+inline PolynomialPair hornerPair(const std::array<double, N>& a, const std::array<double, N>& b,
+                                 Complex x) {
+  const Lanes xr = {x.real(), x.real()};
+  const Lanes xi = {x.imag(), x.imag()};
+  Lanes re = {0.0, 0.0};
+  Lanes im = {0.0, 0.0};
   for (std::size_t i = N; i-- > 0;) {
-    const Complex t = product(acc, x);
-    acc = {t.real() + c[i], t.imag()};
+    const Lanes c = {a[i], b[i]};
+    const Lanes nextRe = (re * xr - im * xi) + c;
+    const Lanes nextIm = re * xi + im * xr;
+    re = nextRe;
+    im = nextIm;
   }
-  return acc;
+  return {{re[0], im[0]}, {re[1], im[1]}};
 }
 
-// Numerator and denominator in one loop, so that the two dependency chains overlap.
 template <std::size_t N>
 inline Complex rational(const std::array<double, N>& num, const std::array<double, N>& den,
                         Complex x) {
-  Complex n{0.0, 0.0};
-  Complex d{0.0, 0.0};
-  for (std::size_t i = N; i-- > 0;) {
-    const Complex tn = product(n, x);
-    const Complex td = product(d, x);
-    n = {tn.real() + num[i], tn.imag()};
-    d = {td.real() + den[i], td.imag()};
-  }
-  return quotient(n, d);
+  const PolynomialPair p = hornerPair(num, den, x);
+  return quotient(p.first, p.second);
 }
 
 inline Complex scaled(double s, Complex a) {
@@ -152,11 +161,13 @@ inline Complex smallY0(Complex w, Complex j0, Complex logZ) {
 }
 
 inline Complex smallJ1(Complex z, Complex w) {
-  return quotient(product(z, horner(kJ1Num, w)), horner(kJ1Den, w));
+  const PolynomialPair p = hornerPair(kJ1Num, kJ1Den, w);
+  return quotient(product(z, p.first), p.second);
 }
 
 inline Complex smallY1(Complex z, Complex w, Complex j1, Complex logZ) {
-  const Complex first = quotient(product(z, horner(kY1Num, w)), horner(kY1Den, w));
+  const PolynomialPair p = hornerPair(kY1Num, kY1Den, w);
+  const Complex first = quotient(product(z, p.first), p.second);
   const Complex bracket = product(j1, logZ) - quotient(Complex{1.0, 0.0}, z);
   return first + scaled(kTwoOverPi, bracket);
 }
