@@ -13,7 +13,7 @@ Complex hankel1First(Complex z);
 Complex hankel1Second(Complex z);
 
 // Orders 0 and 1 of one kind at the same argument, evaluated together (sharing the
-// modulus, the branch and the asymptotic factors); equal to the separate calls.
+// modulus, the branch and the asymptotic factors); bit for bit equal to the separate calls.
 struct HankelPair {
   Complex h0;
   Complex h1;
