@@ -4,10 +4,20 @@
 #include <fstream>
 #include <thread>
 
+#include "bem/bem_fill.hpp"
+#include "bem/solution.hpp"
 #include "driver/fatal_stop.hpp"
 #include "driver/run_io.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
+#include "plot/eps_plot.hpp"
+#include "prep/echo.hpp"
+#include "prep/grids.hpp"
+#include "prep/model_checks.hpp"
+#include "prep/setup.hpp"
+#include "prep/unknowns.hpp"
+#include "prep/work_arrays.hpp"
+#include "report/reports.hpp"
 
 namespace qbr {
 
@@ -31,12 +41,31 @@ std::string horizontalRule(const char* left, const char* right) {
 
 // The phases of one computation, in their fixed order.
 void runPhases(ProblemModel& model, const std::string& inputName, RunIo& io) {
-  (void)io;
   setDefaults(model);
   readInputFile(model, inputName);
+  setUpModel(model, io);
+  echoModel(model, io);
+  writeEpsPlot(model.elements, model.elementCount, model.symmetryOn, inputName, model.points, io);
+  checkModelIsSolvable(model);
+  const ConductorMatrix result = solveModel(model, io);
+  if (model.phaseVariables) {
+    reportInductanceMatrix(result, io);
+  } else {
+    reportImpedanceMatrix(result, model.omega, io);
+  }
 }
 
 }  // namespace
+
+ConductorMatrix solveModel(ProblemModel& model, RunIo& io) {
+  buildGrids(model, io);
+  WorkArrays work = allocateWorkArrays(model);
+  const Unknowns unknowns(model);
+  fillBemMatrix(model, unknowns, work.A, io.console);
+  const ConductorMatrix result = solveConductorMatrix(model, unknowns, work, io.console);
+  releaseWorkArrays(model, work);
+  return result;
+}
 
 std::string bannerText() {
   std::string title = "QBR: transmission line impedance matrix, superconductors";

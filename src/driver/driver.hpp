@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/run_io.hpp"
+#include "model/conductor_matrix.hpp"
+#include "model/problem_model.hpp"
+
 namespace qbr {
 
 struct DriverOptions {
@@ -19,6 +23,10 @@ struct DriverOptions {
 // Returns the exit status.
 int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& console,
                const DriverOptions& options = {});
+
+// The BEM part of a run on a prepared model (read, set up and checked): grids, work
+// arrays, matrix fill, factorisation and solution. Releases the work arrays.
+ConductorMatrix solveModel(ProblemModel& model, RunIo& io);
 
 // The banner box, as written to the console.
 std::string bannerText();
