@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <vector>
 
 #include "bem/bem_fill.hpp"
 #include "bem/geometry.hpp"
 #include "bem/node_integrals.hpp"
+#include "model/rectangle.hpp"
+#include "oracle/literal_fill.hpp"
 #include "prep/grids.hpp"
 
 namespace qbr {
@@ -31,10 +35,17 @@ struct TestModel {
     e.patch = patch;
     return e;
   }
-  void circle(Vec2 centre, double radius, int n, int conductor, int patch = 0) {
+  void circle(Vec2 centre, double radius, int n, int conductor, int patch = 0,
+              bool counterClockwise = true) {
     BoundaryElement& e = add(kCircle, n, conductor, patch);
     e.pointNumbers = {point(centre), 0, 0};
     e.R = radius;
+    e.dir = counterClockwise;
+  }
+  // Four straight sides, counter-clockwise; nx nodes on the sides along x, ny on the others.
+  void rectangle(double x1, double x2, double y1, double y2, int nx, int ny, int conductor,
+                 int patch = 0) {
+    addRectangle(model, {x1, x2, y1, y2, conductor, patch, nx, ny});
   }
   void curve(Vec2 a, Vec2 mid, Vec2 b, int n, int conductor, int patch = 0) {
     BoundaryElement& e = add(kCurve, n, conductor, patch);
@@ -399,6 +410,140 @@ TEST(BemFill, InteriorRowsAreGreensIdentityInsideTheConductor) {
     EXPECT_LT(error[0], 2e-3) << c.k;
     EXPECT_LT(error[1], error[0] / 3) << c.k;
   }
+}
+
+// The fast fill against the entry-by-entry evaluation, on models that between them have
+// every element kind and every branch of the kernels.
+struct OracleCase {
+  const char* name;
+  TestModel model;
+  // The model has Gauss points beyond the Hankel cut-off on its own conductor.
+  bool reachesCutOff = false;
+};
+
+std::vector<OracleCase> oracleCases() {
+  const Complex superconductor(0.0, 1.0 / 0.09);
+  std::vector<OracleCase> cases;
+
+  // Superconducting strips over a ground strip, as rectangles: at lambda = 0.09 the
+  // interior kernels vanish beyond 1.8 along the ground strip.
+  {
+    OracleCase c{"strips over ground", {}, true};
+    c.model.rectangle(-6.0, 6.0, -0.4, -0.2, 24, 3, 0);
+    c.model.rectangle(-3.0, -1.0, 0.0, 0.2, 10, 3, 1);
+    c.model.rectangle(1.0, 4.0, 0.0, 0.2, 12, 3, 2);
+    c.model.patch(0, superconductor);
+    cases.push_back(std::move(c));
+  }
+  // Normal-metal coax: the wire counter-clockwise, the tube's bore clockwise and its outer
+  // circle counter-clockwise, the tube with mu = 3 and its own wave number; the skin depth
+  // exceeds the radii, so no kernel is cut off.
+  {
+    OracleCase c{"coax", {}, false};
+    c.model.circle({0.1, -0.2}, 0.5, 17, 1, 0);
+    c.model.circle({0.1, -0.2}, 1.75, 23, 0, 1, false);
+    c.model.circle({0.1, -0.2}, 2.0, 25, 0, 1);
+    c.model.patch(0, Complex(1.0, -1.0) / 0.8);
+    c.model.patch(1, Complex(1.0, -1.0) / 1.3, 3.0);
+    cases.push_back(std::move(c));
+  }
+  // Mirror plane on, no return conductor: a curved conductor of normal metal with a thin
+  // skin (the second-kind Hankel functions are cut off too), a superconducting circle run
+  // clockwise, a rectangle on one conductor with two patches.
+  {
+    OracleCase c{"symmetry, curves, mixed patches", {}, true};
+    c.model.model.symmetryOn = true;
+    const Vec2 mids[4] = {{1, 1}, {2, 2}, {1, 3}, {0, 2}};
+    const Vec2 corners[4] = {{2, 1}, {2, 3}, {0, 3}, {0, 1}};
+    for (int i = 0; i < 4; ++i) {
+      const Vec2 a = mids[i], b = mids[(i + 1) % 4], k = corners[i];
+      c.model.curve(a, {(a.x + 2 * k.x + b.x) / 4, (a.y + 2 * k.y + b.y) / 4}, b, 9, 1, 0);
+    }
+    c.model.circle({4.0, 1.5}, 0.7, 14, 2, 1, false);
+    c.model.rectangle(-3.0, -1.0, 0.5, 1.5, 8, 5, 3, 2);
+    c.model.model.elements[static_cast<std::size_t>(c.model.model.elementCount - 1)].patch = 3;
+    c.model.patch(0, Complex(1.0, -1.0) / 0.03, 2.0);
+    c.model.patch(1, superconductor);
+    c.model.patch(2, Complex(1.0, -1.0) / 0.4);
+    c.model.patch(3, superconductor * 0.5, 1.5);
+    cases.push_back(std::move(c));
+  }
+  for (OracleCase& c : cases) c.model.prepare();
+  return cases;
+}
+
+double largestMagnitude(const ComplexMatrix& A) {
+  double largest = 0.0;
+  for (std::int64_t c = 1; c <= A.cols(); ++c)
+    for (std::int64_t r = 1; r <= A.rows(); ++r) largest = std::max(largest, std::abs(A(r, c)));
+  return largest;
+}
+
+TEST(BemFillOracle, EveryEntryAgreesWithTheEntryByEntryFill) {
+  for (const OracleCase& c : oracleCases()) {
+    const Filled fast = fill(c.model.model);
+    Filled literal{Unknowns(c.model.model), {}, {}};
+    std::ostringstream console;
+    fillBemMatrixLiteral(c.model.model, literal.unknowns, literal.A, console);
+    literal.console = console.str();
+
+    EXPECT_EQ(fast.console, literal.console) << c.name;
+    const int nd = literal.unknowns.nd();
+    ASSERT_EQ(fast.A.rows(), nd) << c.name;
+    const double tolerance = 1e-10 * largestMagnitude(literal.A);
+    int cutOffEntries = 0;
+    for (int col = 1; col <= nd; ++col) {
+      for (int r = 1; r <= nd; ++r) {
+        ASSERT_LE(std::abs(fast.A(r, col) - literal.A(r, col)), tolerance)
+            << c.name << " entry " << r << "," << col << ": " << fast.A(r, col) << " against "
+            << literal.A(r, col);
+        // An interior row against a node of its own conductor is zero only where all of
+        // the node's Gauss points lie beyond the cut-off.
+        const bool nodeBlock = r <= literal.unknowns.nd0() && col <= literal.unknowns.nd0();
+        if (nodeBlock && r % 2 == 0 && literal.A(r, col) == Complex{} &&
+            literal.A(r - 1, col) != Complex{})
+          ++cutOffEntries;
+      }
+    }
+    if (c.reachesCutOff) {
+      EXPECT_GT(cutOffEntries, 0) << c.name;
+    }
+  }
+}
+
+TEST(BemFillOracle, SameMatrixForAnyNumberOfThreads) {
+  const int threads = omp_get_max_threads();
+  for (const OracleCase& c : oracleCases()) {
+    omp_set_num_threads(1);
+    const Filled one = fill(c.model.model);
+    omp_set_num_threads(2);
+    const Filled two = fill(c.model.model);
+    omp_set_num_threads(threads);
+    EXPECT_EQ(one.console, two.console) << c.name;
+    const int nd = one.unknowns.nd();
+    int differing = 0;
+    for (int col = 1; col <= nd; ++col)
+      for (int r = 1; r <= nd; ++r) differing += one.A(r, col) == two.A(r, col) ? 0 : 1;
+    EXPECT_EQ(differing, 0) << c.name;
+  }
+}
+
+// A matrix of the right size is reused without clearing: every entry must be written.
+TEST(BemFillOracle, ReusedMatrixIsOverwrittenEverywhere) {
+  const std::vector<OracleCase> cases = oracleCases();
+  const ProblemModel& model = cases[2].model.model;
+  const Filled fresh = fill(model);
+  const int nd = fresh.unknowns.nd();
+  ComplexMatrix A(nd, nd);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int col = 1; col <= nd; ++col)
+    for (int r = 1; r <= nd; ++r) A(r, col) = Complex(nan, nan);
+  std::ostringstream console;
+  fillBemMatrix(model, fresh.unknowns, A, console);
+  int differing = 0;
+  for (int col = 1; col <= nd; ++col)
+    for (int r = 1; r <= nd; ++r) differing += A(r, col) == fresh.A(r, col) ? 0 : 1;
+  EXPECT_EQ(differing, 0);
 }
 
 }  // namespace

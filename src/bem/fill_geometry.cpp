@@ -1,0 +1,101 @@
+#include "bem/fill_geometry.hpp"
+
+#include <cstddef>
+
+namespace qbr {
+
+namespace {
+
+// The Gauss-Legendre rule of the node integrals, to the same ten digits: the fill and the
+// node integrals must sample the same parameters. (The test against the entry-by-entry
+// fill fails if the two ever part.)
+constexpr std::array<double, kFillGaussOrder> kAbscissa = {
+    -0.9324695142, -0.6612093865, -0.2386191861, 0.2386191861, 0.6612093865, 0.9324695142};
+constexpr std::array<double, kFillGaussOrder> kWeight = {0.1713244924, 0.360761573, 0.4679139346,
+                                                         0.4679139346, 0.360761573, 0.1713244924};
+
+// Appends the Gauss points of [a, b] and returns the new piece's index.
+int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double b) {
+  const double mid = (a + b) / 2.0;
+  const double half = (b - a) / 2.0;
+  for (int i = 0; i < kFillGaussOrder; ++i) {
+    const double t = mid + half * kAbscissa[static_cast<std::size_t>(i)];
+    const Vec2 p = geometry.pointAt(t);
+    const Vec2 n = geometry.normalAt(t);
+    fe.t.push_back(t);
+    fe.x.push_back(p.x);
+    fe.y.push_back(p.y);
+    fe.nx.push_back(n.x);
+    fe.ny.push_back(n.y);
+    fe.w.push_back(half * kWeight[static_cast<std::size_t>(i)]);
+  }
+  return fe.pieceCount++;
+}
+
+// The hat's flank over `piece` rising from z0 (weight 0) to z1 (weight 1).
+PieceUse linearUse(const FillElement& fe, int piece, double z0, double z1, bool shiftedTau) {
+  PieceUse use;
+  use.piece = piece;
+  use.shiftedTau = shiftedTau;
+  use.divisor = z1 - z0;
+  for (int i = 0; i < kFillGaussOrder; ++i)
+    use.factor[static_cast<std::size_t>(i)] =
+        fe.t[static_cast<std::size_t>(piece * kFillGaussOrder + i)] - z0;
+  return use;
+}
+
+PieceUse constantUse(int piece) {
+  PieceUse use;
+  use.piece = piece;
+  use.factor.fill(1.0);
+  return use;
+}
+
+}  // namespace
+
+// The supports follow the node integrals piece by piece: inner nodes span [s(j-1), s(j+1)];
+// on an element with end points the first and last hats continue as the constant 1 to the
+// ends; on a circle the first node's left flank starts at t = -1 and the last node (at
+// t = 1) is written over [s(n-1) - 2, s1]. Its left flank is therefore a piece of its own,
+// sampled at shifted parameters, while its right flank shares [-1, s1] with the first node.
+FillElement buildFillElement(const BoundaryElement& element, const ElementGeometry& geometry,
+                             const MaterialPatch& patch) {
+  FillElement fe;
+  const int n = element.gridCount;
+  fe.nodeCount = n;
+  fe.conductor = element.conductor;
+  fe.k = patch.k;
+  fe.mu = patch.mu;
+  fe.nodeT = element.nodeT;
+  const auto s = [&element](int i) { return element.nodeT[static_cast<std::size_t>(i)]; };
+  const std::size_t points = static_cast<std::size_t>((n + 1) * kFillGaussOrder);
+  for (std::vector<double>* v : {&fe.t, &fe.x, &fe.y, &fe.nx, &fe.ny, &fe.w}) v->reserve(points);
+
+  fe.support.resize(static_cast<std::size_t>(n) + 1);
+  fe.nodeJacobian.resize(static_cast<std::size_t>(n) + 1);
+  const auto support = [&fe](int j) -> std::array<PieceUse, 2>& {
+    return fe.support[static_cast<std::size_t>(j)];
+  };
+
+  const bool open = geometry.hasEndPoints();
+  const int first = addPiece(fe, geometry, -1.0, s(1));
+  support(1)[0] = open ? constantUse(first) : linearUse(fe, first, -1.0, s(1), false);
+  for (int j = 1; j < n; ++j) {
+    const int piece = addPiece(fe, geometry, s(j), s(j + 1));
+    support(j)[1] = linearUse(fe, piece, s(j + 1), s(j), false);
+    if (open || j + 1 < n) support(j + 1)[0] = linearUse(fe, piece, s(j), s(j + 1), false);
+  }
+  if (open) {
+    support(n)[1] = constantUse(addPiece(fe, geometry, s(n), 1.0));
+  } else {
+    const double left = s(n - 1) - 2.0;
+    support(n)[0] = linearUse(fe, addPiece(fe, geometry, left, -1.0), left, -1.0, true);
+    support(n)[1] = linearUse(fe, first, s(1), -1.0, true);
+  }
+
+  for (int j = 1; j <= n; ++j)
+    fe.nodeJacobian[static_cast<std::size_t>(j)] = geometry.jacobianAt(s(j));
+  return fe;
+}
+
+}  // namespace qbr
