@@ -1,0 +1,213 @@
+// Whole computations checked against closed-form physics: coaxial lines of normal
+// metal over frequency and of superconductor, and the independence of the result from
+// the length unit. The references are computed here from the formulas, never from the
+// program's own output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "driver/driver.hpp"
+#include "driver/run_io.hpp"
+#include "model/input_reader.hpp"
+#include "prep/model_checks.hpp"
+#include "prep/setup.hpp"
+#include "support/test_support.hpp"
+
+namespace qbr {
+namespace {
+
+using Cd = std::complex<double>;
+
+constexpr double kPiFull = 3.14159265358979323846;
+constexpr double kMu0Full = 4e-7 * kPiFull;
+
+// Runs the program's phases on an input text and returns the conductor matrix.
+ConductorMatrix compute(const std::string& input) {
+  testing::TempDir dir;
+  const auto file = dir.write("model.txt", input);
+  ProblemModel model;
+  setDefaults(model);
+  readInputFile(model, file.string());
+  std::ostringstream console;
+  std::ostringstream log;
+  RunIo io{console, log};
+  setUpModel(model, io);
+  checkModelIsSolvable(model);
+  return solveModel(model, io);
+}
+
+// The axial field E(r) inside a round conductor satisfies E'' + E'/r + k^2 E = 0 with
+// k^2 = -j omega mu sigma (normal metal) or -1/lambda^2 (lossless superconductor).
+// Integrated with classical Runge-Kutta in the direction in which the solution grows,
+// which is stable; no Bessel function is involved.
+struct FieldState {
+  Cd e;
+  Cd de;
+};
+
+FieldState integrateField(Cd k2, double r0, FieldState start, double r1, int steps) {
+  const double h = (r1 - r0) / steps;
+  const auto rhs = [k2](double r, const FieldState& s) {
+    return FieldState{s.de, -s.de / r - k2 * s.e};
+  };
+  FieldState s = start;
+  double r = r0;
+  for (int i = 0; i < steps; ++i) {
+    const FieldState a = rhs(r, s);
+    const FieldState b = rhs(r + h / 2, {s.e + h / 2 * a.e, s.de + h / 2 * a.de});
+    const FieldState c = rhs(r + h / 2, {s.e + h / 2 * b.e, s.de + h / 2 * b.de});
+    const FieldState d = rhs(r + h, {s.e + h * c.e, s.de + h * c.de});
+    s.e += h / 6 * (a.e + 2.0 * b.e + 2.0 * c.e + d.e);
+    s.de += h / 6 * (a.de + 2.0 * b.de + 2.0 * c.de + d.de);
+    r += h;
+  }
+  return s;
+}
+
+// Internal impedance per metre of a round wire of radius a: Z = j omega mu E(a) / (2 pi a
+// E'(a)), from H(a) = I / (2 pi a) = E'(a) / (j omega mu). `jOmegaMu` is j omega mu.
+Cd wireImpedance(Cd k2, Cd jOmegaMu, double a) {
+  const double r0 = 1e-4 * a;  // start off the axis with the regular series
+  const FieldState start{1.0 - k2 * r0 * r0 / 4.0, -k2 * r0 / 2.0};
+  const FieldState end = integrateField(k2, r0, start, a, 20000);
+  return jOmegaMu * end.e / (2 * kPiFull * a * end.de);
+}
+
+// Internal impedance of the return tube b < r < c, seen at its bore: no field outside
+// (E'(c) = 0), the inner current enclosed at r = b.
+Cd tubeImpedance(Cd k2, Cd jOmegaMu, double b, double c) {
+  const FieldState end = integrateField(k2, c, {1.0, 0.0}, b, 20000);
+  return -jOmegaMu * end.e / (2 * kPiFull * b * end.de);
+}
+
+std::string coaxInput(const std::string& unit, const std::string& material, double scale,
+                      double a, double b, double c, int nA, int nB, int nC,
+                      const std::string& extra = "") {
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "lengthunit %s\n%s\n%s"
+                "pt 0 0 0\n"
+                "circle 1 0 %.17g + 0 %d\n"
+                "circle 0 0 %.17g - 0 %d\n"
+                "circle 0 0 %.17g + 0 %d\n",
+                unit.c_str(), material.c_str(), extra.c_str(), a * scale, nA, b * scale, nB,
+                c * scale, nC);
+  return text;
+}
+
+// A superconducting coax: the inductance is the field between the conductors,
+// (mu0 / 2 pi) ln(b/a), plus the kinetic and internal inductance of the current layers
+// on the wire and inside the tube, in closed form with modified Bessel functions.
+TEST(Physics, SuperconductingCoaxMatchesTheLondonSolution) {
+  const double lambda = 0.09;
+  const double a = 1.0;
+  const double b = 3.0;
+  const double c = 4.0;
+  const double external = 0.2 * std::log(b / a);
+  const double wire = 0.2 * lambda / a * std::cyl_bessel_i(0.0, a / lambda) /
+                      std::cyl_bessel_i(1.0, a / lambda);
+  const double bl = b / lambda;
+  const double cl = c / lambda;
+  const double tube =
+      0.2 * lambda / b *
+      (std::cyl_bessel_i(0.0, bl) * std::cyl_bessel_k(1.0, cl) +
+       std::cyl_bessel_k(0.0, bl) * std::cyl_bessel_i(1.0, cl)) /
+      (std::cyl_bessel_k(1.0, bl) * std::cyl_bessel_i(1.0, cl) -
+       std::cyl_bessel_i(1.0, bl) * std::cyl_bessel_k(1.0, cl));
+  const double reference = external + wire + tube;
+
+  // The same ODE reference, as a check of the test's own two references.
+  const Cd k2 = -1.0 / (lambda * lambda);
+  const Cd jOmegaMu{0.0, 1.0};  // per unit of omega mu0: inductances in units of mu0
+  const double odeWire = (wireImpedance(k2, jOmegaMu, a) / jOmegaMu).real() * 0.4 * kPiFull;
+  const double odeTube = (tubeImpedance(k2, jOmegaMu, b, c) / jOmegaMu).real() * 0.4 * kPiFull;
+  EXPECT_NEAR(odeWire, wire, 1e-10);
+  EXPECT_NEAR(odeTube, tube, 1e-10);
+
+  const std::string sc = "frequency 10 ghz\npatch 0 sc 0 0.09";
+  double previousError = 1.0;
+  for (int n : {40, 80, 160}) {
+    const ConductorMatrix m = compute(coaxInput("um", sc, 1.0, a, b, c, n, 3 * n, 3 * n));
+    const double error = std::fabs(m(1, 1).real() / reference - 1.0);
+    std::printf("superconducting coax, %d/%d/%d nodes: L = %.9f pH/um, reference %.9f, "
+                "relative error %.2e\n", n, 3 * n, 3 * n, m(1, 1).real(), reference, error);
+    EXPECT_LT(error, previousError) << "the error must shrink with the grid";
+    EXPECT_LT(std::fabs(m(1, 1).imag()), 1e-9) << "a lossless line has no resistance";
+    previousError = error;
+  }
+  EXPECT_LT(previousError, 2e-5);
+}
+
+// A copper coax from skin depth far beyond the wire radius (resistance 1/(sigma pi a^2),
+// internal inductance mu0/(8 pi) = 0.05 pH/um) to strong skin effect, against the
+// exact internal impedances of wire and tube.
+TEST(Physics, CopperCoaxImpedanceFollowsTheSkinEffect) {
+  const double sigma = 58e6;  // S/m
+  const double a = 0.5e-3;    // m
+  const double b = 1.75e-3;
+  const double c = 2.0e-3;
+  struct Case {
+    double radiusOverSkinDepth;
+    int nodes;
+    double tolerance;
+  };
+  for (const Case& cs : {Case{0.2, 60, 1e-4}, Case{1.0, 60, 1e-4}, Case{3.0, 80, 2e-4},
+                         Case{8.0, 160, 2e-4}}) {
+    const double delta = a / cs.radiusOverSkinDepth;
+    const double omega = 2.0 / (kMu0Full * sigma * delta * delta);
+    const double frequency = omega / (2 * kPiFull);
+    const Cd jOmegaMu{0.0, omega * kMu0Full};
+    const Cd k2 = -jOmegaMu * sigma;
+    const Cd reference = (wireImpedance(k2, jOmegaMu, a) + tubeImpedance(k2, jOmegaMu, b, c) +
+                          jOmegaMu / (2 * kPiFull) * std::log(b / a)) *
+                         1e6;
+
+    char material[256];
+    std::snprintf(material, sizeof material,
+                  "frequency %.17g hz\nconductanceunit s/m\nvariables impedance\npatch 0 nc %.17g",
+                  frequency, sigma);
+    const ConductorMatrix m = compute(
+        coaxInput("mm", material, 1e3, a, b, c, cs.nodes, 3 * cs.nodes, 3 * cs.nodes));
+    const Cd z = m(1, 1);
+    std::printf("copper coax, a/delta = %g: R = %.7g (reference %.7g), L = %.7g pH/um "
+                "(reference %.7g)\n", cs.radiusOverSkinDepth, z.real(), reference.real(),
+                z.imag() / omega, reference.imag() / omega);
+    EXPECT_NEAR(z.real() / reference.real(), 1.0, cs.tolerance) << "a/delta "
+                                                                 << cs.radiusOverSkinDepth;
+    EXPECT_NEAR(z.imag() / reference.imag(), 1.0, cs.tolerance) << "a/delta "
+                                                                 << cs.radiusOverSkinDepth;
+    if (cs.radiusOverSkinDepth < 0.5) {
+      // Nearly uniform current: direct-current resistance and the wire's internal
+      // inductance mu0 / (8 pi) on top of the field between the conductors.
+      const double dcResistance =
+          (1.0 / (sigma * kPiFull * a * a) + 1.0 / (sigma * kPiFull * (c * c - b * b))) * 1e6;
+      EXPECT_NEAR(z.real() / dcResistance, 1.0, 0.01);
+      EXPECT_NEAR(z.imag() / omega - 0.2 * std::log(b / a), 0.05, 0.01);
+    }
+  }
+}
+
+// The same structure with its return conductor, written in um, mm and m (coordinates,
+// radii and lambda scaled), gives the same matrix: with a return conductor nothing
+// depends on the length unit.
+TEST(Physics, ResultDoesNotDependOnTheLengthUnit) {
+  const auto input = [](const std::string& unit, double scale) {
+    char material[128];
+    std::snprintf(material, sizeof material, "frequency 1 ghz\npatch 0 sc 0 %.17g",
+                  0.09 * scale);
+    return coaxInput(unit, material, scale, 1.0, 3.0, 4.0, 30, 60, 60);
+  };
+  const Cd inMicrometres = compute(input("um", 1.0))(1, 1);
+  const Cd inMillimetres = compute(input("mm", 1e-3))(1, 1);
+  const Cd inMetres = compute(input("m", 1e-6))(1, 1);
+  EXPECT_NEAR(inMillimetres.real() / inMicrometres.real(), 1.0, 1e-9);
+  EXPECT_NEAR(inMetres.real() / inMicrometres.real(), 1.0, 1e-9);
+}
+
+}  // namespace
+}  // namespace qbr
