@@ -16,15 +16,20 @@
 #include "model/input_reader.hpp"
 #include "prep/model_checks.hpp"
 #include "prep/setup.hpp"
+#include "support/coax_reference.hpp"
 #include "support/test_support.hpp"
 
 namespace qbr {
 namespace {
 
-using Cd = std::complex<double>;
-
-constexpr double kPiFull = 3.14159265358979323846;
-constexpr double kMu0Full = 4e-7 * kPiFull;
+using reference::Cd;
+using reference::coaxInput;
+using reference::kMu0Full;
+using reference::kPiFull;
+using reference::normalCoaxImpedance;
+using reference::superconductingCoaxInductance;
+using reference::tubeImpedance;
+using reference::wireImpedance;
 
 // Runs the program's phases on an input text and returns the conductor matrix.
 ConductorMatrix compute(const std::string& input) {
@@ -41,65 +46,6 @@ ConductorMatrix compute(const std::string& input) {
   return solveModel(model, io);
 }
 
-// The axial field E(r) inside a round conductor satisfies E'' + E'/r + k^2 E = 0 with
-// k^2 = -j omega mu sigma (normal metal) or -1/lambda^2 (lossless superconductor).
-// Integrated with classical Runge-Kutta in the direction in which the solution grows,
-// which is stable; no Bessel function is involved.
-struct FieldState {
-  Cd e;
-  Cd de;
-};
-
-FieldState integrateField(Cd k2, double r0, FieldState start, double r1, int steps) {
-  const double h = (r1 - r0) / steps;
-  const auto rhs = [k2](double r, const FieldState& s) {
-    return FieldState{s.de, -s.de / r - k2 * s.e};
-  };
-  FieldState s = start;
-  double r = r0;
-  for (int i = 0; i < steps; ++i) {
-    const FieldState a = rhs(r, s);
-    const FieldState b = rhs(r + h / 2, {s.e + h / 2 * a.e, s.de + h / 2 * a.de});
-    const FieldState c = rhs(r + h / 2, {s.e + h / 2 * b.e, s.de + h / 2 * b.de});
-    const FieldState d = rhs(r + h, {s.e + h * c.e, s.de + h * c.de});
-    s.e += h / 6 * (a.e + 2.0 * b.e + 2.0 * c.e + d.e);
-    s.de += h / 6 * (a.de + 2.0 * b.de + 2.0 * c.de + d.de);
-    r += h;
-  }
-  return s;
-}
-
-// Internal impedance per metre of a round wire of radius a: Z = j omega mu E(a) / (2 pi a
-// E'(a)), from H(a) = I / (2 pi a) = E'(a) / (j omega mu). `jOmegaMu` is j omega mu.
-Cd wireImpedance(Cd k2, Cd jOmegaMu, double a) {
-  const double r0 = 1e-4 * a;  // start off the axis with the regular series
-  const FieldState start{1.0 - k2 * r0 * r0 / 4.0, -k2 * r0 / 2.0};
-  const FieldState end = integrateField(k2, r0, start, a, 20000);
-  return jOmegaMu * end.e / (2 * kPiFull * a * end.de);
-}
-
-// Internal impedance of the return tube b < r < c, seen at its bore: no field outside
-// (E'(c) = 0), the inner current enclosed at r = b.
-Cd tubeImpedance(Cd k2, Cd jOmegaMu, double b, double c) {
-  const FieldState end = integrateField(k2, c, {1.0, 0.0}, b, 20000);
-  return -jOmegaMu * end.e / (2 * kPiFull * b * end.de);
-}
-
-std::string coaxInput(const std::string& unit, const std::string& material, double scale,
-                      double a, double b, double c, int nA, int nB, int nC,
-                      const std::string& extra = "") {
-  char text[1024];
-  std::snprintf(text, sizeof text,
-                "lengthunit %s\n%s\n%s"
-                "pt 0 0 0\n"
-                "circle 1 0 %.17g + 0 %d\n"
-                "circle 0 0 %.17g - 0 %d\n"
-                "circle 0 0 %.17g + 0 %d\n",
-                unit.c_str(), material.c_str(), extra.c_str(), a * scale, nA, b * scale, nB,
-                c * scale, nC);
-  return text;
-}
-
 // A superconducting coax: the inductance is the field between the conductors,
 // (mu0 / 2 pi) ln(b/a), plus the kinetic and internal inductance of the current layers
 // on the wire and inside the tube, in closed form with modified Bessel functions.
@@ -108,18 +54,10 @@ TEST(Physics, SuperconductingCoaxMatchesTheLondonSolution) {
   const double a = 1.0;
   const double b = 3.0;
   const double c = 4.0;
-  const double external = 0.2 * std::log(b / a);
-  const double wire = 0.2 * lambda / a * std::cyl_bessel_i(0.0, a / lambda) /
-                      std::cyl_bessel_i(1.0, a / lambda);
-  const double bl = b / lambda;
-  const double cl = c / lambda;
-  const double tube =
-      0.2 * lambda / b *
-      (std::cyl_bessel_i(0.0, bl) * std::cyl_bessel_k(1.0, cl) +
-       std::cyl_bessel_k(0.0, bl) * std::cyl_bessel_i(1.0, cl)) /
-      (std::cyl_bessel_k(1.0, bl) * std::cyl_bessel_i(1.0, cl) -
-       std::cyl_bessel_i(1.0, bl) * std::cyl_bessel_k(1.0, cl));
-  const double reference = external + wire + tube;
+  const reference::ScCoaxInductance london = superconductingCoaxInductance(lambda, a, b, c);
+  const double wire = london.wire;
+  const double tube = london.tube;
+  const double reference = london.total();
 
   // The same ODE reference, as a check of the test's own two references.
   const Cd k2 = -1.0 / (lambda * lambda);
@@ -161,11 +99,7 @@ TEST(Physics, CopperCoaxImpedanceFollowsTheSkinEffect) {
     const double delta = a / cs.radiusOverSkinDepth;
     const double omega = 2.0 / (kMu0Full * sigma * delta * delta);
     const double frequency = omega / (2 * kPiFull);
-    const Cd jOmegaMu{0.0, omega * kMu0Full};
-    const Cd k2 = -jOmegaMu * sigma;
-    const Cd reference = (wireImpedance(k2, jOmegaMu, a) + tubeImpedance(k2, jOmegaMu, b, c) +
-                          jOmegaMu / (2 * kPiFull) * std::log(b / a)) *
-                         1e6;
+    const Cd reference = normalCoaxImpedance(sigma, omega, a, b, c);
 
     char material[256];
     std::snprintf(material, sizeof material,
