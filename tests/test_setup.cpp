@@ -370,7 +370,8 @@ TEST_F(SolvableCheck, PatchWithoutUsableWaveNumber) {
   still.patches[0].superconducting = false;
   still.patches[0].sigma = 58;
   still.frequency = 0;
-  EXPECT_EQ(checkStop(prepared(still)), patch0);
+  EXPECT_EQ(checkStop(prepared(still)),
+            "\nPatch 0 is a normal conductor and needs a positive frequency;\n");
   // Without a conductive term a superconductor keeps k = j / lambda at zero frequency.
   ProblemModel stillSc = twoWires();
   stillSc.frequency = 0;

@@ -44,9 +44,13 @@ void readPatchLine(ProblemModel& model, TokenCursor& tokens) {
   if (n >= kMaxPatches) fatalStop("\nToo large patch number, STOP\n");
   MaterialPatch& patch = model.patches[n];
   patch.superconducting = tokens.word("patch kind") == "sc";
-  if (auto sigma = tokens.optionalReal("sigma")) patch.sigma = *sigma;
-  if (auto lambda = tokens.optionalReal("lambda")) patch.lambda = *lambda;
-  if (auto mu = tokens.optionalReal("mu")) patch.mu = *mu;
+  // Negative material constants have no physical meaning; a zero mu would make every
+  // normal conductor's wave number vanish.
+  if (auto sigma = tokens.optionalReal("sigma", RealRange::kNotNegative)) patch.sigma = *sigma;
+  if (auto lambda = tokens.optionalReal("lambda", RealRange::kNotNegative)) {
+    patch.lambda = *lambda;
+  }
+  if (auto mu = tokens.optionalReal("mu", RealRange::kPositive)) patch.mu = *mu;
   if (n + 1 > model.patchCount) model.patchCount = n + 1;
 }
 
@@ -139,15 +143,15 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
   const std::string keyword = tokens.word("keyword");
 
   if (keyword == "ah") {
-    model.ah = tokens.real("grid interval");
+    model.ah = tokens.real("grid interval", RealRange::kPositive);
   } else if (keyword == "lambda") {
-    model.patches[0].lambda = tokens.real("lambda");
+    model.patches[0].lambda = tokens.real("lambda", RealRange::kNotNegative);
   } else if (keyword == "sigma") {
-    model.patches[0].sigma = tokens.real("sigma");
+    model.patches[0].sigma = tokens.real("sigma", RealRange::kNotNegative);
   } else if (keyword == "gridsize") {
-    model.gridsize = tokens.real("grid size");
+    model.gridsize = tokens.real("grid size", RealRange::kPositive);
   } else if (keyword == "frequency") {
-    model.frequency = tokens.real("frequency");
+    model.frequency = tokens.real("frequency", RealRange::kNotNegative);
     if (auto unit = tokens.optionalWord()) model.frequencyUnit = *unit;
   } else if (keyword == "lengthunit") {
     model.lengthunit = tokens.word("length unit");
@@ -203,8 +207,11 @@ void readInputFile(ProblemModel& model, const std::string& name) {
 
   std::string text;
   long number = 0;
-  while (readTextLine(file, text)) {
+  for (;;) {
+    const LineRead read = readTextLine(file, text);
+    if (read == LineRead::kEnd) break;
     ++number;
+    if (read == LineRead::kTooLong) stopAtLongLine(kSource, number);
     // Editors on Windows may put a byte order mark before the first keyword.
     if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     const SourceLine line{kSource, number, text};
@@ -219,6 +226,8 @@ void readInputFile(ProblemModel& model, const std::string& name) {
         break;
     }
   }
+  // A read error must not pass for the end of the file: the model would be cut short.
+  if (file.bad()) fatalStop("\nCan not read input file " + name);
   checkPointNumbers(model);
 }
 

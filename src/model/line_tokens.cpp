@@ -1,6 +1,7 @@
 #include "model/line_tokens.hpp"
 
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -31,10 +32,40 @@ void stopAtLine(const SourceLine& line, const std::string& problem) {
   fatalStop(std::move(message));
 }
 
-bool readTextLine(std::istream& in, std::string& line) {
-  if (!std::getline(in, line)) return false;
+LineRead readTextLine(std::istream& in, std::string& line) {
+  line.clear();
+  std::streambuf* buffer = in.rdbuf();
+  if (!in.good() || buffer == nullptr) return LineRead::kEnd;
+  try {
+    for (;;) {
+      const int c = buffer->sbumpc();
+      if (c == std::char_traits<char>::eof()) {
+        // A last line without a line break still counts.
+        in.setstate(std::ios::eofbit);
+        if (line.empty()) {
+          in.setstate(std::ios::failbit);
+          return LineRead::kEnd;
+        }
+        break;
+      }
+      if (c == '\n') break;
+      if (line.size() == kMaxLineLength) return LineRead::kTooLong;
+      line.push_back(static_cast<char>(c));
+    }
+  } catch (...) {
+    // The stream buffer reports a failed read by throwing.
+    in.setstate(std::ios::badbit);
+    return LineRead::kEnd;
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
+  return LineRead::kLine;
+}
+
+void stopAtLongLine(std::string_view source, long number) {
+  std::string message = "\nLine " + std::to_string(number) + " of ";
+  message.append(source).append(" is longer than ").append(std::to_string(kMaxLineLength));
+  message.append(" characters\n");
+  fatalStop(std::move(message));
 }
 
 std::string toLowerAscii(std::string text) {
@@ -88,6 +119,7 @@ ParseStatus parseReal(const char* text, double& value, const char** end) {
   const double parsed = std::strtod(text, &stop);
   if (end != nullptr) *end = stop;
   if (stop == text) return ParseStatus::kNotANumber;
+  if (!std::isfinite(parsed)) return ParseStatus::kNotFinite;
   value = parsed;
   return ParseStatus::kOk;
 }
@@ -110,6 +142,7 @@ std::int32_t TokenCursor::integer(const char* what) {
     case ParseStatus::kOutOfRange:
       fail(std::string("the ") + what + " " + quoted(token) + " is out of range");
     case ParseStatus::kNotANumber:
+    case ParseStatus::kNotFinite:
       break;
   }
   fail(std::string("the ") + what + " " + quoted(token) + " is not an integer");
@@ -121,12 +154,21 @@ std::int32_t TokenCursor::index(const char* what) {
   return value;
 }
 
-double TokenCursor::real(const char* what) {
+double TokenCursor::real(const char* what, RealRange range) {
   const std::string& token = take(what);
+  const std::string item = std::string("the ") + what + " " + quoted(token);
   double value = 0.0;
-  if (parseReal(token.c_str(), value) != ParseStatus::kOk) {
-    fail(std::string("the ") + what + " " + quoted(token) + " is not a number");
+  switch (parseReal(token.c_str(), value)) {
+    case ParseStatus::kOk:
+      break;
+    case ParseStatus::kNotFinite:
+      fail(item + " is not a finite number");
+    default:
+      fail(item + " is not a number");
   }
+  if (range == RealRange::kNotNegative && value < 0.0) fail(item + " is negative");
+  // Written so that -0 is refused as well.
+  if (range == RealRange::kPositive && !(value > 0.0)) fail(item + " is not positive");
   return value;
 }
 
@@ -149,9 +191,9 @@ std::optional<std::int32_t> TokenCursor::optionalIndex(const char* what) {
   return index(what);
 }
 
-std::optional<double> TokenCursor::optionalReal(const char* what) {
+std::optional<double> TokenCursor::optionalReal(const char* what, RealRange range) {
   if (!hasMore()) return std::nullopt;
-  return real(what);
+  return real(what, range);
 }
 
 std::optional<char> TokenCursor::optionalFirstCharacter() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <optional>
@@ -19,9 +20,20 @@ struct SourceLine {
 // Stops the run with "\nLine <n> of <source>: <problem>: <text>\n".
 [[noreturn]] void stopAtLine(const SourceLine& line, const std::string& problem);
 
-// Reads one line of any length. A carriage return before the line feed is dropped, so
-// files written on Windows read the same. False at the end of the stream.
-bool readTextLine(std::istream& in, std::string& line);
+// Far longer than any line a person writes, short enough that a file without line
+// breaks (or a device such as /dev/zero named as a file) cannot exhaust the memory.
+inline constexpr std::size_t kMaxLineLength = 1 << 20;
+
+enum class LineRead { kLine, kEnd, kTooLong };
+
+// Reads one line of up to kMaxLineLength characters. A carriage return before the line
+// feed is dropped, so files written on Windows read the same. kEnd at the end of the
+// stream or on a read error (the stream's bad() tells which); kTooLong for a longer
+// line, of which nothing more is read.
+LineRead readTextLine(std::istream& in, std::string& line);
+
+// Stops the run because line `number` of `source` is longer than kMaxLineLength.
+[[noreturn]] void stopAtLongLine(std::string_view source, long number);
 
 std::string toLowerAscii(std::string text);
 
@@ -29,7 +41,7 @@ std::string toLowerAscii(std::string text);
 // counting as one.
 std::vector<std::string> splitTokens(std::string_view line);
 
-enum class ParseStatus { kOk, kNotANumber, kOutOfRange };
+enum class ParseStatus { kOk, kNotANumber, kOutOfRange, kNotFinite };
 
 // Like "%ld" into an int32: white space, an optional sign and at least one digit; the
 // first other character ends the number. Values outside int32 are kOutOfRange.
@@ -37,7 +49,12 @@ enum class ParseStatus { kOk, kNotANumber, kOutOfRange };
 ParseStatus parseInt32(const char* text, std::int32_t& value, const char** end = nullptr);
 
 // Like "%lg" (strtod): the longest prefix that forms a number after white space.
+// Infinities, not-a-numbers and values beyond the double range ("1e999") are
+// kNotFinite: no phase can compute with them.
 ParseStatus parseReal(const char* text, double& value, const char** end = nullptr);
+
+// What a real item of the input may be.
+enum class RealRange { kAny, kNotNegative, kPositive };
 
 // Reads the tokens of one keyword line in order. A required item that is missing or
 // malformed stops the run with a message that names the line.
@@ -52,7 +69,7 @@ class TokenCursor {
   std::int32_t integer(const char* what);
   // A number that indexes a table: negative values stop the run.
   std::int32_t index(const char* what);
-  double real(const char* what);
+  double real(const char* what, RealRange range = RealRange::kAny);
   // A direction token counts by its first character.
   char firstCharacter(const char* what);
 
@@ -60,7 +77,7 @@ class TokenCursor {
   std::optional<std::string> optionalWord();
   std::optional<std::int32_t> optionalInteger(const char* what);
   std::optional<std::int32_t> optionalIndex(const char* what);
-  std::optional<double> optionalReal(const char* what);
+  std::optional<double> optionalReal(const char* what, RealRange range = RealRange::kAny);
   std::optional<char> optionalFirstCharacter();
 
   [[noreturn]] void fail(const std::string& problem) const { stopAtLine(line_, problem); }

@@ -25,6 +25,7 @@ std::int32_t readElevation(const SourceLine& line) {
     case ParseStatus::kOutOfRange:
       stopAtLine(line, "the elevation number is out of range");
     case ParseStatus::kNotANumber:
+    case ParseStatus::kNotFinite:
       stopAtLine(line, "the elevation number is missing or not an integer");
   }
   if (elevation < 0) stopAtLine(line, "the elevation number is negative");
@@ -37,13 +38,17 @@ void addVertex(ProblemModel& model, Polyline& polyline, const SourceLine& line) 
   const char* rest = text.c_str();
   double x = 0.0;
   double y = 0.0;
-  if (parseReal(rest, x, &rest) != ParseStatus::kOk) {
-    stopAtLine(line, "the vertex x coordinate is not a number");
-  }
+  const auto check = [&line](ParseStatus status, const char* what) {
+    if (status == ParseStatus::kNotFinite) {
+      stopAtLine(line, std::string("the vertex ") + what + " is not a finite number");
+    }
+    if (status != ParseStatus::kOk) {
+      stopAtLine(line, std::string("the vertex ") + what + " is not a number");
+    }
+  };
+  check(parseReal(rest, x, &rest), "x coordinate");
   if (isBlank(rest)) stopAtLine(line, "the vertex y coordinate is missing");
-  if (parseReal(rest, y, &rest) != ParseStatus::kOk) {
-    stopAtLine(line, "the vertex y coordinate is not a number");
-  }
+  check(parseReal(rest, y, &rest), "y coordinate");
   if (polyline.count >= kMaxPolylineVertices) {
     stopAtLine(line,
                "a polyline has more than " + std::to_string(kMaxPolylineVertices) + " vertices");
@@ -61,13 +66,22 @@ void importPolylineFile(ProblemModel& model, const std::string& name) {
 
   const std::string source = "the polyline file " + name;
   std::string text;
-  long number = 1;
-  if (!readTextLine(file, text)) return;  // the first line is a header
+  long number = 0;
+  // Polylines that are not completed make no elements, so a file cut short by a read
+  // error would silently lose them.
+  const auto next = [&]() {
+    const LineRead read = readTextLine(file, text);
+    if (read == LineRead::kEnd && file.bad()) fatalStop("\nCan not read DXC file\n");
+    if (read == LineRead::kEnd) return false;
+    ++number;
+    if (read == LineRead::kTooLong) stopAtLongLine(source, number);
+    return true;
+  };
+  if (!next()) return;  // the first line is a header
 
   ImportState state = ImportState::kIdle;
   Polyline polyline;
-  while (readTextLine(file, text)) {
-    ++number;
+  while (next()) {
     const SourceLine line{source, number, text};
     if (text.starts_with("$EOF")) {
       if (state == ImportState::kVertices) addPolylineElements(model, polyline);

@@ -6,9 +6,10 @@ namespace qbr {
 
 // Stops the run before the expensive phases when the system would be singular or
 // its kernels undefined, which would otherwise end in a matrix of not-a-numbers
-// reported as a success: a reported conductor without elements, or an element on a
-// patch without a usable wave number (zero or not finite, or never computed because no
-// "patch" line defines it).
+// reported as a success: a reported conductor without elements; an element on a
+// patch without a usable wave number (zero, not finite, or never computed because no
+// "patch" line defines it); the impedance report at zero frequency, where L = X / omega
+// has no value.
 void checkModelIsSolvable(const ProblemModel& model);
 
 }  // namespace qbr

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <sstream>
 #include <string>
 
 #include "bem/geometry.hpp"
@@ -34,6 +35,36 @@ double conductivityFactorOf(const std::string& unit) {
   // Megasiemens per metre.
   if (unit == "ms/m") return 1000000.0;
   fatalStop("\nUnknown conductivity unit\n");
+}
+
+// Coordinates and radii, in length units after scaling by `gridsize`, may not exceed
+// this size: far beyond any cross-section, and small enough that squares of distances
+// and the products of squares in the curve lengths and kernels stay finite.
+constexpr double kMaxCoordinate = 1e30;
+
+bool outOfRange(double v) {
+  return !(std::fabs(v) <= kMaxCoordinate);
+}
+
+void checkScaledGeometry(const ProblemModel& model) {
+  for (std::int32_t i = 0; i < model.pointCount; ++i) {
+    const BasicPoint& p = model.points[static_cast<std::size_t>(i)];
+    if (outOfRange(p.x) || outOfRange(p.y)) {
+      std::ostringstream message;
+      message << "\nPoint " << i << " is out of range after scaling by gridsize: x=" << p.x
+              << "  y=" << p.y << ";\n";
+      fatalStop(message.str());
+    }
+  }
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    const double r = model.elements[static_cast<std::size_t>(e)].R;
+    if (outOfRange(r)) {
+      std::ostringstream message;
+      message << "\nElement " << e
+              << " has a radius out of range after scaling by gridsize: R=" << r << ";\n";
+      fatalStop(message.str());
+    }
+  }
 }
 
 // Conductor and patch numbers index fixed tables; a number outside them would address
@@ -88,8 +119,15 @@ Complex waveNumber(const ProblemModel& model, int patch) {
 void setUpModel(ProblemModel& model, RunIo& io) {
   model.symmetryOn = model.symmetry == "on";
   model.lengthScale = lengthScaleOf(model.lengthunit);
+  const double frequencyAsRead = model.frequency;
   model.frequency *= frequencyFactorOf(model.frequencyUnit);
   model.omega = kPi * model.frequency + kPi * model.frequency;
+  if (!std::isfinite(model.omega)) {
+    std::ostringstream message;
+    message << "\nThe frequency " << frequencyAsRead << " " << model.frequencyUnit
+            << " is too large\n";
+    fatalStop(message.str());
+  }
   model.phaseVariables = model.variables == "phases";
   const double conductivityFactor = conductivityFactorOf(model.conductanceunit);
 
@@ -107,6 +145,7 @@ void setUpModel(ProblemModel& model, RunIo& io) {
     model.elements[static_cast<std::size_t>(e)].R *= model.gridsize;
   }
 
+  checkScaledGeometry(model);
   checkElementNumbers(model);
   model.conductorCount = 1;
   for (std::int32_t e = 0; e < model.elementCount; ++e) {

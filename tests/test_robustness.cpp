@@ -1,0 +1,248 @@
+// Hostile input through the phases before the matrix fill, exactly as the fuzz target
+// runs it (fuzz/input_phases.hpp): every input ends in a fatal stop with a message, or
+// in a model fit for the fill. Holds the replay of the fuzz corpus and of every fuzzer
+// finding, and the decisions on numbers no computation can use.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../fuzz/input_phases.hpp"
+#include "model/line_tokens.hpp"
+#include "support/test_support.hpp"
+
+namespace qbr {
+namespace {
+
+using fuzzing::PhaseOutcome;
+using fuzzing::runInputPhases;
+using testing::TempDir;
+
+// The phases name their files relative to the working directory; each test works in a
+// fresh directory of its own and goes back afterwards.
+class RobustnessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previous_); }
+
+  // Runs `bytes` and returns the stop message; fails when there is none.
+  static std::string stop(const std::string& bytes) {
+    const PhaseOutcome outcome = runInputPhases(bytes);
+    EXPECT_TRUE(outcome.stopped) << "no fatal stop for:\n" << bytes;
+    return outcome.message;
+  }
+  // Runs `bytes`, which must pass every phase and leave a model fit for the fill.
+  static PhaseOutcome passes(const std::string& bytes) {
+    PhaseOutcome outcome = runInputPhases(bytes);
+    EXPECT_FALSE(outcome.stopped) << outcome.message << "for:\n" << bytes;
+    EXPECT_EQ(outcome.fault, "") << bytes;
+    return outcome;
+  }
+  static std::string atLine(int line, const std::string& problem, const std::string& text) {
+    return "\nLine " + std::to_string(line) + " of the input file: " + problem + ": " + text + "\n";
+  }
+
+ private:
+  TempDir dir_;
+  std::filesystem::path previous_;
+};
+
+// A superconducting wire that needs nothing else to be solvable.
+const std::string kWire = "lambda 0.1\npt 0 0 0\ncircle 1 0 1 + 0 8\n";
+
+std::vector<std::filesystem::path> filesIn(const std::string& folder) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(testing::sourcePath(folder))) {
+    files.push_back(entry.path());
+  }
+  return files;
+}
+
+TEST_F(RobustnessTest, FuzzCorpusEndsInAStopOrASoundModel) {
+  const std::vector<std::filesystem::path> files = filesIn("fuzz/corpus");
+  ASSERT_GE(files.size(), 10u);
+  int passed = 0;
+  for (const std::filesystem::path& file : files) {
+    const PhaseOutcome outcome = runInputPhases(testing::readFile(file));
+    if (outcome.stopped) {
+      EXPECT_NE(outcome.message.find_first_not_of('\n'), std::string::npos) << file;
+    } else {
+      EXPECT_EQ(outcome.fault, "") << file;
+      ++passed;
+    }
+  }
+  // The examples and most seeds are sound models.
+  EXPECT_GE(passed, 8);
+}
+
+TEST_F(RobustnessTest, PolylineFileAfterTheFirstNulByte) {
+  const std::string polyline = "head\n$POLYLINE\nx\n2\n0 0\n2 0\n2 1\n0 1\n$EOF\n";
+  const PhaseOutcome outcome =
+      passes("lambda 0.1\npl 2 1 0\ndxc poly.dxc\n" + std::string(1, '\0') + polyline);
+  EXPECT_NE(outcome.log.find("4 boundary elements;"), std::string::npos);
+  EXPECT_EQ(testing::readFile("poly.dxc"), polyline);
+}
+
+// Every input the fuzzer found a fault with, byte for byte, and how it ends now.
+TEST_F(RobustnessTest, FuzzerFindings) {
+  struct Finding {
+    const char* file;
+    std::string message;
+  };
+  const Finding findings[] = {
+      // An infinite radius ("0.51e999") gave an infinite element length that passed
+      // the zero-length test and put infinite nodes into the grid.
+      {"infinite_radius.txt",
+       atLine(4, "the radius \"0.51e999\" is not a finite number", "circle 1 0 0.51e999 200")},
+  };
+  for (const Finding& finding : findings) {
+    const std::string bytes =
+        testing::readFile(testing::sourcePath(std::string("fuzz/regressions/") + finding.file));
+    const PhaseOutcome outcome = runInputPhases(bytes);
+    EXPECT_EQ(outcome.fault, "") << finding.file;
+    EXPECT_EQ(outcome.message, finding.message) << finding.file;
+  }
+  // No finding is left without its expected outcome.
+  EXPECT_EQ(filesIn("fuzz/regressions").size(), std::size(findings));
+}
+
+TEST_F(RobustnessTest, NonFiniteNumbersAreRefusedWhereTheyAreWritten) {
+  const char* lines[][2] = {
+      {"frequency nan", "the frequency \"nan\" is not a finite number"},
+      {"Frequency INF GHz", "the frequency \"inf\" is not a finite number"},
+      {"frequency 1e999", "the frequency \"1e999\" is not a finite number"},
+      {"lambda -infinity", "the lambda \"-infinity\" is not a finite number"},
+      {"sigma nan(1)", "the sigma \"nan(1)\" is not a finite number"},
+      {"ah 1e400", "the grid interval \"1e400\" is not a finite number"},
+      {"gridsize inf", "the grid size \"inf\" is not a finite number"},
+      {"patch 1 nc 58 0 nan", "the mu \"nan\" is not a finite number"},
+      {"pt 0 nan 0", "the x coordinate \"nan\" is not a finite number"},
+      {"pt 0 0 -1e999", "the y coordinate \"-1e999\" is not a finite number"},
+      {"circle 1 0 inf", "the radius \"inf\" is not a finite number"},
+      {"el 2 1 0 0 1e999 +", "the radius \"1e999\" is not a finite number"},
+      {"el 0 1 0 0 nan 1", "the x coordinate \"nan\" is not a finite number"},
+      {"rect 0 1e400 0 1", "the x2 \"1e400\" is not a finite number"},
+  };
+  for (const auto& line : lines) {
+    EXPECT_EQ(stop("cc title\n" + std::string(line[0]) + "\n"), atLine(2, line[1], line[0]));
+  }
+  EXPECT_EQ(stop("lambda 0.1\npl 0 1 0\ndxc poly.dxc\n" + std::string(1, '\0') +
+                 "head\n$POLYLINE\nx\n0\n0 0\n1e999 0\n0 1\n$EOF\n"),
+            "\nLine 6 of the polyline file poly.dxc: the vertex x coordinate is not a finite "
+            "number: 1e999 0\n");
+}
+
+TEST_F(RobustnessTest, SettingsAndMaterialsOutsideTheirMeaningfulRange) {
+  const char* lines[][2] = {
+      {"ah 0", "the grid interval \"0\" is not positive"},
+      {"ah -0", "the grid interval \"-0\" is not positive"},
+      {"ah -0.1", "the grid interval \"-0.1\" is not positive"},
+      {"gridsize 0", "the grid size \"0\" is not positive"},
+      {"gridsize -2", "the grid size \"-2\" is not positive"},
+      {"frequency -5 ghz", "the frequency \"-5\" is negative"},
+      {"sigma -1", "the sigma \"-1\" is negative"},
+      {"lambda -0.09", "the lambda \"-0.09\" is negative"},
+      {"patch 1 nc -58", "the sigma \"-58\" is negative"},
+      {"patch 1 sc 0 -0.1", "the lambda \"-0.1\" is negative"},
+      {"patch 1 nc 58 0 0", "the mu \"0\" is not positive"},
+      {"patch 1 nc 58 0 -1", "the mu \"-1\" is not positive"},
+  };
+  for (const auto& line : lines) {
+    EXPECT_EQ(stop(std::string(line[0]) + "\n"), atLine(1, line[1], line[0]));
+  }
+  // Zero and negative zero where zero means something: no conductivity, no
+  // superconductivity, the static limit.
+  passes("sigma -0\nlambda 0.1\nfrequency 0\npt 0 -0 -0\ncircle 1 0 1 + 0 8\n");
+}
+
+TEST_F(RobustnessTest, HugeAndTinyValuesAfterConversion) {
+  EXPECT_EQ(stop("frequency 1e300 ghz\n" + kWire), "\nThe frequency 1e+300 ghz is too large\n");
+  EXPECT_EQ(stop("gridsize 1e20\nlambda 0.1\npt 0 0 0\npt 1 1e20 3\nline 1 0 1\n"),
+            "\nPoint 1 is out of range after scaling by gridsize: x=1e+40  y=3e+20;\n");
+  EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 1e31\n"),
+            "\nElement 0 has a radius out of range after scaling by gridsize: R=1e+31;\n");
+  // Scaled to nothing, and radii that are no circles.
+  EXPECT_EQ(stop("gridsize 1e-300\n" + kWire), "\nZero length element detected!\n");
+  EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 -1\n"), "\nZero length element detected!\n");
+  EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 1e-400\n"), "\nZero length element detected!\n");
+
+  // Large models inside the bound, and any positive ah, are computed.
+  const PhaseOutcome large = passes("gridsize 1e10\nlambda 1e9\npt 0 0 0\ncircle 1 0 1e19\n");
+  EXPECT_NE(large.log.find("element 0  ni=500"), std::string::npos);
+  EXPECT_NE(passes("ah 1e-300\nlambda 0.1\npt 0 0 0\ncircle 1 0 1\n").log.find("element 0  ni=500"),
+            std::string::npos);
+  EXPECT_NE(passes("ah 1e300\nlambda 0.1\npt 0 0 0\ncircle 1 0 1\n").log.find("element 0  ni=3"),
+            std::string::npos);
+  // Integers beyond every table: stopped by their own tests, never wrapped.
+  EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 2147483647 0 1\n"), "\nToo many conductors;\n");
+  EXPECT_EQ(stop("patch 99999999999999999999 nc\n"),
+            atLine(1, "the patch number \"99999999999999999999\" is out of range",
+                   "patch 99999999999999999999 nc"));
+  EXPECT_NE(
+      passes("lambda 0.1\npt 0 0 0\ncircle 1 0 1 + 0 2147483647\n").log.find("element 0  ni=500"),
+      std::string::npos);
+}
+
+TEST_F(RobustnessTest, WaveNumbersThatCannotBeUsed) {
+  const std::string notFinite =
+      "\nPatch 0 has a wave number that is not finite: its lambda is too small, or its sigma, "
+      "mu or the frequency too large;\n";
+  // -1 / lambda^2 overflows.
+  EXPECT_EQ(stop("lambda 1e-200\npt 0 0 0\ncircle 1 0 1\n"), notFinite);
+  // omega mu0 sigma L^2 overflows.
+  EXPECT_EQ(stop("frequency 1e300 hz\npatch 0 nc 1e300\npt 0 0 0\ncircle 1 0 1\n"), notFinite);
+  // A normal metal at zero frequency, and a superconductor whose 1 / lambda^2
+  // underflows, have no interior wave number.
+  EXPECT_EQ(stop("frequency 0\npatch 0 nc 58\npt 0 0 0\ncircle 1 0 1\n"),
+            "\nPatch 0 is a normal conductor and needs a positive frequency;\n");
+  EXPECT_EQ(stop("lambda 1e200\npt 0 0 0\ncircle 1 0 1\n"),
+            "\nPatch 0 has no usable wave number: give it a positive lambda or sigma;\n");
+  // Every patch starts as a superconductor: "sigma" alone does not make a metal.
+  EXPECT_EQ(stop("sigma 58\npt 0 0 0\ncircle 1 0 1\n"),
+            "\nPatch 0 is a superconductor with lambda 0: give it a positive lambda, or make it "
+            "a normal conductor with a \"patch 0 nc\" line;\n");
+}
+
+TEST_F(RobustnessTest, ZeroFrequency) {
+  // A lossless superconductor at zero frequency: the static inductance.
+  const PhaseOutcome still = passes("frequency 0\n" + kWire);
+  EXPECT_NE(still.console.find("Frequency:  0 hz"), std::string::npos);
+  // Its impedance would be zero and L = X / omega undefined.
+  EXPECT_EQ(stop("frequency 0\nvariables impedance\n" + kWire),
+            "\nThe impedance matrix needs a positive frequency;\n");
+}
+
+TEST_F(RobustnessTest, LinesBeyondTheLengthLimitStopTheRun) {
+  const std::string longLine = "rem " + std::string(kMaxLineLength, 'x');
+  EXPECT_EQ(stop("cc fine\n" + longLine + "\n" + kWire),
+            "\nLine 2 of the input file is longer than 1048576 characters\n");
+  // Exactly at the limit, without a final line break, the line is read.
+  const std::string atLimit = "rem " + std::string(kMaxLineLength - 4, 'x');
+  passes(kWire + atLimit);
+  // A device that never ends a line, named as a polyline file, does not hang the run.
+  EXPECT_EQ(stop("dxc /dev/zero\n"),
+            "\nLine 1 of the polyline file /dev/zero is longer than 1048576 characters\n");
+}
+
+TEST_F(RobustnessTest, ReadErrorsAreNotTakenForTheEndOfTheFile) {
+  // Opening /proc/self/mem succeeds; reading its first page fails.
+  ProblemModel model;
+  setDefaults(model);
+  try {
+    readInputFile(model, "/proc/self/mem");
+    ADD_FAILURE() << "no stop";
+  } catch (const FatalError& error) {
+    EXPECT_EQ(error.message(), "\nCan not read input file /proc/self/mem");
+  }
+  EXPECT_EQ(stop("dxc /proc/self/mem\n"), "\nCan not read DXC file\n");
+  EXPECT_EQ(stop("dxc /\n"), "\nCan not open DXC file\n");
+}
+
+}  // namespace
+}  // namespace qbr
