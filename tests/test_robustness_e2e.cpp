@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "driver/driver.hpp"
@@ -39,10 +40,9 @@ bool canRunAsNobody() {
 ProgramRun runQbrAsNobody(const fs::path& workDir, const std::string& arg) {
   TempDir scratch;
   const fs::path output = scratch / "stdout.txt";
-  const std::string command = "cd " + quote(workDir.string()) +
-                              " && setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                              quote(QBR_EXECUTABLE) + " " + quote(arg) + " </dev/null > " +
-                              quote(output.string());
+  const std::string command =
+      "cd " + quote(workDir.string()) + " && setpriv --reuid=65534 --regid=65534 --clear-groups " +
+      quote(QBR_EXECUTABLE) + " " + quote(arg) + " </dev/null > " + quote(output.string());
   const int status = std::system(command.c_str());
   ProgramRun run;
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -52,10 +52,10 @@ ProgramRun runQbrAsNobody(const fs::path& workDir, const std::string& arg) {
 
 // A directory that nobody may enter and, when `writable`, write into.
 void openTo(const fs::path& dir, bool writable) {
-  fs::permissions(dir, writable ? fs::perms::all : fs::perms::owner_all | fs::perms::group_read |
-                                                       fs::perms::group_exec |
-                                                       fs::perms::others_read |
-                                                       fs::perms::others_exec);
+  fs::permissions(dir, writable
+                           ? fs::perms::all
+                           : fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
 }
 
 std::string stopText(const std::string& name, const std::string& message) {
@@ -128,8 +128,8 @@ TEST(RobustnessE2e, PostScriptFileInADirectoryWithoutWritePermission) {
   const fs::path input = inputs.write("model.txt", kModel);
   const ProgramRun run = runQbrAsNobody(work.path(), input.string());
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_TRUE(run.console.ends_with("\nCannot open PostScript file  < " + input.string() +
-                                    ".eps>\n"))
+  EXPECT_TRUE(
+      run.console.ends_with("\nCannot open PostScript file  < " + input.string() + ".eps>\n"))
       << run.console;
   EXPECT_FALSE(fs::exists(input.string() + ".eps"));
 }
@@ -143,6 +143,33 @@ TEST(RobustnessE2e, LogInADirectoryWithoutWritePermission) {
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(run.console, bannerText() + "\nCannot open output file  < qbr.log>\n");
   EXPECT_FALSE(fs::exists(dir / "qbr.log"));
+}
+
+TEST(RobustnessE2e, OddlyWrittenNumbersAndZeroFrequencyAreComputed) {
+  // A lossless superconductor's wave number does not depend on the frequency, so the
+  // static case must give the inductance of the 10 GHz case exactly, whatever the
+  // spelling of the numbers (signed zeros, underflow to zero, exponents, hex).
+  TempDir dir;
+  dir.write("plain.txt",
+            "frequency 10 ghz\nlambda 0.09\npt 0 0 0\n"
+            "circle 1 0 1 + 0 12\ncircle 0 0 3 - 0 16\ncircle 0 0 4 + 0 16\n");
+  dir.write("odd.txt",
+            "FREQUENCY=0,GHZ\nlambda 9e-2\nsigma -0\npt 0 -0 1e-999\n"
+            "circle +1 0 0x1p0 + 0 12\ncircle 0 0 3.0e0 - 0 16\ncircle 0 0 +4 + 0 16\n");
+  auto plain = std::async(std::launch::async, [&] { return runQbr(dir.path(), {"plain.txt"}); });
+  TempDir other;
+  const ProgramRun odd = runQbr(other.path(), {(dir / "odd.txt").string()});
+  const ProgramRun reference = plain.get();
+  ASSERT_EQ(reference.exitStatus, 0) << reference.console;
+  ASSERT_EQ(odd.exitStatus, 0) << odd.console;
+  const auto matrix = [](const std::string& console) {
+    const std::size_t start = console.find("Inductance matrix");
+    return console.substr(start, console.find("Total time") - start);
+  };
+  EXPECT_EQ(matrix(odd.console), matrix(reference.console));
+  EXPECT_EQ(matrix(odd.console).find("nan"), std::string::npos) << odd.console;
+  EXPECT_EQ(matrix(odd.console).find("inf"), std::string::npos) << odd.console;
+  EXPECT_NE(odd.console.find("Frequency:  0 hz"), std::string::npos);
 }
 
 }  // namespace
