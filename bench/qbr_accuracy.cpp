@@ -1,0 +1,454 @@
+// qbr-accuracy: runs the program's computation on cross-sections with a closed-form answer
+// and prints markdown tables of computed value, reference, relative error and run time.
+//
+//   qbr-accuracy                 the full tables (about a minute on two cores)
+//   qbr-accuracy --quick         a few small cases, checked against error bounds; exit
+//                                status 1 when one is exceeded (run by CTest)
+//   qbr-accuracy --plot FILE     also writes the convergence of the superconducting coax
+//                                as an EPS drawing
+//   qbr-accuracy --reference sc-coax LAMBDA A B C
+//                                prints the London inductance (pH/um) of a
+//                                superconducting coax; all lengths in one unit
+//   qbr-accuracy --reference nc-coax SIGMA A B C FREQUENCY
+//                                prints R, X (ohm/m times 1e6) and L (pH/um) of a
+//                                normal-metal coax; S/m, metres, hertz
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "driver/driver.hpp"
+#include "driver/fatal_stop.hpp"
+#include "driver/run_io.hpp"
+#include "model/input_reader.hpp"
+#include "model/problem_model.hpp"
+#include "prep/model_checks.hpp"
+#include "prep/setup.hpp"
+#include "support/coax_reference.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qbr::reference::Cd;
+using qbr::reference::kMu0Full;
+using qbr::reference::kPiFull;
+
+// Swallows the spinner and the warnings of the phases.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+struct Result {
+  Cd value;  // conductor matrix entry (1, 1)
+  int nd = 0;
+  double omega = 0.0;
+  double seconds = 0.0;
+};
+
+// The program's phases on an input text, in process: read, set up, check, grids, fill,
+// factorisation and solution. The time covers all of them.
+Result compute(const std::string& input) {
+  const fs::path file =
+      fs::temp_directory_path() / ("qbr-accuracy-" + std::to_string(::getpid()) + ".txt");
+  {
+    std::ofstream out(file);
+    out << input;
+  }
+  NullBuffer nullBuffer;
+  std::ostream sink(&nullBuffer);
+  qbr::RunIo io{sink, sink};
+  Result result;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    qbr::ProblemModel model;
+    qbr::setDefaults(model);
+    qbr::readInputFile(model, file.string());
+    qbr::setUpModel(model, io);
+    qbr::checkModelIsSolvable(model);
+    const qbr::ConductorMatrix m = qbr::solveModel(model, io);
+    result.value = m(1, 1);
+    result.nd = model.nd;
+    result.omega = model.omega;
+  } catch (const qbr::FatalError& error) {
+    fs::remove(file);
+    std::fprintf(stderr, "qbr-accuracy: the run stopped:%s\n", error.message().c_str());
+    std::exit(2);
+  }
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  fs::remove(file);
+  return result;
+}
+
+double relativeError(double computed, double reference) {
+  return std::fabs(computed / reference - 1.0);
+}
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+// Failed bounds of the quick mode; each is reported and makes the exit status 1.
+struct Checks {
+  int failures = 0;
+  void bound(bool ok, const std::string& what) {
+    if (!ok) {
+      ++failures;
+      std::fprintf(stderr, "qbr-accuracy: FAILED: %s\n", what.c_str());
+    }
+  }
+};
+
+// --- Superconducting coax over the grid ---------------------------------------------
+
+constexpr double kLambda = 0.09;  // um
+constexpr double kScA = 1.0;
+constexpr double kScB = 3.0;
+constexpr double kScC = 4.0;
+
+struct ConvergencePoint {
+  double spacing;  // node spacing on the wire and the bore, um
+  double error;
+};
+
+std::vector<ConvergencePoint> superconductingCoaxTable(const std::vector<int>& wireNodes,
+                                                       Checks& checks, bool quick) {
+  const double reference =
+      qbr::reference::superconductingCoaxInductance(kLambda, kScA, kScB, kScC).total();
+  std::printf(
+      "Superconducting coax: wire radius 1 um, tube 3 to 4 um, lambda 0.09 um, 10 GHz; "
+      "inductance in pH/um; node spacing h = 2 pi a / n on the wire and the bore.\n\n");
+  std::printf(
+      "| nodes wire/bore/outside | nd | h (um) | h/lambda | L computed | L reference | "
+      "rel. error | time (s) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
+  std::vector<ConvergencePoint> points;
+  for (int n : wireNodes) {
+    const int tube = 3 * n;
+    const Result r = compute(qbr::reference::coaxInput("um", "frequency 10 ghz\npatch 0 sc 0 0.09",
+                                                       1.0, kScA, kScB, kScC, n, tube, tube));
+    const double h = 2 * kPiFull * kScA / n;
+    const double error = relativeError(r.value.real(), reference);
+    std::printf("| %d/%d/%d | %d | %.4f | %.3f | %.9f | %.9f | %.2e | %.2f |\n", n, tube, tube,
+                r.nd, h, h / kLambda, r.value.real(), reference, error, r.seconds);
+    if (!points.empty()) {
+      checks.bound(error < points.back().error,
+                   "superconducting coax: the error must shrink with the grid (n = " +
+                       std::to_string(n) + ")");
+    }
+    checks.bound(std::fabs(r.value.imag()) < 1e-9,
+                 "superconducting coax: a lossless line has no resistance");
+    // First order in h: the error per unit of h/lambda stays near 1e-4 from the coarsest
+    // grid on.
+    checks.bound(error < 4e-4 * h / kLambda, "superconducting coax: error " +
+                                                 format("%.2e", error) + " at h/lambda " +
+                                                 format("%.3f", h / kLambda));
+    points.push_back({h, error});
+  }
+  std::printf("\n");
+  if (!quick && points.size() >= 2) {
+    const ConvergencePoint& first = points.front();
+    const ConvergencePoint& last = points.back();
+    std::printf("Observed order of convergence from h = %.4f to %.4f um: %.2f.\n\n", first.spacing,
+                last.spacing,
+                std::log(first.error / last.error) / std::log(first.spacing / last.spacing));
+  }
+  return points;
+}
+
+// --- Copper coax over frequency -----------------------------------------------------
+
+constexpr double kSigma = 58e6;  // S/m
+constexpr double kCuA = 0.5e-3;  // m
+constexpr double kCuB = 1.75e-3;
+constexpr double kCuC = 2.0e-3;
+
+std::string copperMaterial(double frequency) {
+  char material[256];
+  std::snprintf(material, sizeof material,
+                "frequency %.17g hz\nconductanceunit s/m\nvariables impedance\npatch 0 nc %.17g",
+                frequency, kSigma);
+  return material;
+}
+
+// Angular frequency at which the skin depth is a / ratio.
+double omegaForRatio(double a, double ratio) {
+  const double delta = a / ratio;
+  return 2.0 / (kMu0Full * kSigma * delta * delta);
+}
+
+struct CopperCase {
+  double ratio;  // wire radius over skin depth
+  int nodes;     // on the wire; the tube circles get three times as many
+  double bound;  // relative error allowed in the quick mode
+};
+
+void copperCoaxTable(const std::vector<CopperCase>& cases, Checks& checks) {
+  std::printf(
+      "Copper coax: wire radius 0.5 mm, tube 1.75 to 2 mm, 58 MS/m; R in ohm/m times 1e6, "
+      "L in pH/um; delta is the skin depth.\n\n");
+  std::printf(
+      "| a/delta | frequency (Hz) | nodes | nd | R computed | R reference | rel. error | "
+      "L computed | L reference | rel. error | time (s) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const CopperCase& cs : cases) {
+    const double omega = omegaForRatio(kCuA, cs.ratio);
+    const double frequency = omega / (2 * kPiFull);
+    const Cd reference = qbr::reference::normalCoaxImpedance(kSigma, omega, kCuA, kCuB, kCuC);
+    const int tube = 3 * cs.nodes;
+    const Result r = compute(qbr::reference::coaxInput("mm", copperMaterial(frequency), 1e3, kCuA,
+                                                       kCuB, kCuC, cs.nodes, tube, tube));
+    const double errorR = relativeError(r.value.real(), reference.real());
+    const double errorL = relativeError(r.value.imag(), reference.imag());
+    std::printf("| %g | %.4g | %d/%d/%d | %d | %.7g | %.7g | %.1e | %.7g | %.7g | %.1e | %.2f |\n",
+                cs.ratio, frequency, cs.nodes, tube, tube, r.nd, r.value.real(), reference.real(),
+                errorR, r.value.imag() / r.omega, reference.imag() / omega, errorL, r.seconds);
+    checks.bound(errorR < cs.bound && errorL < cs.bound,
+                 "copper coax at a/delta " + format("%g", cs.ratio) + ": errors " +
+                     format("%.2e", errorR) + ", " + format("%.2e", errorL));
+  }
+  std::printf("\n");
+}
+
+// --- Round wire alone, from direct current to strong skin effect -----------------------
+
+// A copper wire of radius 1 mm without a return conductor, in millimetres: the field
+// outside then carries the logarithm ln(1 / a) with a in length units, which vanishes
+// for a = 1, so the reported L is the wire's internal inductance alone.
+void roundWireTable(const std::vector<CopperCase>& cases, Checks& checks) {
+  const double a = 1e-3;
+  const double dcResistance = 1.0 / (kSigma * kPiFull * a * a) * 1e6;
+  std::printf(
+      "Round copper wire alone: radius 1 mm, no return conductor (the logarithmic reference "
+      "at one length unit, 1 mm, vanishes at the wire's surface); R over the direct-current "
+      "resistance %.6g ohm/m times 1e6, internal inductance in pH/um (direct-current limit "
+      "0.05).\n\n",
+      dcResistance);
+  std::printf(
+      "| a/delta | frequency (Hz) | nodes | delta/h | R/Rdc computed | R/Rdc reference | "
+      "rel. error | L computed | L reference | rel. error | time (s) |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const CopperCase& cs : cases) {
+    const double omega = omegaForRatio(a, cs.ratio);
+    const double frequency = omega / (2 * kPiFull);
+    const Cd reference = qbr::reference::normalWireInternalImpedance(kSigma, omega, a);
+    char input[512];
+    std::snprintf(input, sizeof input, "lengthunit mm\n%s\npt 0 0 0\ncircle 1 0 1 + 0 %d\n",
+                  copperMaterial(frequency).c_str(), cs.nodes);
+    const Result r = compute(input);
+    const double h = 2 * kPiFull * a / cs.nodes;
+    const double errorR = relativeError(r.value.real(), reference.real());
+    const double errorL = relativeError(r.value.imag(), reference.imag());
+    std::printf("| %g | %.4g | %d | %.2f | %.7g | %.7g | %.1e | %.7g | %.7g | %.1e | %.2f |\n",
+                cs.ratio, frequency, cs.nodes, a / cs.ratio / h, r.value.real() / dcResistance,
+                reference.real() / dcResistance, errorR, r.value.imag() / r.omega,
+                reference.imag() / omega, errorL, r.seconds);
+    checks.bound(errorR < cs.bound && errorL < cs.bound,
+                 "round wire at a/delta " + format("%g", cs.ratio) + ": errors " +
+                     format("%.2e", errorR) + ", " + format("%.2e", errorL));
+  }
+  std::printf("\n");
+}
+
+// --- Superconducting microstrip: no closed form, the change with the grid ------------
+
+// The bundled microstrip (2 um strip 0.2 um over a 20 um ground, films 0.2 um thick,
+// lambda 0.09 um) on finer and finer grids. Its corners make it converge more slowly
+// than the round conductors, so it shows how far a grid step can be trusted.
+void microstripTable() {
+  struct Grid {
+    int ground;  // nodes on the long sides of the ground strip
+    int strip;   // nodes on the long sides of the signal strip
+    int edge;    // nodes on every 0.2 um side
+  };
+  std::printf(
+      "Superconducting microstrip (examples/microstrip_sc.txt), no closed form: the "
+      "inductance in pH/um as the grid is refined; h is the node spacing on the signal "
+      "strip.\n\n");
+  std::printf(
+      "| nodes ground/strip/edges | nd | h (um) | h/lambda | L | change from the previous "
+      "grid | time (s) |\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
+  double previous = 0.0;
+  for (const Grid& g : {Grid{125, 25, 3}, Grid{250, 50, 5}, Grid{500, 100, 10}, Grid{500, 200, 20},
+                        Grid{500, 400, 40}}) {
+    char input[512];
+    std::snprintf(input, sizeof input,
+                  "lengthunit um\nfrequency 10 ghz\nlambda 0.09\n"
+                  "rect -10 10 -0.2 0 0 0 %d %d\nrect -1 1 0.2 0.4 1 0 %d %d\n",
+                  g.ground, g.edge, g.strip, g.edge);
+    const Result r = compute(input);
+    const double h = 2.0 / g.strip;
+    const double l = r.value.real();
+    std::printf("| %d/%d/%d | %d | %.4f | %.3f | %.6f | %s | %.2f |\n", g.ground, g.strip, g.edge,
+                r.nd, h, h / kLambda, l,
+                previous == 0.0 ? "" : format("%+.1e", l / previous - 1.0).c_str(), r.seconds);
+    previous = l;
+  }
+  std::printf("\n");
+}
+
+// --- Convergence plot -------------------------------------------------------------
+
+// Relative error against node spacing on logarithmic axes, with a line of slope one
+// through the finest point for comparison.
+void writeConvergencePlot(const std::string& name, const std::vector<ConvergencePoint>& points) {
+  if (points.empty()) return;
+  // Whole decades around the data.
+  double lx0 = 1e300, lx1 = -1e300, ly0 = 1e300, ly1 = -1e300;
+  for (const ConvergencePoint& p : points) {
+    lx0 = std::min(lx0, std::floor(std::log10(p.spacing / kLambda)));
+    lx1 = std::max(lx1, std::ceil(std::log10(p.spacing / kLambda)));
+    ly0 = std::min(ly0, std::floor(std::log10(p.error)));
+    ly1 = std::max(ly1, std::ceil(std::log10(p.error)));
+  }
+  const double x0 = 80, x1 = 380, y0 = 60, y1 = 300;  // plot area on the page
+  const auto px = [&](double h) {
+    return x0 + (std::log10(h / kLambda) - lx0) / (lx1 - lx0) * (x1 - x0);
+  };
+  const auto py = [&](double e) { return y0 + (std::log10(e) - ly0) / (ly1 - ly0) * (y1 - y0); };
+  std::ofstream eps(name);
+  eps << "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 420 330\n"
+      << "/Helvetica findfont 11 scalefont setfont\n"
+      << "/ctr { dup stringwidth pop 2 div neg 0 rmoveto show } def\n"
+      << "1 setgray 0 0 420 330 rectfill 0 setgray\n";
+  for (int d = static_cast<int>(lx0); d <= static_cast<int>(lx1); ++d) {
+    const double x = x0 + (d - lx0) / (lx1 - lx0) * (x1 - x0);
+    eps << "0.85 setgray 0.5 setlinewidth " << x << " " << y0 << " moveto " << x << " " << y1
+        << " lineto stroke 0 setgray\n"
+        << x << " " << y0 - 16 << " moveto (1e" << d << ") ctr\n";
+  }
+  for (int d = static_cast<int>(ly0); d <= static_cast<int>(ly1); ++d) {
+    const double y = y0 + (d - ly0) / (ly1 - ly0) * (y1 - y0);
+    eps << "0.85 setgray 0.5 setlinewidth " << x0 << " " << y << " moveto " << x1 << " " << y
+        << " lineto stroke 0 setgray\n"
+        << x0 - 34 << " " << y - 4 << " moveto (1e" << d << ") show\n";
+  }
+  eps << "0.5 setlinewidth " << x0 << " " << y0 << " " << x1 - x0 << " " << y1 - y0
+      << " rectstroke\n"
+      << (x0 + x1) / 2 << " " << y0 - 36 << " moveto (node spacing h / lambda) ctr\n"
+      << "gsave " << x0 - 46 << " " << (y0 + y1) / 2
+      << " translate 90 rotate 0 0 moveto (relative error of L) ctr grestore\n"
+      << (x0 + x1) / 2 << " " << y1 + 14
+      << " moveto (Superconducting coax: error against the grid) ctr\n";
+  eps << "gsave " << x0 << " " << y0 << " " << x1 - x0 << " " << y1 - y0 << " rectclip\n";
+  // Slope one through the finest grid, across the whole plot.
+  const ConvergencePoint& finest = points.back();
+  const double hA = std::pow(10.0, lx0) * kLambda;
+  const double hB = std::pow(10.0, lx1) * kLambda;
+  eps << "0.5 setgray [4 3] 0 setdash 1 setlinewidth " << px(hA) << " "
+      << py(finest.error * hA / finest.spacing) << " moveto " << px(hB) << " "
+      << py(finest.error * hB / finest.spacing) << " lineto stroke [] 0 setdash\n";
+  eps << "0 0 0.8 setrgbcolor 1.5 setlinewidth newpath";
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    eps << " " << px(points[i].spacing) << " " << py(points[i].error)
+        << (i == 0 ? " moveto" : " lineto");
+  }
+  eps << " stroke\n";
+  for (const ConvergencePoint& p : points) {
+    eps << "newpath " << px(p.spacing) << " " << py(p.error) << " 3 0 360 arc fill\n";
+  }
+  eps << "grestore\n0 0 0.8 setrgbcolor " << x0 + 12 << " " << y1 - 20 << " moveto (computed, "
+      << points.size() << " grids) show\n"
+      << "0.4 setgray " << x0 + 12 << " " << y1 - 36
+      << " moveto (slope 1: error proportional to h) show\nshowpage\n";
+}
+
+// --- Entry ------------------------------------------------------------------------
+
+double number(const char* text) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0') {
+    std::fprintf(stderr, "qbr-accuracy: not a number: %s\n", text);
+    std::exit(2);
+  }
+  return value;
+}
+
+int printReference(int argc, char** argv) {
+  const std::string kind = argc > 2 ? argv[2] : "";
+  if (kind == "sc-coax" && argc == 7) {
+    const auto l = qbr::reference::superconductingCoaxInductance(number(argv[3]), number(argv[4]),
+                                                                 number(argv[5]), number(argv[6]));
+    std::printf("L=%.9g\n", l.total());
+    return 0;
+  }
+  if (kind == "nc-coax" && argc == 8) {
+    const double omega = 2 * kPiFull * number(argv[7]);
+    const Cd z = qbr::reference::normalCoaxImpedance(number(argv[3]), omega, number(argv[4]),
+                                                     number(argv[5]), number(argv[6]));
+    std::printf("R=%.9g X=%.9g L=%.9g\n", z.real(), z.imag(), z.imag() / omega);
+    return 0;
+  }
+  std::fprintf(stderr,
+               "usage: qbr-accuracy --reference sc-coax LAMBDA A B C\n"
+               "       qbr-accuracy --reference nc-coax SIGMA A B C FREQUENCY\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quick = false;
+  std::string plot;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--reference") return printReference(argc, argv);
+    if (arg == "--quick") {
+      quick = true;
+    } else if (arg == "--plot" && i + 1 < argc) {
+      plot = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: qbr-accuracy [--quick] [--plot FILE.eps] | --reference ...\n");
+      return 2;
+    }
+  }
+
+  Checks checks;
+  std::vector<ConvergencePoint> convergence;
+  if (quick) {
+    convergence = superconductingCoaxTable({10, 20}, checks, true);
+    copperCoaxTable({{1.0, 40, 1e-3}}, checks);
+    roundWireTable({{3.0, 100, 1e-3}}, checks);
+  } else {
+    convergence = superconductingCoaxTable({10, 20, 40, 80, 160}, checks, false);
+    copperCoaxTable({{0.2, 160, 1e-3},
+                     {0.5, 160, 1e-3},
+                     {1.0, 160, 1e-3},
+                     {2.0, 160, 1e-3},
+                     {3.0, 160, 1e-3},
+                     {5.0, 160, 1e-3},
+                     {8.0, 160, 1e-3}},
+                    checks);
+    roundWireTable({{0.1, 500, 1e-3},
+                    {0.3, 500, 1e-3},
+                    {1.0, 500, 1e-3},
+                    {3.0, 500, 1e-3},
+                    {10.0, 500, 1e-3},
+                    {20.0, 500, 1e-2},
+                    {40.0, 500, 1e-2},
+                    {100.0, 500, 1e-2}},
+                   checks);
+    microstripTable();
+  }
+  if (!plot.empty()) writeConvergencePlot(plot, convergence);
+  if (checks.failures > 0) {
+    std::fprintf(stderr, "qbr-accuracy: %d bound(s) exceeded\n", checks.failures);
+    return 1;
+  }
+  return 0;
+}
