@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -65,12 +66,17 @@ struct Medium {
   bool firstKind = false;
   Complex singleFactor{};  // +-j pi/2
   Complex normalFactor{};  // -+j pi/2 times k
+  // Beyond this distance the kernels are cut off, with a relative margin far above the
+  // rounding of r and of k r: whatever lies wholly beyond it is zero without a doubt.
+  double reach = std::numeric_limits<double>::infinity();
 };
 
 Medium mediumOf(Complex k) {
   Medium m;
   m.k = k;
   m.firstKind = k.imag() > 0.0;
+  const double decay = m.firstKind ? k.imag() : -k.imag();
+  if (decay > 0.0) m.reach = kHankelCutOff / decay * (1.0 + 1e-9);
   m.singleFactor = m.firstKind ? Complex(0.0, kPi / 2.0) : Complex(0.0, -kPi / 2.0);
   m.normalFactor =
       cplx::product(m.firstKind ? Complex(0.0, -kPi / 2.0) : Complex(0.0, kPi / 2.0), k);
@@ -101,38 +107,41 @@ struct ColumnElement {
   Medium medium;
 };
 
+// Two doubles side by side in one SSE2 register. Lane arithmetic is plain IEEE arithmetic,
+// so each lane carries exactly the bits of the scalar expression.
+using Lanes = double __attribute__((vector_size(16)));
+
 // The kernels of one row node at every Gauss point of one column element, each times the
-// point's weight: the factor that both nodes sharing the point multiply by their hat.
+// point's weight (the factor that both nodes sharing the point multiply by their hat),
+// and the intermediate values of the passes that compute them.
 struct KernelScratch {
-  std::vector<double> single, normal;
-  std::vector<Complex> hSingle, hNormal;
+  std::vector<double> r2, along, image2, alongImage, logArgument, lnValue;
+  std::vector<double> laplaceSingle, laplaceNormal;
+  std::vector<Lanes> laplace;  // (G w, dG/dn w)
+  std::vector<Lanes> single;   // K w as (re, im)
+  std::vector<Lanes> normal;   // dK/dn w as (re, im)
 
   void reserve(std::size_t n) {
+    for (std::vector<double>* v : {&r2, &along, &image2, &alongImage, &logArgument, &lnValue,
+                                   &laplaceSingle, &laplaceNormal})
+      v->resize(n);
+    laplace.resize(n);
     single.resize(n);
     normal.resize(n);
-    hSingle.resize(n);
-    hNormal.resize(n);
   }
 };
 
 // The piece sums of the node integrals: sum of (value w) (t - z0) over the piece's Gauss
-// points in their order, from 0, then divided by (z1 - z0).
-inline double pieceSum(const std::vector<double>& weighted, const PieceUse& use) {
-  const double* v = weighted.data() + idx(use.piece) * kGauss;
-  double sum = 0.0;
+// points in their order, from 0, then divided by (z1 - z0); two sums side by side.
+inline Lanes pieceSum(const std::vector<Lanes>& weighted, const PieceUse& use) {
+  const Lanes* v = weighted.data() + idx(use.piece) * kGauss;
+  Lanes sum = {0.0, 0.0};
   for (std::size_t i = 0; i < kGauss; ++i) sum = sum + v[i] * use.factor[i];
   return sum / use.divisor;
 }
 
-inline Complex pieceSum(const std::vector<Complex>& weighted, const PieceUse& use) {
-  const Complex* v = weighted.data() + idx(use.piece) * kGauss;
-  double re = 0.0;
-  double im = 0.0;
-  for (std::size_t i = 0; i < kGauss; ++i) {
-    re = re + v[i].real() * use.factor[i];
-    im = im + v[i].imag() * use.factor[i];
-  }
-  return {re / use.divisor, im / use.divisor};
+inline Lanes supportSum(const std::vector<Lanes>& weighted, const std::array<PieceUse, 2>& uses) {
+  return pieceSum(weighted, uses[0]) + pieceSum(weighted, uses[1]);
 }
 
 // The fixed spinner text, one "\b" and character per (row element, column element, row
@@ -228,23 +237,97 @@ class NodeBlockFill {
     int node;
   };
 
-  void evaluateKernels(const ColumnElement& column, double x0, double y0, bool helmholtz,
+  static bool beyondReach(const FillElement::Disc& disc, double reach, double x0, double y0) {
+    const double dx = disc.x - x0;
+    const double dy = disc.y - y0;
+    const double bound = reach + disc.radius;
+    return dx * dx + dy * dy > bound * bound;
+  }
+
+  // The kernels at every Gauss point of `column`, each the expression of laplaceKernels and
+  // helmholtzKernels operation for operation. The Laplace kernels go in passes that the
+  // compiler runs two points at a time around the calls of log. The Helmholtz kernels are
+  // wanted only with `helmholtz`; pieces wholly beyond the cut-off are zero without any
+  // evaluation. Returns whether any Helmholtz value may be nonzero.
+  bool evaluateKernels(const ColumnElement& column, double x0, double y0, bool helmholtz,
                        KernelScratch& s) const {
     const FillElement& f = column.samples;
     const std::size_t points = f.t.size();
-    for (std::size_t g = 0; g < points; ++g) {
-      const LaplaceValues l =
-          laplaceKernels(f.x[g], f.y[g], f.nx[g], f.ny[g], x0, y0, model_.symmetryOn);
-      s.single[g] = l.single * f.w[g];
-      s.normal[g] = l.normal * f.w[g];
+    const double* __restrict x = f.x.data();
+    const double* __restrict y = f.y.data();
+    const double* __restrict nx = f.nx.data();
+    const double* __restrict ny = f.ny.data();
+    const double* __restrict w = f.w.data();
+    double* __restrict r2 = s.r2.data();
+    double* __restrict along = s.along.data();
+    double* __restrict lnValue = s.lnValue.data();
+    double* __restrict single = s.laplaceSingle.data();
+    double* __restrict normal = s.laplaceNormal.data();
+
+    if (!model_.symmetryOn) {
+      for (std::size_t g = 0; g < points; ++g) {
+        const double dx = x[g] - x0;
+        const double dy = y[g] - y0;
+        r2[g] = dx * dx + dy * dy;
+        along[g] = dx * nx[g] + dy * ny[g];
+      }
+      for (std::size_t g = 0; g < points; ++g) lnValue[g] = std::log(r2[g]);
+      for (std::size_t g = 0; g < points; ++g) {
+        single[g] = -0.5 * lnValue[g] * w[g];
+        normal[g] = -along[g] / r2[g] * w[g];
+      }
+    } else {
+      double* __restrict image2 = s.image2.data();
+      double* __restrict alongImage = s.alongImage.data();
+      double* __restrict logArgument = s.logArgument.data();
+      for (std::size_t g = 0; g < points; ++g) {
+        const double dx = x[g] - x0;
+        const double dy = y[g] - y0;
+        const double ys = y[g] + y0;
+        r2[g] = dx * dx + dy * dy;
+        along[g] = dx * nx[g] + dy * ny[g];
+        image2[g] = dx * dx + ys * ys;
+        alongImage[g] = dx * nx[g] + ys * ny[g];
+      }
+      for (std::size_t g = 0; g < points; ++g) logArgument[g] = r2[g] / image2[g];
+      for (std::size_t g = 0; g < points; ++g) lnValue[g] = std::log(logArgument[g]);
+      for (std::size_t g = 0; g < points; ++g) {
+        single[g] = -0.5 * lnValue[g] * w[g];
+        normal[g] = (alongImage[g] / image2[g] - along[g] / r2[g]) * w[g];
+      }
     }
-    if (!helmholtz) return;
-    for (std::size_t g = 0; g < points; ++g) {
-      const HelmholtzValues h =
-          helmholtzKernels(column.medium, f.x[g], f.y[g], f.nx[g], f.ny[g], x0, y0);
-      s.hSingle[g] = {h.single.real() * f.w[g], h.single.imag() * f.w[g]};
-      s.hNormal[g] = {h.normal.real() * f.w[g], h.normal.imag() * f.w[g]};
+    Lanes* laplace = s.laplace.data();
+    for (std::size_t g = 0; g < points; ++g) laplace[g] = Lanes{single[g], normal[g]};
+
+    const Medium& medium = column.medium;
+    if (!helmholtz || beyondReach(f.elementDisc, medium.reach, x0, y0)) return false;
+    Lanes* hSingle = s.single.data();
+    Lanes* hNormal = s.normal.data();
+    for (int p = 0; p < f.pieceCount; ++p) {
+      const std::size_t first = idx(p) * kGauss;
+      if (beyondReach(f.pieceDisc[idx(p)], medium.reach, x0, y0)) {
+        for (std::size_t g = first; g < first + kGauss; ++g) {
+          hSingle[g] = Lanes{0.0, 0.0};
+          hNormal[g] = Lanes{0.0, 0.0};
+        }
+        continue;
+      }
+      for (std::size_t g = first; g < first + kGauss; ++g) {
+        const double r = std::sqrt(r2[g]);
+        const Complex z(medium.k.real() * r, medium.k.imag() * r);
+        if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) {
+          hSingle[g] = Lanes{0.0, 0.0};
+          hNormal[g] = Lanes{0.0, 0.0};
+          continue;
+        }
+        const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+        const Complex k = cplx::product(medium.singleFactor, h.h0);
+        const Complex n = cplx::product(medium.normalFactor, h.h1);
+        hSingle[g] = Lanes{k.real(), k.imag()} * w[g];
+        hNormal[g] = Lanes{n.real() * along[g], n.imag() * along[g]} / r * w[g];
+      }
     }
+    return true;
   }
 
   // The single layers of the self term carry ln|t - tau| through the Gauss rule; the
@@ -299,7 +382,7 @@ class NodeBlockFill {
       const FillElement& f = column.samples;
       // The interior field of a conductor only sees the boundary of that conductor.
       const bool sameConductor = f.conductor == conductor;
-      evaluateKernels(column, x0, y0, sameConductor, scratch);
+      const bool helmholtz = evaluateKernels(column, x0, y0, sameConductor, scratch);
       const double mu = f.mu;
 
       for (int j = 1; j <= f.nodeCount; ++j) {
@@ -307,32 +390,31 @@ class NodeBlockFill {
         const int c1 = unknowns_.nodeFirst(e, j);
         Complex* first = entry(c1);
         Complex* second = entry(c1 + 1);
-        const double doubleLayer =
-            pieceSum(scratch.normal, support[0]) + pieceSum(scratch.normal, support[1]);
+        const Lanes laplace = supportSum(scratch.laplace, support);
+        const double doubleLayer = laplace[1];
 
         if (e == m && j == N) {
           const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
           const Regularised reg = regularisedSelf(column, j, x0, y0, tau);
-          const Complex helmholtzDouble =
-              pieceSum(scratch.hNormal, support[0]) + pieceSum(scratch.hNormal, support[1]);
+          const Lanes helmholtzDouble =
+              helmholtz ? supportSum(scratch.normal, support) : Lanes{0.0, 0.0};
           // Half the full angle at a smooth boundary point, per unit of t.
           const double freeTerm = kPi / rowSamples.nodeJacobian[idx(N)];
           first[0] = Complex(doubleLayer + freeTerm, 0.0);
           second[0] = -(Complex(reg.laplace, 0.0) - F);
-          first[1] = -helmholtzDouble;
+          first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
           first[1] += freeTerm;
           second[1] = mu * (reg.helmholtz - F);
           continue;
         }
 
         first[0] = Complex(doubleLayer, 0.0);
-        second[0] = -Complex(
-            pieceSum(scratch.single, support[0]) + pieceSum(scratch.single, support[1]), 0.0);
-        if (sameConductor) {
-          first[1] =
-              -(pieceSum(scratch.hNormal, support[0]) + pieceSum(scratch.hNormal, support[1]));
-          second[1] =
-              mu * (pieceSum(scratch.hSingle, support[0]) + pieceSum(scratch.hSingle, support[1]));
+        second[0] = -Complex(laplace[0], 0.0);
+        if (helmholtz) {
+          const Lanes helmholtzDouble = supportSum(scratch.normal, support);
+          const Lanes helmholtzSingle = supportSum(scratch.single, support);
+          first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
+          second[1] = mu * Complex(helmholtzSingle[0], helmholtzSingle[1]);
         } else {
           first[1] = Complex{};
           second[1] = Complex{};

@@ -1,5 +1,7 @@
 #include "bem/fill_geometry.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 namespace qbr {
@@ -51,6 +53,22 @@ PieceUse constantUse(int piece) {
   return use;
 }
 
+// Centred on the mean of the Gauss points [first, last), through the farthest of them.
+FillElement::Disc discAround(const FillElement& fe, int first, int last) {
+  FillElement::Disc disc;
+  if (last <= first) return disc;
+  for (int g = first; g < last; ++g) {
+    disc.x += fe.x[static_cast<std::size_t>(g)];
+    disc.y += fe.y[static_cast<std::size_t>(g)];
+  }
+  disc.x /= last - first;
+  disc.y /= last - first;
+  for (int g = first; g < last; ++g)
+    disc.radius = std::max(disc.radius, std::hypot(fe.x[static_cast<std::size_t>(g)] - disc.x,
+                                                   fe.y[static_cast<std::size_t>(g)] - disc.y));
+  return disc;
+}
+
 }  // namespace
 
 // The supports follow the node integrals piece by piece: inner nodes span [s(j-1), s(j+1)];
@@ -95,6 +113,11 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
 
   for (int j = 1; j <= n; ++j)
     fe.nodeJacobian[static_cast<std::size_t>(j)] = geometry.jacobianAt(s(j));
+
+  fe.pieceDisc.reserve(static_cast<std::size_t>(fe.pieceCount));
+  for (int p = 0; p < fe.pieceCount; ++p)
+    fe.pieceDisc.push_back(discAround(fe, p * kFillGaussOrder, (p + 1) * kFillGaussOrder));
+  fe.elementDisc = discAround(fe, 0, fe.pieceCount * kFillGaussOrder);
   return fe;
 }
 

@@ -36,6 +36,13 @@ struct FillElement {
   int pieceCount = 0;
   // Gauss points, piece after piece, kFillGaussOrder of them per piece.
   std::vector<double> t, x, y, nx, ny, w;
+  // A circle round the Gauss points of each piece, and one round all of them: where it
+  // lies wholly beyond the reach of a decaying kernel, no point inside needs evaluating.
+  struct Disc {
+    double x = 0.0, y = 0.0, radius = 0.0;
+  };
+  std::vector<Disc> pieceDisc;
+  Disc elementDisc;
   // Node j (1..nodeCount; slot 0 unused): left part then right part of its support.
   std::vector<std::array<PieceUse, 2>> support;
   // |dr/dt| at node j (slot 0 unused).
