@@ -205,7 +205,7 @@ std::unique_ptr<ProblemModel> preparedModel(const std::string& inputName, RunIo&
 // Fills, factorises and solves as a run does (all threads), reads the peak memory, and
 // only then makes the copies the comparisons need: a one-thread fill, the literal fill
 // and a bare zgetrf. Prints one "ROW" line of key=value pairs.
-int runRow(const std::string& modelName, int targetNd, bool literal, bool literalOnly) {
+int runRow(const std::string& modelName, int targetNd, bool literal, bool literalOnly, int repeat) {
   NullBuffer nullBuffer;
   std::ostream null(&nullBuffer);
   RunIo io{null, null};
@@ -227,23 +227,40 @@ int runRow(const std::string& modelName, int targetNd, bool literal, bool litera
   }
 
   row << " load_start=" << '"' << loadAverages() << '"';
+  // Each phase runs `repeat` times and keeps its best time: the machine is shared.
+
+  // The program's phases: fill on all threads, factorisation, solve of all conductors.
   omp_set_num_threads(threads);
   WorkArrays work = allocateWorkArrays(*model);
-  const double fillAll = timed([&] { fillBemMatrix(*model, unknowns, work.A, null); });
-  const std::uint64_t hashAll = matrixHash(work.A);
-  const double lu = timed([&] { luFactor(work.A, work.pivots, null); });
-  unitCurrents(unknowns, work.b);
-  const double solve = timed([&] { luSolve(work.A, work.pivots, work.b); });
+  double fillAll = 0, lu = 0, solve = 0;
+  for (int r = 0; r < repeat; ++r) {
+    const double f = timed([&] { fillBemMatrix(*model, unknowns, work.A, null); });
+    const double l = timed([&] { luFactor(work.A, work.pivots, null); });
+    unitCurrents(unknowns, work.b);
+    const double s = timed([&] { luSolve(work.A, work.pivots, work.b); });
+    fillAll = r == 0 ? f : std::min(fillAll, f);
+    lu = r == 0 ? l : std::min(lu, l);
+    solve = r == 0 ? s : std::min(solve, s);
+  }
   const long peakKiB = peakResidentKiB();
-  row << " fill_all=" << fillAll << " lu=" << lu << " solve=" << solve << " peak_kib=" << peakKiB;
+  row << " lu=" << lu << " solve=" << solve << " peak_kib=" << peakKiB;
 
-  // From here on the matrix memory doubles; the peak above does not see it.
+  // From here on the matrix memory doubles; the peak above does not see it. One thread
+  // against all, alternately, and the two matrices bit for bit.
   ComplexMatrix C(nd, nd);
-  omp_set_num_threads(1);
-  const double fillOne = timed([&] { fillBemMatrix(*model, unknowns, C, null); });
-  omp_set_num_threads(threads);
-  const bool sameBits = matrixHash(C) == hashAll;
-  row << " fill_one=" << fillOne << " same_bits=" << sameBits;
+  double fillOne = 0;
+  bool sameBits = true;
+  for (int r = 0; r < repeat; ++r) {
+    omp_set_num_threads(1);
+    const double one = timed([&] { fillBemMatrix(*model, unknowns, C, null); });
+    omp_set_num_threads(threads);
+    const std::uint64_t hashOne = matrixHash(C);
+    const double all = timed([&] { fillBemMatrix(*model, unknowns, C, null); });
+    sameBits = sameBits && hashOne == matrixHash(C);
+    fillOne = r == 0 ? one : std::min(fillOne, one);
+    fillAll = std::min(fillAll, all);
+  }
+  row << " fill_all=" << fillAll << " fill_one=" << fillOne << " same_bits=" << sameBits;
   ok = ok && sameBits;
 
   if (literal) {
@@ -254,15 +271,21 @@ int runRow(const std::string& modelName, int targetNd, bool literal, bool litera
     ok = ok && diff <= kLiteralTolerance;
   }
 
+  // The bare zgetrf on the same matrix (C holds the fill on all threads).
   std::vector<int> pivots;
-  const double zgetrf = timed([&] { bareZgetrf(C, pivots); });
+  double zgetrf = 0;
+  for (int r = 0; r < repeat; ++r) {
+    if (r > 0) fillBemMatrix(*model, unknowns, C, null);
+    const double t = timed([&] { bareZgetrf(C, pivots); });
+    zgetrf = r == 0 ? t : std::min(zgetrf, t);
+  }
   ComplexMatrix x(nd, work.b.cols());
   unitCurrents(unknowns, x);
   bareZgetrs(C, pivots, x);
   const double solutionDiff = relativeDifference(work.b.data(), x.data(), entries(x));
   const bool samePivots = pivots == work.pivots;
   row << " zgetrf=" << zgetrf << " same_pivots=" << samePivots << " solution_diff=" << solutionDiff
-      << " load_end=" << '"' << loadAverages() << '"';
+      << " repeat=" << repeat << " load_end=" << '"' << loadAverages() << '"';
   ok = ok && solutionDiff <= kSolutionTolerance;
   std::cout << row.str() << " ok=" << ok << "\n";
   return ok ? 0 : 2;
@@ -331,7 +354,8 @@ void printHeader() {
               "", "[s]", "", "[s]", "", "[s]", "", "[s]", "", "");
 }
 
-void runOneRow(const std::string& modelName, int targetNd, bool allowLiteral, TableState& state) {
+void runOneRow(const std::string& modelName, int targetNd, bool allowLiteral, int repeat,
+               TableState& state) {
   // Whether the literal fill fits the budget, by nd^2 from the last size it was timed at;
   // without one, time it at a small size first.
   double predicted = std::nan("");
@@ -353,7 +377,8 @@ void runOneRow(const std::string& modelName, int targetNd, bool allowLiteral, Ta
   }
   const bool literal = allowLiteral && (std::isnan(predicted) || predicted < kLiteralBudgetSeconds);
 
-  std::vector<std::string> args{"--row", modelName, std::to_string(targetNd)};
+  std::vector<std::string> args{"--row", modelName, std::to_string(targetNd), "--repeat",
+                                std::to_string(repeat)};
   if (literal) args.push_back("--literal");
   const ChildRun run = runSelf(args);
   const auto row = parseRow(run.output);
@@ -399,16 +424,17 @@ struct RowSet {
   std::vector<int> sizes;
 };
 
-int runTable(const std::vector<RowSet>& sets, bool allowLiteral) {
+int runTable(const std::vector<RowSet>& sets, bool allowLiteral, int repeat) {
   printMachine();
   std::printf(
       "fill1T/fillNT: fast fill on 1 and on %d threads; literal: the reference fill, 1 thread, "
       "run only where predicted under %.0f s (otherwise the prediction in brackets);\n"
-      "LU: our blocked LU, GF/s = (8/3) nd^3 / LU; zgetrf: one bare call on a copy of the same "
+      "LU: our blocked LU, GF/s = (8/3) nd^3 / LU; zgetrf: a bare call on a copy of the same "
       "matrix; solve: all conductors at once;\n"
       "peakMB: peak resident memory of the fill, LU and solve (read before the copies are made); "
-      "boundMB = 1.1 x 16 nd^2 bytes + 100 MiB; MB = MiB.\n\n",
-      allThreads(), kLiteralBudgetSeconds);
+      "boundMB = 1.1 x 16 nd^2 bytes + 100 MiB; MB = MiB. Times: best of %d run(s) of each "
+      "phase (the literal fill: one run).\n\n",
+      allThreads(), kLiteralBudgetSeconds, repeat);
   printHeader();
   TableState state;
   for (const RowSet& set : sets) {
@@ -418,7 +444,7 @@ int runTable(const std::vector<RowSet>& sets, bool allowLiteral) {
       const int nd = generatedModel(set.model, target).nd;
       if (nd == previous) continue;
       previous = nd;
-      runOneRow(set.model, target, allowLiteral, state);
+      runOneRow(set.model, target, allowLiteral, repeat, state);
     }
   }
   std::printf("\nLoad average at end: %s\n", loadAverages().c_str());
@@ -427,7 +453,58 @@ int runTable(const std::vector<RowSet>& sets, bool allowLiteral) {
 
 // --- The phases of one input file -------------------------------------------------------
 
-int runInput(const std::string& inputName, bool withZgetrf) {
+struct PhaseTimes {
+  int nd = 0;
+  double setUp = 0, grids = 0, fill = 0, solve = 0, report = 0, total = 0;
+};
+
+// The phases in the order the driver runs them, without the closing wait.
+PhaseTimes timedRun(const std::string& inputName, RunIo& io, std::ostream& console) {
+  PhaseTimes t;
+  const Clock::time_point start = Clock::now();
+  auto model = std::make_unique<ProblemModel>();
+  t.setUp = timed([&] {
+    setDefaults(*model);
+    readInputFile(*model, inputName);
+    setUpModel(*model, io);
+    echoModel(*model, io);
+    writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, inputName, model->points,
+                 io);
+    checkModelIsSolvable(*model);
+  });
+  WorkArrays work;
+  t.grids = timed([&] {
+    buildGrids(*model, io);
+    work = allocateWorkArrays(*model);
+  });
+  t.nd = model->nd;
+  const Unknowns unknowns(*model);
+  t.fill = timed([&] { fillBemMatrix(*model, unknowns, work.A, console); });
+  ConductorMatrix result(0);
+  t.solve = timed([&] { result = solveConductorMatrix(*model, unknowns, work, console); });
+  t.report = timed([&] {
+    if (model->phaseVariables) {
+      reportInductanceMatrix(result, io);
+    } else {
+      reportImpedanceMatrix(result, model->omega, io);
+    }
+    releaseWorkArrays(*model, work);
+  });
+  t.total = secondsSince(start);
+  return t;
+}
+
+// A bare zgetrf on the matrix of the input file.
+double timedZgetrf(const std::string& inputName, RunIo& io, std::ostream& console) {
+  auto model = preparedModel(inputName, io);
+  const Unknowns unknowns(*model);
+  ComplexMatrix A(model->nd, model->nd);
+  fillBemMatrix(*model, unknowns, A, console);
+  std::vector<int> pivots;
+  return timed([&] { bareZgetrf(A, pivots); });
+}
+
+int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
   NullBuffer nullBuffer;
   std::ostream null(&nullBuffer);
   const std::filesystem::path logPath =
@@ -436,69 +513,43 @@ int runInput(const std::string& inputName, bool withZgetrf) {
   RunIo io{null, log};
   printMachine();
 
-  // The phases in the order the driver runs them, without the closing wait.
-  double setUp = 0, grids = 0, fill = 0, solve = 0, report = 0;
-  int nd = 0;
-  const Clock::time_point start = Clock::now();
-  {
-    auto model = std::make_unique<ProblemModel>();
-    setUp = timed([&] {
-      setDefaults(*model);
-      readInputFile(*model, inputName);
-      setUpModel(*model, io);
-      echoModel(*model, io);
-      writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, inputName,
-                   model->points, io);
-      checkModelIsSolvable(*model);
-    });
-    WorkArrays work;
-    grids = timed([&] {
-      buildGrids(*model, io);
-      work = allocateWorkArrays(*model);
-    });
-    nd = model->nd;
-    const Unknowns unknowns(*model);
-    fill = timed([&] { fillBemMatrix(*model, unknowns, work.A, null); });
-    ConductorMatrix result(0);
-    solve = timed([&] { result = solveConductorMatrix(*model, unknowns, work, null); });
-    report = timed([&] {
-      if (model->phaseVariables) {
-        reportInductanceMatrix(result, io);
-      } else {
-        reportImpedanceMatrix(result, model->omega, io);
-      }
-      releaseWorkArrays(*model, work);
-    });
+  // Whole runs and bare zgetrf calls alternate; the peak memory is read after the first
+  // run, before any matrix of the reference exists.
+  std::vector<PhaseTimes> runs;
+  std::vector<double> zgetrfs;
+  long peakKiB = 0;
+  for (int r = 0; r < repeat; ++r) {
+    runs.push_back(timedRun(inputName, io, null));
+    if (r == 0) peakKiB = peakResidentKiB();
+    if (withZgetrf) zgetrfs.push_back(timedZgetrf(inputName, io, null));
+    std::printf("round %d: total %.3f s%s  load %s\n", r + 1, runs.back().total,
+                withZgetrf ? (", zgetrf " + format("%.3f s", zgetrfs.back())).c_str() : "",
+                loadAverages().c_str());
   }
-  const double total = secondsSince(start);
-  const long peakKiB = peakResidentKiB();
   log.close();
   std::error_code ignored;
   std::filesystem::remove(logPath, ignored);
 
-  std::printf("Input %s: nd = %d\n", inputName.c_str(), nd);
-  std::printf("  read + set-up (echo, plot, checks) %9.3f s\n", setUp);
-  std::printf("  grids + work arrays                %9.3f s\n", grids);
-  std::printf("  fill                               %9.3f s\n", fill);
-  std::printf("  factorisation + solve              %9.3f s  (%.1f GFLOP/s)\n", solve,
-              luGflops(nd, solve));
-  std::printf("  report + release                   %9.3f s\n", report);
-  std::printf("  total (no closing wait)            %9.3f s\n", total);
+  const PhaseTimes best =
+      *std::min_element(runs.begin(), runs.end(),
+                        [](const PhaseTimes& a, const PhaseTimes& b) { return a.total < b.total; });
+  const int nd = best.nd;
+  std::printf("Input %s: nd = %d; the fastest of %d run(s):\n", inputName.c_str(), nd, repeat);
+  std::printf("  read + set-up (echo, plot, checks) %9.3f s\n", best.setUp);
+  std::printf("  grids + work arrays                %9.3f s\n", best.grids);
+  std::printf("  fill                               %9.3f s\n", best.fill);
+  std::printf("  factorisation + solve              %9.3f s  (%.1f GFLOP/s)\n", best.solve,
+              luGflops(nd, best.solve));
+  std::printf("  report + release                   %9.3f s\n", best.report);
+  std::printf("  total (no closing wait)            %9.3f s\n", best.total);
   const double boundMiB = 1.1 * 16.0 * nd * static_cast<double>(nd) / kMiB + 100.0;
   std::printf("  peak resident memory               %9.0f MiB  (bound %.0f MiB)\n",
               peakKiB / 1024.0, boundMiB);
-
   if (withZgetrf) {
-    // The same matrix once more, for one bare zgetrf; after the peak was read.
-    auto model = preparedModel(inputName, io);
-    const Unknowns unknowns(*model);
-    ComplexMatrix A(model->nd, model->nd);
-    fillBemMatrix(*model, unknowns, A, null);
-    std::vector<int> pivots;
-    const double zgetrf = timed([&] { bareZgetrf(A, pivots); });
-    std::printf("  bare zgetrf on the same matrix     %9.3f s  (%.1f GFLOP/s)\n", zgetrf,
-                luGflops(nd, zgetrf));
-    std::printf("  total / zgetrf                     %9.3f\n", total / zgetrf);
+    const double zgetrf = *std::min_element(zgetrfs.begin(), zgetrfs.end());
+    std::printf("  bare zgetrf on the same matrix     %9.3f s  (%.1f GFLOP/s), best of %d\n",
+                zgetrf, luGflops(nd, zgetrf), repeat);
+    std::printf("  total / zgetrf                     %9.3f\n", best.total / zgetrf);
   }
   std::printf("Load average at end: %s\n", loadAverages().c_str());
   return 0;
@@ -560,12 +611,86 @@ int runLuCompare(int targetNd, int repeat, const std::vector<int>& panels) {
   return 0;
 }
 
+// --- Where the time of our LU goes ------------------------------------------------------
+
+// The loop of luFactor, step for step, with a clock around each LAPACK/BLAS call.
+struct LuBreakdown {
+  double panel = 0, swaps = 0, trsm = 0, gemm = 0;
+  double gemmFlops = 0;  // real operations of the trailing updates
+};
+
+LuBreakdown timedBlockedLu(ComplexMatrix& A, std::vector<int>& pivots, int nb) {
+  const int n = static_cast<int>(A.rows());
+  const int lda = n;
+  const int one = 1;
+  const Complex unit(1.0, 0.0);
+  const Complex minusUnit(-1.0, 0.0);
+  pivots.assign(static_cast<std::size_t>(n), 0);
+  LuBreakdown t;
+  for (int j = 0; j < n; j += nb) {
+    const int jb = std::min(nb, n - j);
+    const int height = n - j;
+    int info = 0;
+    t.panel +=
+        timed([&] { zgetrf_(&height, &jb, &A(j + 1, j + 1), &lda, pivots.data() + j, &info); });
+    for (int i = j; i < j + jb; ++i) pivots[static_cast<std::size_t>(i)] += j;
+    const int k1 = j + 1;
+    const int k2 = j + jb;
+    const int rest = n - j - jb;
+    t.swaps += timed([&] {
+      if (j > 0) zlaswp_(&j, A.data(), &lda, &k1, &k2, pivots.data(), &one);
+      if (rest > 0) zlaswp_(&rest, &A(1, j + jb + 1), &lda, &k1, &k2, pivots.data(), &one);
+    });
+    if (rest > 0) {
+      t.trsm += timed([&] {
+        ztrsm_("L", "L", "N", "U", &jb, &rest, &unit, &A(j + 1, j + 1), &lda, &A(j + 1, j + jb + 1),
+               &lda, 1, 1, 1, 1);
+      });
+      t.gemmFlops += 8.0 * rest * static_cast<double>(rest) * jb;
+      t.gemm += timed([&] {
+        zgemm_("N", "N", &rest, &rest, &jb, &minusUnit, &A(j + jb + 1, j + 1), &lda,
+               &A(j + 1, j + jb + 1), &lda, &unit, &A(j + jb + 1, j + jb + 1), &lda, 1, 1);
+      });
+    }
+  }
+  return t;
+}
+
+int runLuBreakdown(int targetNd, const std::vector<int>& panels) {
+  NullBuffer nullBuffer;
+  std::ostream null(&nullBuffer);
+  RunIo io{null, null};
+  printMachine();
+  const GeneratedModel generated = stripsModel(targetNd);
+  const TempInput input(generated.text);
+  auto model = preparedModel(input.path().string(), io);
+  const int nd = model->nd;
+  const Unknowns unknowns(*model);
+  ComplexMatrix original(nd, nd);
+  fillBemMatrix(*model, unknowns, original, null);
+  ComplexMatrix work(nd, nd);
+  std::vector<int> pivots;
+  std::printf("Our LU step by step, strips matrix nd = %d, seconds\n", nd);
+  for (int panel : panels) {
+    copyMatrix(original, work);
+    const LuBreakdown t = timedBlockedLu(work, pivots, panel);
+    const double total = t.panel + t.swaps + t.trsm + t.gemm;
+    std::printf(
+        "nb=%-4d panel zgetrf %.3f  zlaswp %.3f  ztrsm %.3f  zgemm %.3f (%.1f GFLOP/s)  "
+        "total %.3f  load %s\n",
+        panel, t.panel, t.swaps, t.trsm, t.gemm, t.gemmFlops / t.gemm / 1e9, total,
+        loadAverages().c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 // --- Smoke run for CTest ---------------------------------------------------------------
 
 // Small rows of both models with every check, and the phases of a generated input file;
 // a few seconds. Fails when a check fails or a child does not finish.
 int runSmoke() {
-  int status = runTable({{"strips", {150, 300}}, {"coax", {150}}}, true);
+  int status = runTable({{"strips", {150, 300}}, {"coax", {150}}}, true, 2);
   const TempInput input(stripsModel(300).text);
   const ChildRun run = runSelf({"--input", input.path().string(), "--zgetrf"});
   std::cout << "\n" << run.output;
@@ -577,12 +702,15 @@ int runSmoke() {
 void usage() {
   std::cout
       << "usage:\n"
-         "  qbr-bench [--sizes N,N,...] [--coax] [--full] [--no-literal]\n"
+         "  qbr-bench [--sizes N,N,...] [--coax] [--full] [--no-literal] [--repeat R]\n"
          "      rows for the three-strip model (default sizes 500,1000,2000,4000,8000);\n"
          "      --coax adds the normal-metal coax rows (500,1000,2000,3002), --full the sizes\n"
-         "      12000, 16004 and the 20-element capacity row (nd 20005)\n"
-         "  qbr-bench --input FILE [--zgetrf]   phases of one input file\n"
+         "      12000, 16004 and the 20-element capacity row (nd 20005); --repeat R keeps the\n"
+         "      best of R timings of every phase (default 1)\n"
+         "  qbr-bench --input FILE [--zgetrf] [--repeat R]   phases of one input file, and a\n"
+         "      bare zgetrf on its matrix\n"
          "  qbr-bench --lu-compare ND [--repeat R] [--panels NB,NB,...]\n"
+         "  qbr-bench --lu-breakdown ND [--panels NB,NB,...]   time of each step of our LU\n"
          "  qbr-bench --write-model strips|strips4|coax ND FILE\n"
          "  qbr-bench --smoke\n";
 }
@@ -603,12 +731,13 @@ int run(const std::vector<std::string>& args) {
     usage();
     return 0;
   }
+  const int repeat = has("--repeat") ? std::max(1, std::stoi(valueAfter("--repeat"))) : 1;
   if (has("--row")) {
     return runRow(valueAfter("--row"), std::stoi(valueAfter("--row", 2)), has("--literal"),
-                  has("--literal-only"));
+                  has("--literal-only"), repeat);
   }
   if (has("--smoke")) return runSmoke();
-  if (has("--input")) return runInput(valueAfter("--input"), has("--zgetrf"));
+  if (has("--input")) return runInput(valueAfter("--input"), has("--zgetrf"), repeat);
   if (has("--write-model")) {
     const GeneratedModel m =
         generatedModel(valueAfter("--write-model"), std::stoi(valueAfter("--write-model", 2)));
@@ -617,11 +746,16 @@ int run(const std::vector<std::string>& args) {
     std::cout << "nd = " << m.nd << "\n";
     return out ? 0 : 1;
   }
-  if (has("--lu-compare")) {
-    const int repeat = has("--repeat") ? std::stoi(valueAfter("--repeat")) : 3;
+  if (has("--lu-breakdown")) {
     const std::vector<int> panels =
         has("--panels") ? parseList(valueAfter("--panels")) : std::vector<int>{kLuPanelWidth};
-    return runLuCompare(std::stoi(valueAfter("--lu-compare")), std::max(1, repeat), panels);
+    return runLuBreakdown(std::stoi(valueAfter("--lu-breakdown")), panels);
+  }
+  if (has("--lu-compare")) {
+    const std::vector<int> panels =
+        has("--panels") ? parseList(valueAfter("--panels")) : std::vector<int>{kLuPanelWidth};
+    return runLuCompare(std::stoi(valueAfter("--lu-compare")), has("--repeat") ? repeat : 3,
+                        panels);
   }
 
   std::vector<int> sizes = has("--sizes") ? parseList(valueAfter("--sizes"))
@@ -631,7 +765,7 @@ int run(const std::vector<std::string>& args) {
   std::vector<RowSet> sets{{"strips", sizes}};
   if (has("--full")) sets.push_back({"strips4", {20005}});
   if (has("--coax")) sets.push_back({"coax", {500, 1000, 2000, 3002}});
-  return runTable(sets, !has("--no-literal"));
+  return runTable(sets, !has("--no-literal"), repeat);
 }
 
 }  // namespace
