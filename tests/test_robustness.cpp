@@ -209,6 +209,28 @@ TEST_F(RobustnessTest, WaveNumbersThatCannotBeUsed) {
             "a normal conductor with a \"patch 0 nc\" line;\n");
 }
 
+TEST_F(RobustnessTest, PatchBoundariesMustBeClosedLoops) {
+  const std::string square = "pt 0 0 0\npt 1 1 0\npt 2 1 1\npt 3 0 1\n";
+  const auto notClosed = [](int patch, int point) {
+    return "\nThe boundary of patch " + std::to_string(patch) +
+           " is not closed, or not run in one sense, at point " + std::to_string(point) + ";\n";
+  };
+  passes("lambda 0.1\n" + square + "line 1 0 1\nline 1 1 2\nline 1 2 3\nline 1 3 0\n");
+  // A lone strip: the interior has no boundary around it.
+  EXPECT_EQ(stop("lambda 0.1\n" + square + "line 1 0 1 0 5\n"), notClosed(0, 0));
+  // One side given the wrong way round.
+  EXPECT_EQ(stop("lambda 0.1\n" + square + "line 1 0 1\nline 1 1 2\nline 1 3 2\nline 1 3 0\n"),
+            notClosed(0, 2));
+  // A closed curve-and-line loop on patch 0, an open one on patch 1.
+  EXPECT_EQ(stop("lambda 0.1\npatch 1 sc 0 0.1\n" + square +
+                 "curve 1 0 1 2\nline 1 2 0\nline 2 3 0 1\nline 2 0 2 1\n"),
+            notClosed(1, 2));
+  // Two loops through one point, and a conductor made of loops on two patches.
+  passes("lambda 0.1\n" + square +
+         "pt 4 -1 0\npt 5 -1 -1\nline 1 0 1\nline 1 1 2\nline 1 2 0\n"
+         "line 1 0 4\nline 1 4 5\nline 1 5 0\n");
+}
+
 TEST_F(RobustnessTest, ZeroFrequency) {
   // A lossless superconductor at zero frequency: the static inductance.
   const PhaseOutcome still = passes("frequency 0\n" + kWire);

@@ -1,6 +1,7 @@
 #include "prep/model_checks.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -49,6 +50,32 @@ std::string waveNumberFault(const ProblemModel& model, std::int32_t patch) {
   return name + " has no usable wave number: give it a positive lambda or sigma;\n";
 }
 
+// The boundary of a patch must be made of closed loops, each run in one sense: then
+// every point begins as many of the patch's lines and curves as it ends. An open or
+// inconsistently directed boundary leaves the interior problem undefined, and its
+// result would be printed like any other. Circles close on themselves.
+void checkBoundariesAreClosed(const ProblemModel& model) {
+  for (std::int32_t patch = 0; patch < kMaxPatches; ++patch) {
+    std::array<int, kMaxPoints> balance{};
+    for (std::int32_t e = 0; e < model.elementCount; ++e) {
+      const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+      if (element.patch != patch || element.kind == kCircle) continue;
+      const std::int32_t start = element.pointNumbers[0];
+      const std::int32_t end = element.pointNumbers[element.kind == kCurve ? 2 : 1];
+      if (start < 0 || start >= kMaxPoints || end < 0 || end >= kMaxPoints) continue;
+      ++balance[static_cast<std::size_t>(start)];
+      --balance[static_cast<std::size_t>(end)];
+    }
+    for (std::int32_t point = 0; point < kMaxPoints; ++point) {
+      if (balance[static_cast<std::size_t>(point)] != 0) {
+        fatalStop("\nThe boundary of patch " + std::to_string(patch) +
+                  " is not closed, or not run in one sense, at point " + std::to_string(point) +
+                  ";\n");
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void checkModelIsSolvable(const ProblemModel& model) {
@@ -69,6 +96,8 @@ void checkModelIsSolvable(const ProblemModel& model) {
     }
   }
   if (found) fatalStop(waveNumberFault(model, lowest));
+
+  checkBoundariesAreClosed(model);
 
   // The impedance report gives L = X / omega, and at zero frequency every X is 0.
   if (!model.phaseVariables && !(model.omega > 0.0)) {

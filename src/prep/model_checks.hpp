@@ -8,8 +8,8 @@ namespace qbr {
 // its kernels undefined, which would otherwise end in a matrix of not-a-numbers
 // reported as a success: a reported conductor without elements; an element on a
 // patch without a usable wave number (zero, not finite, or never computed because no
-// "patch" line defines it); the impedance report at zero frequency, where L = X / omega
-// has no value.
+// "patch" line defines it); a patch boundary that is not made of closed loops run in
+// one sense; the impedance report at zero frequency, where L = X / omega has no value.
 void checkModelIsSolvable(const ProblemModel& model);
 
 }  // namespace qbr
