@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 #include "bem/solution.hpp"
@@ -139,6 +140,24 @@ TEST(SolveConductorMatrix, ConductorWithoutElementsStopsInsteadOfPrintingNaN) {
     ADD_FAILURE() << "singular system solved";
   } catch (const FatalError& error) {
     EXPECT_EQ(error.message(), "\nThe BEM system is singular (zero pivot in column 4);\n");
+  }
+}
+
+TEST(SolveConductorMatrix, ANonFiniteResultStopsTheRun) {
+  const ProblemModel model = modelWith(1, 1, false);
+  const Unknowns unknowns(model);
+  WorkArrays work = workFor(unknowns);
+  work.A(1, 1) = 1.0;
+  work.A(2, 2) = 1.0;
+  work.A(3, 3) = Complex(std::nan(""), 0.0);
+  std::ostringstream console;
+  try {
+    solveConductorMatrix(model, unknowns, work, console);
+    ADD_FAILURE() << "a not-a-number result was returned";
+  } catch (const FatalError& error) {
+    EXPECT_EQ(error.message(),
+              "\nThe conductor matrix is not finite (conductor 1, current in 1); check "
+              "materials, frequency and grids;\n");
   }
 }
 

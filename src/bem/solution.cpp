@@ -1,9 +1,12 @@
 #include "bem/solution.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
+#include <string>
 
 #include "bem/lu.hpp"
+#include "driver/fatal_stop.hpp"
 
 namespace qbr {
 
@@ -33,6 +36,13 @@ ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& 
       // Potentials are measured against the return conductor.
       if (hasReturn) v -= b(unknowns.conductor(0), c);
       result(r, c) = model.phaseVariables ? v * 0.4 * kPi : (v * w) * 0.4 * kPi;
+      // The last line of defence: a value that is not a number is never reported as
+      // a result.
+      if (!std::isfinite(result(r, c).real()) || !std::isfinite(result(r, c).imag())) {
+        fatalStop("\nThe conductor matrix is not finite (conductor " + std::to_string(r) +
+                  ", current in " + std::to_string(c) +
+                  "); check materials, frequency and grids;\n");
+      }
     }
   }
   return result;
