@@ -110,6 +110,7 @@ struct ColumnElement {
 // Two doubles side by side in one SSE2 register. Lane arithmetic is plain IEEE arithmetic,
 // so each lane carries exactly the bits of the scalar expression.
 using Lanes = double __attribute__((vector_size(16)));
+using LaneIndex = std::int64_t __attribute__((vector_size(16)));
 
 // The kernels of one row node at every Gauss point of one column element, each times the
 // point's weight (the factor that both nodes sharing the point multiply by their hat),
@@ -117,14 +118,18 @@ using Lanes = double __attribute__((vector_size(16)));
 struct KernelScratch {
   std::vector<double> r2, along, image2, alongImage, logArgument, lnValue;
   std::vector<double> laplaceSingle, laplaceNormal;
+  std::vector<double> r;
+  std::vector<Lanes> h0, h1;   // Hankel functions of orders 0 and 1, (re, im)
   std::vector<Lanes> laplace;  // (G w, dG/dn w)
   std::vector<Lanes> single;   // K w as (re, im)
   std::vector<Lanes> normal;   // dK/dn w as (re, im)
 
   void reserve(std::size_t n) {
     for (std::vector<double>* v : {&r2, &along, &image2, &alongImage, &logArgument, &lnValue,
-                                   &laplaceSingle, &laplaceNormal})
+                                   &laplaceSingle, &laplaceNormal, &r})
       v->resize(n);
+    h0.resize(n);
+    h1.resize(n);
     laplace.resize(n);
     single.resize(n);
     normal.resize(n);
@@ -202,15 +207,22 @@ class NodeBlockFill {
   int rowNodeCount() const { return static_cast<int>(rowNodes_.size()); }
   std::size_t maxPoints() const { return maxPoints_; }
 
-  // Rows of the global row nodes [first, last): node g owns rows 2g + 1 and 2g + 2. The
-  // block holds all nd columns with leading dimension 2 * kRowBlock.
+  // Rows of the row nodes [first, last) in the order of the unknowns, whose rows are
+  // consecutive, two per node. The block holds all nd columns with leading dimension
+  // 2 * kRowBlock. Column element by column element, so that the part of the block being
+  // written stays in cache while every row node of the block visits it.
   void fillBlock(int first, int last, std::vector<Complex>& block, KernelScratch& scratch,
                  ComplexMatrix& A) const {
     const std::size_t ld = 2 * static_cast<std::size_t>(kRowBlock);
-    for (int g = first; g < last; ++g)
-      fillRowNode(rowNodes_[idx(g)], block.data() + 2 * idx(g - first), ld, scratch);
+    const auto rows = [&](int g) { return block.data() + 2 * idx(g - first); };
+    for (int e = 0; e < model_.elementCount; ++e)
+      for (int g = first; g < last; ++g)
+        fillRowNodeAgainst(rowNodes_[idx(g)], e, rows(g), ld, scratch);
+    for (int g = first; g < last; ++g) fillConductorColumns(rowNodes_[idx(g)], rows(g), ld);
+
     const std::size_t height = 2 * idx(last - first);
-    const std::int64_t firstRow = 2 * static_cast<std::int64_t>(first) + 1;
+    const RowNode& top = rowNodes_[idx(first)];
+    const std::int64_t firstRow = unknowns_.nodeFirst(top.element, top.node);
     for (int c = 1; c <= nd_; ++c) {
       const Complex* from = block.data() + idx(c - 1) * ld;
       std::copy(from, from + height, &A(firstRow, c));
@@ -301,31 +313,45 @@ class NodeBlockFill {
 
     const Medium& medium = column.medium;
     if (!helmholtz || beyondReach(f.elementDisc, medium.reach, x0, y0)) return false;
-    Lanes* hSingle = s.single.data();
-    Lanes* hNormal = s.normal.data();
+    // The Hankel pairs first, then their products in a pass of plain lane arithmetic, free
+    // of calls.
+    double* __restrict r = s.r.data();
+    Lanes* __restrict h0 = s.h0.data();
+    Lanes* __restrict h1 = s.h1.data();
     for (int p = 0; p < f.pieceCount; ++p) {
       const std::size_t first = idx(p) * kGauss;
       if (beyondReach(f.pieceDisc[idx(p)], medium.reach, x0, y0)) {
         for (std::size_t g = first; g < first + kGauss; ++g) {
-          hSingle[g] = Lanes{0.0, 0.0};
-          hNormal[g] = Lanes{0.0, 0.0};
+          r[g] = 1.0;
+          h0[g] = Lanes{0.0, 0.0};
+          h1[g] = Lanes{0.0, 0.0};
         }
         continue;
       }
       for (std::size_t g = first; g < first + kGauss; ++g) {
-        const double r = std::sqrt(r2[g]);
-        const Complex z(medium.k.real() * r, medium.k.imag() * r);
+        r[g] = std::sqrt(r2[g]);
+        const Complex z(medium.k.real() * r[g], medium.k.imag() * r[g]);
         if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) {
-          hSingle[g] = Lanes{0.0, 0.0};
-          hNormal[g] = Lanes{0.0, 0.0};
+          h0[g] = Lanes{0.0, 0.0};
+          h1[g] = Lanes{0.0, 0.0};
           continue;
         }
         const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
-        const Complex k = cplx::product(medium.singleFactor, h.h0);
-        const Complex n = cplx::product(medium.normalFactor, h.h1);
-        hSingle[g] = Lanes{k.real(), k.imag()} * w[g];
-        hNormal[g] = Lanes{n.real() * along[g], n.imag() * along[g]} / r * w[g];
+        h0[g] = Lanes{h.h0.real(), h.h0.imag()};
+        h1[g] = Lanes{h.h1.real(), h.h1.imag()};
       }
+    }
+    // a b as (ar br - ai bi, ar bi + ai br), the operations of cplx::product: ar times b
+    // plus (-ai, ai) times b swapped, where adding -(ai bi) is subtracting ai bi.
+    const auto product = [](Complex a, Lanes b) {
+      const Lanes swapped = __builtin_shuffle(b, LaneIndex{1, 0});
+      return a.real() * b + Lanes{-a.imag(), a.imag()} * swapped;
+    };
+    Lanes* __restrict hSingle = s.single.data();
+    Lanes* __restrict hNormal = s.normal.data();
+    for (std::size_t g = 0; g < points; ++g) {
+      hSingle[g] = product(medium.singleFactor, h0[g]) * w[g];
+      hNormal[g] = product(medium.normalFactor, h1[g]) * along[g] / r[g] * w[g];
     }
     return true;
   }
@@ -363,69 +389,67 @@ class NodeBlockFill {
     return out;
   }
 
-  // Rows r1 (exterior) and r2 (interior) of one node into out[0] and out[1] of every block
-  // column.
-  void fillRowNode(const RowNode& rowNode, Complex* out, std::size_t ld,
-                   KernelScratch& scratch) const {
+  // Rows r1 (exterior) and r2 (interior) of one row node against the nodes of column
+  // element e, into out[0] and out[1] of the block columns.
+  void fillRowNodeAgainst(const RowNode& rowNode, int e, Complex* out, std::size_t ld,
+                          KernelScratch& scratch) const {
     const int m = rowNode.element;
     const int N = rowNode.node;
     const BoundaryElement& rowElement = model_.elements[idx(m)];
-    const FillElement& rowSamples = columns_[idx(m)].samples;
     const double x0 = rowElement.nodeX[idx(N)];
     const double y0 = rowElement.nodeY[idx(N)];
-    const double tau = rowElement.nodeT[idx(N)];
-    const int conductor = rowElement.conductor;
-    const auto entry = [out, ld](int column) { return out + idx(column - 1) * ld; };
+    const ColumnElement& column = columns_[idx(e)];
+    const FillElement& f = column.samples;
+    // The interior field of a conductor only sees the boundary of that conductor.
+    const bool sameConductor = f.conductor == rowElement.conductor;
+    const bool helmholtz = evaluateKernels(column, x0, y0, sameConductor, scratch);
+    const double mu = f.mu;
 
-    for (int e = 0; e < model_.elementCount; ++e) {
-      const ColumnElement& column = columns_[idx(e)];
-      const FillElement& f = column.samples;
-      // The interior field of a conductor only sees the boundary of that conductor.
-      const bool sameConductor = f.conductor == conductor;
-      const bool helmholtz = evaluateKernels(column, x0, y0, sameConductor, scratch);
-      const double mu = f.mu;
+    for (int j = 1; j <= f.nodeCount; ++j) {
+      const std::array<PieceUse, 2>& support = f.support[idx(j)];
+      Complex* first = out + idx(unknowns_.nodeFirst(e, j) - 1) * ld;
+      Complex* second = first + ld;
+      const Lanes laplace = supportSum(scratch.laplace, support);
+      const double doubleLayer = laplace[1];
 
-      for (int j = 1; j <= f.nodeCount; ++j) {
-        const std::array<PieceUse, 2>& support = f.support[idx(j)];
-        const int c1 = unknowns_.nodeFirst(e, j);
-        Complex* first = entry(c1);
-        Complex* second = entry(c1 + 1);
-        const Lanes laplace = supportSum(scratch.laplace, support);
-        const double doubleLayer = laplace[1];
+      if (e == m && j == N) {
+        const double tau = rowElement.nodeT[idx(N)];
+        const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
+        const Regularised reg = regularisedSelf(column, j, x0, y0, tau);
+        const Lanes helmholtzDouble =
+            helmholtz ? supportSum(scratch.normal, support) : Lanes{0.0, 0.0};
+        // Half the full angle at a smooth boundary point, per unit of t.
+        const double freeTerm = kPi / f.nodeJacobian[idx(N)];
+        first[0] = Complex(doubleLayer + freeTerm, 0.0);
+        second[0] = -(Complex(reg.laplace, 0.0) - F);
+        first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
+        first[1] += freeTerm;
+        second[1] = mu * (reg.helmholtz - F);
+        continue;
+      }
 
-        if (e == m && j == N) {
-          const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
-          const Regularised reg = regularisedSelf(column, j, x0, y0, tau);
-          const Lanes helmholtzDouble =
-              helmholtz ? supportSum(scratch.normal, support) : Lanes{0.0, 0.0};
-          // Half the full angle at a smooth boundary point, per unit of t.
-          const double freeTerm = kPi / rowSamples.nodeJacobian[idx(N)];
-          first[0] = Complex(doubleLayer + freeTerm, 0.0);
-          second[0] = -(Complex(reg.laplace, 0.0) - F);
-          first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
-          first[1] += freeTerm;
-          second[1] = mu * (reg.helmholtz - F);
-          continue;
-        }
-
-        first[0] = Complex(doubleLayer, 0.0);
-        second[0] = -Complex(laplace[0], 0.0);
-        if (helmholtz) {
-          const Lanes helmholtzDouble = supportSum(scratch.normal, support);
-          const Lanes helmholtzSingle = supportSum(scratch.single, support);
-          first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
-          second[1] = mu * Complex(helmholtzSingle[0], helmholtzSingle[1]);
-        } else {
-          first[1] = Complex{};
-          second[1] = Complex{};
-        }
+      first[0] = Complex(doubleLayer, 0.0);
+      second[0] = -Complex(laplace[0], 0.0);
+      if (helmholtz) {
+        const Lanes helmholtzDouble = supportSum(scratch.normal, support);
+        const Lanes helmholtzSingle = supportSum(scratch.single, support);
+        first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
+        second[1] = mu * Complex(helmholtzSingle[0], helmholtzSingle[1]);
+      } else {
+        first[1] = Complex{};
+        second[1] = Complex{};
       }
     }
+  }
 
-    // Conductor columns: the interior row couples to its own conductor's potential
-    // constant. A uniform u equal to the constant puts J times it into every first
-    // unknown of the conductor; s is minus this row's response to that, so the interior
-    // unknown becomes u minus the constant.
+  // Conductor columns of the two rows of one row node, once its node columns are done:
+  // the interior row couples to its own conductor's potential constant. A uniform u
+  // equal to the constant puts J times it into every first unknown of the conductor; s
+  // is minus this row's response to that, so the interior unknown becomes u minus the
+  // constant.
+  void fillConductorColumns(const RowNode& rowNode, Complex* out, std::size_t ld) const {
+    const auto entry = [out, ld](int column) { return out + idx(column - 1) * ld; };
+    const int conductor = model_.elements[idx(rowNode.element)].conductor;
     for (int c = nd0_ + 1; c <= nd_; ++c) {
       entry(c)[0] = Complex{};
       entry(c)[1] = Complex{};
