@@ -12,6 +12,8 @@
 //   qbr-accuracy --reference nc-coax SIGMA A B C FREQUENCY
 //                                prints R, X (ohm/m times 1e6) and L (pH/um) of a
 //                                normal-metal coax; S/m, metres, hertz
+//   qbr-accuracy --run FILE      computes an input file in process and prints entry
+//                                (1, 1) of its result with nine digits
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,18 +56,13 @@ struct Result {
   Cd value;  // conductor matrix entry (1, 1)
   int nd = 0;
   double omega = 0.0;
+  bool inductance = true;  // the inductance report, not the impedance report
   double seconds = 0.0;
 };
 
-// The program's phases on an input text, in process: read, set up, check, grids, fill,
+// The program's phases on an input file, in process: read, set up, check, grids, fill,
 // factorisation and solution. The time covers all of them.
-Result compute(const std::string& input) {
-  const fs::path file =
-      fs::temp_directory_path() / ("qbr-accuracy-" + std::to_string(::getpid()) + ".txt");
-  {
-    std::ofstream out(file);
-    out << input;
-  }
+Result computeFile(const std::string& file) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   qbr::RunIo io{sink, sink};
@@ -74,19 +71,32 @@ Result compute(const std::string& input) {
   try {
     qbr::ProblemModel model;
     qbr::setDefaults(model);
-    qbr::readInputFile(model, file.string());
+    qbr::readInputFile(model, file);
     qbr::setUpModel(model, io);
     qbr::checkModelIsSolvable(model);
     const qbr::ConductorMatrix m = qbr::solveModel(model, io);
     result.value = m(1, 1);
     result.nd = model.nd;
     result.omega = model.omega;
+    result.inductance = model.phaseVariables;
   } catch (const qbr::FatalError& error) {
-    fs::remove(file);
-    std::fprintf(stderr, "qbr-accuracy: the run stopped:%s\n", error.message().c_str());
+    std::fprintf(stderr, "qbr-accuracy: the run of %s stopped:%s\n", file.c_str(),
+                 error.message().c_str());
     std::exit(2);
   }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+// The same on an input text, through a temporary file.
+Result compute(const std::string& input) {
+  const fs::path file =
+      fs::temp_directory_path() / ("qbr-accuracy-" + std::to_string(::getpid()) + ".txt");
+  {
+    std::ofstream out(file);
+    out << input;
+  }
+  const Result result = computeFile(file.string());
   fs::remove(file);
   return result;
 }
@@ -400,6 +410,17 @@ int printReference(int argc, char** argv) {
   return 2;
 }
 
+// Entry (1, 1) of an input file's result, with more digits than the report prints.
+int printRun(const std::string& file) {
+  const Result r = computeFile(file);
+  if (r.inductance) {
+    std::printf("L=%.9g\n", r.value.real());
+  } else {
+    std::printf("R=%.9g X=%.9g L=%.9g\n", r.value.real(), r.value.imag(), r.value.imag() / r.omega);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -408,12 +429,15 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--reference") return printReference(argc, argv);
+    if (arg == "--run" && argc == 3) return printRun(argv[2]);
     if (arg == "--quick") {
       quick = true;
     } else if (arg == "--plot" && i + 1 < argc) {
       plot = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: qbr-accuracy [--quick] [--plot FILE.eps] | --reference ...\n");
+      std::fprintf(stderr,
+                   "usage: qbr-accuracy [--quick] [--plot FILE.eps] | --reference ... | --run "
+                   "FILE\n");
       return 2;
     }
   }

@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Regenerates the examples gallery: runs the built qbr on every example in a temporary
+# directory, renders each EPS drawing to examples/gallery/<example>.png, and writes the
+# inputs, the console results and, for the coaxial lines, the closed-form reference and
+# the relative error into the marked blocks of examples/README.md.
+#
+#   scripts/make-gallery.sh          (BUILD_DIR defaults to build/)
+#
+# Every run ends with the program's five-second closing wait, so the whole script takes
+# about forty seconds after the build.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$root/build}"
+gallery_md="$root/examples/README.md"
+gallery_dir="$root/examples/gallery"
+resolution=72 # the drawing is 500 points square: 500 x 500 pixels
+
+examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc)
+
+# The thin films of the strip examples are lost in the square window of the drawing; a
+# second picture enlarges the region around the strips: page x, page y, width and
+# height in PostScript points, and the zoom factor.
+declare -A detail=(
+  [microstrip_sc]="262 538 75 25 8"
+  [coupled_strips_sc]="225 530 150 38 4"
+  [trapezoid_strip_sc]="262 538 75 25 8"
+)
+
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  # A fresh clone: install what is missing and build everything once.
+  BUILD_DIR="$BUILD_DIR" source "$root/scripts/setup.sh"
+fi
+cmake --build "$BUILD_DIR" --target qbr qbr-accuracy -j "$(nproc)" >/dev/null
+qbr="$BUILD_DIR/qbr"
+accuracy="$BUILD_DIR/bench/qbr-accuracy"
+command -v gs >/dev/null || { echo "make-gallery: ghostscript (gs) is needed" >&2; exit 1; }
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# Each example in its own directory, because every run writes qbr.log where it runs.
+# One after the other, so that the total time each prints is that of a run alone.
+for name in "${examples[@]}"; do
+  echo "make-gallery: running $name"
+  mkdir "$work/$name"
+  cp "$root/examples/$name.txt" "$work/$name/"
+  cp "$root"/examples/*.dxc "$work/$name/"
+  status=0
+  (cd "$work/$name" && "$qbr" "$name.txt" >console.raw 2>&1) || status=$?
+  echo "$status" >"$work/$name/status"
+done
+
+# Replaces the lines between "<!-- gallery:KEY -->" and "<!-- /gallery:KEY -->" in
+# examples/README.md with the content of FILE.
+replace_block() {
+  local key="$1" file="$2"
+  grep -q "^<!-- gallery:$key -->\$" "$gallery_md" || {
+    echo "make-gallery: no block gallery:$key in $gallery_md" >&2
+    exit 1
+  }
+  awk -v begin="<!-- gallery:$key -->" -v end="<!-- /gallery:$key -->" -v file="$file" '
+    $0 == begin { print; while ((getline line < file) > 0) print line; skipping = 1; next }
+    $0 == end { skipping = 0 }
+    !skipping { print }
+  ' "$gallery_md" >"$gallery_md.new"
+  mv "$gallery_md.new" "$gallery_md"
+}
+
+# The console as a terminal shows it: every spinner character is taken back by the
+# backspace that follows it.
+terminal_text() {
+  perl -pe '1 while s/[^\x08\n]\x08//'
+}
+
+fenced() {
+  printf '```%s\n' "$1"
+  cat
+  printf '```\n'
+}
+
+mkdir -p "$gallery_dir"
+for name in "${examples[@]}"; do
+  dir="$work/$name"
+  status="$(cat "$dir/status")"
+  if [ "$status" != 0 ]; then
+    echo "make-gallery: $name ended with status $status:" >&2
+    cat "$dir/console.raw" >&2
+    exit 1
+  fi
+
+  fenced text <"$root/examples/$name.txt" >"$dir/input.md"
+  replace_block "$name:input" "$dir/input.md"
+
+  # The console from the echo of the file name on; the banner is the same for all.
+  sed -n '/^Input file: /,$p' "$dir/console.raw" | terminal_text | fenced text >"$dir/result.md"
+  replace_block "$name:result" "$dir/result.md"
+
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -dEPSCrop -r"$resolution" \
+    -dTextAlphaBits=4 -dGraphicsAlphaBits=4 \
+    -sOutputFile="$gallery_dir/$name.png" "$dir/$name.txt.eps"
+  if [ -n "${detail[$name]:-}" ]; then
+    read -r x y width height zoom <<<"${detail[$name]}"
+    # Lines and labels are thinned and shrunk by half the zoom, so that they stay
+    # readable without covering the films.
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r72 -dFIXEDMEDIA \
+      -g"$((width * zoom))x$((height * zoom))" -dTextAlphaBits=4 -dGraphicsAlphaBits=4 \
+      -sOutputFile="$gallery_dir/$name-detail.png" \
+      -c "1 setgray clippath fill 0 setgray $zoom $zoom scale -$x -$y translate" \
+      -c "/setlinewidth { $zoom 2 div div systemdict /setlinewidth get exec } bind def" \
+      -c "/scalefont { $zoom 2 div div systemdict /scalefont get exec } bind def" \
+      -f "$dir/$name.txt.eps"
+  fi
+done
+
+# The dxc file of the polyline example, quoted as it is.
+fenced text <"$root/examples/trapezoid_strip.dxc" >"$work/dxc.md"
+replace_block "trapezoid_strip:dxc" "$work/dxc.md"
+
+# Closed-form references of the two coaxial lines. The computed figures are those of the
+# same input run once more in process by qbr-accuracy, with nine digits instead of the
+# report's six.
+value_of() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
+sc_run="$(cd "$work/coax_sc" && "$accuracy" --run coax_sc.txt)"
+sc_ref="$("$accuracy" --reference sc-coax 0.09 1 3 4)"
+awk -v l="$(value_of L <<<"$sc_run")" -v rl="$(value_of L <<<"$sc_ref")" '
+  function rel(a, b) { return a / b > 1 ? a / b - 1 : 1 - a / b }
+  BEGIN {
+    printf "| quantity | computed | closed form | relative error |\n|---|---|---|---|\n"
+    printf "| L (pH/um) | %.9g | %.9g | %.1e |\n", l, rl, rel(l, rl)
+  }' >"$work/sc_ref.md"
+replace_block "coax_sc:reference" "$work/sc_ref.md"
+
+cu_run="$(cd "$work/coax_copper" && "$accuracy" --run coax_copper.txt)"
+cu_ref="$("$accuracy" --reference nc-coax 58e6 0.5e-3 1.75e-3 2e-3 1e6)"
+awk -v r="$(value_of R <<<"$cu_run")" -v l="$(value_of L <<<"$cu_run")" \
+  -v rr="$(value_of R <<<"$cu_ref")" -v rl="$(value_of L <<<"$cu_ref")" '
+  function rel(a, b) { return a / b > 1 ? a / b - 1 : 1 - a / b }
+  BEGIN {
+    printf "| quantity | computed | closed form | relative error |\n|---|---|---|---|\n"
+    printf "| R (ohm/m times 1e6) | %.9g | %.9g | %.1e |\n", r, rr, rel(r, rr)
+    printf "| L (pH/um) | %.9g | %.9g | %.1e |\n", l, rl, rel(l, rl)
+  }' >"$work/cu_ref.md"
+replace_block "coax_copper:reference" "$work/cu_ref.md"
+
+echo "make-gallery: updated $gallery_md and ${#examples[@]} pictures in $gallery_dir"
