@@ -252,6 +252,20 @@ TEST_F(RobustnessTest, LinesBeyondTheLengthLimitStopTheRun) {
             "\nLine 1 of the polyline file /dev/zero is longer than 1048576 characters\n");
 }
 
+TEST_F(RobustnessTest, FilesBeyondTheLengthLimitStopTheRun) {
+  // 17 lines of 1 MiB of comment reach the limit of 16 MiB.
+  const std::string line = "rem " + std::string(kMaxLineLength - 5, 'x') + "\n";
+  std::string text = kWire;
+  for (int i = 0; i < 17; ++i) text += line;
+  EXPECT_EQ(stop(text), "\nReading stopped: the input file is longer than 16777216 characters\n");
+  std::ofstream("endless.dxc") << "head\n" << text;
+  EXPECT_EQ(stop("dxc endless.dxc\n"),
+            "\nReading stopped: the polyline file endless.dxc is longer than 16777216 "
+            "characters\n");
+  // A device that never ends: whatever it happens to hold, the run ends.
+  EXPECT_NE(stop("dxc /dev/urandom\n"), "");
+}
+
 TEST_F(RobustnessTest, ReadErrorsAreNotTakenForTheEndOfTheFile) {
   // Opening /proc/self/mem succeeds; reading its first page fails.
   ProblemModel model;

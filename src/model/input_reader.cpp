@@ -207,11 +207,13 @@ void readInputFile(ProblemModel& model, const std::string& name) {
 
   std::string text;
   long number = 0;
+  std::size_t total = 0;
   for (;;) {
     const LineRead read = readTextLine(file, text);
     if (read == LineRead::kEnd) break;
     ++number;
     if (read == LineRead::kTooLong) stopAtLongLine(kSource, number);
+    countFileLength(total, text, kSource);
     // Editors on Windows may put a byte order mark before the first keyword.
     if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     const SourceLine line{kSource, number, text};

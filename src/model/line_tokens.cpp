@@ -68,6 +68,15 @@ void stopAtLongLine(std::string_view source, long number) {
   fatalStop(std::move(message));
 }
 
+void countFileLength(std::size_t& total, const std::string& line, std::string_view source) {
+  total += line.size() + 1;
+  if (total <= kMaxFileLength) return;
+  std::string message = "\nReading stopped: ";
+  message.append(source).append(" is longer than ").append(std::to_string(kMaxFileLength));
+  message.append(" characters\n");
+  fatalStop(std::move(message));
+}
+
 std::string toLowerAscii(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -24,6 +24,10 @@ struct SourceLine {
 // breaks (or a device such as /dev/zero named as a file) cannot exhaust the memory.
 inline constexpr std::size_t kMaxLineLength = 1 << 20;
 
+// A bound on a whole file, for the same reason: a pipe or device that never ends
+// (/dev/urandom) must not keep the run reading forever.
+inline constexpr std::size_t kMaxFileLength = 1 << 24;
+
 enum class LineRead { kLine, kEnd, kTooLong };
 
 // Reads one line of up to kMaxLineLength characters. A carriage return before the line
@@ -34,6 +38,10 @@ LineRead readTextLine(std::istream& in, std::string& line);
 
 // Stops the run because line `number` of `source` is longer than kMaxLineLength.
 [[noreturn]] void stopAtLongLine(std::string_view source, long number);
+
+// Adds a line just read (and its line break) to `total`, the characters read from
+// `source` so far; stops the run once that exceeds kMaxFileLength.
+void countFileLength(std::size_t& total, const std::string& line, std::string_view source);
 
 std::string toLowerAscii(std::string text);
 

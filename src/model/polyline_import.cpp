@@ -67,6 +67,7 @@ void importPolylineFile(ProblemModel& model, const std::string& name) {
   const std::string source = "the polyline file " + name;
   std::string text;
   long number = 0;
+  std::size_t total = 0;
   // Polylines that are not completed make no elements, so a file cut short by a read
   // error would silently lose them.
   const auto next = [&]() {
@@ -75,6 +76,7 @@ void importPolylineFile(ProblemModel& model, const std::string& name) {
     if (read == LineRead::kEnd) return false;
     ++number;
     if (read == LineRead::kTooLong) stopAtLongLine(source, number);
+    countFileLength(total, text, source);
     return true;
   };
   if (!next()) return;  // the first line is a header
