@@ -231,6 +231,19 @@ TEST_F(RobustnessTest, PatchBoundariesMustBeClosedLoops) {
          "line 1 0 4\nline 1 4 5\nline 1 5 0\n");
 }
 
+TEST_F(RobustnessTest, WithSymmetryTheModelStaysAboveTheMirrorLine) {
+  const std::string circle = "lambda 0.1\npt 0 0 0.5\ncircle 1 0 1\n";
+  EXPECT_EQ(stop("symmetry on\n" + circle), "\nElement 0 reaches below the symmetry line y = 0;\n");
+  passes(circle);
+  // Touching the line is allowed, within the rounding of the scaled coordinates.
+  passes("symmetry on\ngridsize 0.1\nlambda 0.1\npt 0 0 3\ncircle 1 0 3\n");
+  // A curve whose three points lie above the line but whose arc bows below it.
+  const std::string bowed =
+      "lambda 0.1\npt 0 0 0\npt 1 1 0.1\npt 2 2 1\ncurve 1 0 1 2\nline 1 2 0\n";
+  EXPECT_EQ(stop("symmetry on\n" + bowed), "\nElement 0 reaches below the symmetry line y = 0;\n");
+  passes("symmetry on\nlambda 0.1\npt 0 0 0\npt 1 1 0.6\npt 2 2 1\ncurve 1 0 1 2\nline 1 2 0\n");
+}
+
 TEST_F(RobustnessTest, ZeroFrequency) {
   // A lossless superconductor at zero frequency: the static inductance.
   const PhaseOutcome still = passes("frequency 0\n" + kWire);

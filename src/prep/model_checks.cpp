@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "bem/geometry.hpp"
 #include "driver/fatal_stop.hpp"
 
 namespace qbr {
@@ -76,6 +77,36 @@ void checkBoundariesAreClosed(const ProblemModel& model) {
   }
 }
 
+// The lowest ordinate of an element: its box says it for lines and circles; a curve
+// may bow below its three points.
+double lowestOrdinate(const BoundaryElement& element, const PointTable& points) {
+  const ElementGeometry g = element.geometry(points);
+  if (element.kind != kCurve) return g.boundingBox().ymin;
+  const double y0 = g.pointAt(-1.0).y;
+  const double y1 = g.pointAt(0.0).y;
+  const double y2 = g.pointAt(1.0).y;
+  double lowest = std::min(y0, y2);
+  // y(t) = a t^2 + b t + y1; a minimum inside (-1, 1) when it opens upward.
+  const double a = (y0 - 2.0 * y1 + y2) / 2.0;
+  const double b = (y2 - y0) / 2.0;
+  if (a > 0.0) {
+    const double t = -b / (2.0 * a);
+    if (t > -1.0 && t < 1.0) lowest = std::min(lowest, g.pointAt(t).y);
+  }
+  return lowest;
+}
+
+// With symmetry on the line y = 0 is a mirror, and the model is its upper half: an
+// element below it would meet its own image, where the kernels are singular.
+void checkUpperHalfPlane(const ProblemModel& model) {
+  if (!model.symmetryOn) return;
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    if (lowestOrdinate(model.elements[static_cast<std::size_t>(e)], model.points) < -kTiny) {
+      fatalStop("\nElement " + std::to_string(e) + " reaches below the symmetry line y = 0;\n");
+    }
+  }
+}
+
 }  // namespace
 
 void checkModelIsSolvable(const ProblemModel& model) {
@@ -98,6 +129,7 @@ void checkModelIsSolvable(const ProblemModel& model) {
   if (found) fatalStop(waveNumberFault(model, lowest));
 
   checkBoundariesAreClosed(model);
+  checkUpperHalfPlane(model);
 
   // The impedance report gives L = X / omega, and at zero frequency every X is 0.
   if (!model.phaseVariables && !(model.omega > 0.0)) {
