@@ -714,8 +714,9 @@ int runSmoke() {
 void usage() {
   std::cout
       << "usage:\n"
-         "  qbr-bench [--sizes N,N,...] [--coax] [--full] [--no-literal] [--repeat R]\n"
-         "      rows for the three-strip model (default sizes 500,1000,2000,4000,8000);\n"
+         "  qbr-bench [--model M] [--sizes N,N,...] [--coax] [--full] [--no-literal] [--repeat R]\n"
+         "      rows for the three-strip model, or model M (strips, strips4, coax), at the\n"
+         "      sizes given (default 500,1000,2000,4000,8000);\n"
          "      --coax adds the normal-metal coax rows (500,1000,2000,3002), --full the sizes\n"
          "      12000, 16004 and the 20-element capacity row (nd 20005); --repeat R keeps the\n"
          "      best of R timings of every phase (default 1)\n"
@@ -775,7 +776,7 @@ int run(const std::vector<std::string>& args) {
                                           : std::vector<int>{500, 1000, 2000, 4000, 8000};
   if (has("--full")) sizes.insert(sizes.end(), {12000, 16004});
   std::sort(sizes.begin(), sizes.end());
-  std::vector<RowSet> sets{{"strips", sizes}};
+  std::vector<RowSet> sets{{has("--model") ? valueAfter("--model") : "strips", sizes}};
   if (has("--full")) sets.push_back({"strips4", {20005}});
   if (has("--coax")) sets.push_back({"coax", {500, 1000, 2000, 3002}});
   return runTable(sets, !has("--no-literal"), repeat);
