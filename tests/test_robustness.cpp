@@ -231,6 +231,23 @@ TEST_F(RobustnessTest, PatchBoundariesMustBeClosedLoops) {
          "line 1 0 4\nline 1 4 5\nline 1 5 0\n");
 }
 
+TEST_F(RobustnessTest, ConductorOutlinesMustRunCounterClockwise) {
+  const auto clockwise = [](int c) {
+    return "\nThe outline of conductor " + std::to_string(c) +
+           " runs clockwise: run the metal counter-clockwise and its holes clockwise;\n";
+  };
+  EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 1 -\n"), clockwise(1));
+  // A microstrip whose strip is written from right to left.
+  EXPECT_EQ(stop("lambda 0.1\nrect -10 10 -0.2 0\nrect 1 -1 0.2 0.4 1\n"), clockwise(1));
+  EXPECT_EQ(stop("lambda 0.1\nrect -10 10 0 -0.2\nrect -1 1 0.2 0.4 1\n"), clockwise(0));
+  // A tube: its outer circle counter-clockwise, its bore clockwise.
+  passes("lambda 0.1\npt 0 0 0\ncircle 1 0 1 + 0 8\ncircle 0 0 3 - 0 8\ncircle 0 0 4 + 0 8\n");
+  // A closed curve-and-line outline in both senses: the arc bows above its chord.
+  const std::string points = "lambda 0.1\npt 0 0 0\npt 1 1 0.6\npt 2 2 1\n";
+  passes(points + "curve 1 2 1 0\nline 1 0 2\n");
+  EXPECT_EQ(stop(points + "curve 1 0 1 2\nline 1 2 0\n"), clockwise(1));
+}
+
 TEST_F(RobustnessTest, WithSymmetryTheModelStaysAboveTheMirrorLine) {
   const std::string circle = "lambda 0.1\npt 0 0 0.5\ncircle 1 0 1\n";
   EXPECT_EQ(stop("symmetry on\n" + circle), "\nElement 0 reaches below the symmetry line y = 0;\n");
@@ -241,7 +258,7 @@ TEST_F(RobustnessTest, WithSymmetryTheModelStaysAboveTheMirrorLine) {
   const std::string bowed =
       "lambda 0.1\npt 0 0 0\npt 1 1 0.1\npt 2 2 1\ncurve 1 0 1 2\nline 1 2 0\n";
   EXPECT_EQ(stop("symmetry on\n" + bowed), "\nElement 0 reaches below the symmetry line y = 0;\n");
-  passes("symmetry on\nlambda 0.1\npt 0 0 0\npt 1 1 0.6\npt 2 2 1\ncurve 1 0 1 2\nline 1 2 0\n");
+  passes("symmetry on\nlambda 0.1\npt 0 0 0\npt 1 1 0.6\npt 2 2 1\ncurve 1 2 1 0\nline 1 0 2\n");
 }
 
 TEST_F(RobustnessTest, ZeroFrequency) {

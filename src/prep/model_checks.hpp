@@ -9,7 +9,7 @@ namespace qbr {
 // reported as a success: a reported conductor without elements; an element on a
 // patch without a usable wave number (zero, not finite, or never computed because no
 // "patch" line defines it); a patch boundary that is not made of closed loops run in
-// one sense; with symmetry on, an element below the mirror line y = 0; the impedance
+// one sense; a conductor outline run clockwise; with symmetry on, an element below the mirror line y = 0; the impedance
 // report at zero frequency, where L = X / omega has no value.
 void checkModelIsSolvable(const ProblemModel& model);
 
