@@ -59,5 +59,16 @@ TEST(DriverE2e, AnUnwritableLogStopsTheRun) {
   EXPECT_EQ(run.console, bannerText() + "\nCannot open output file  < qbr.log>\n");
 }
 
+TEST(DriverE2e, ALogThatCannotBeWrittenFailsTheRun) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  TempDir dir;
+  std::filesystem::create_symlink("/dev/full", dir / "qbr.log");
+  dir.write("wire.txt", "lambda 0.1\npt 0 0 0\ncircle 1 0 1 + 0 8\n");
+  const auto run = runQbr(dir.path(), {"wire.txt"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.console.find("\nCannot write output file  < qbr.log>\n"), std::string::npos);
+  EXPECT_EQ(run.console.find("Wait to close"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qbr

@@ -122,6 +122,12 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
   console << "\nTotal time " << seconds << " sec;\n";
   log << "\nTotal time " << seconds << " sec;\n";
   log.flush();
+  // The log holds the only complete copy of a large matrix: a log that could not be
+  // written (a full disk) is a failed run.
+  if (!log) {
+    console << "\nCannot write output file  < " << options.logPath.string() << ">\n";
+    return 1;
+  }
   console << "Wait to close 5 sek;\n";
   console.flush();
   if (options.closingWait) std::this_thread::sleep_until(start + std::chrono::seconds(seconds + 5));
