@@ -519,9 +519,9 @@ double timedZgetrf(const std::string& inputName, RunIo& io, std::ostream& consol
 int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
   NullBuffer nullBuffer;
   std::ostream null(&nullBuffer);
-  const std::filesystem::path logPath =
-      std::filesystem::temp_directory_path() / ("qbr-bench-" + std::to_string(::getpid()) + ".log");
-  std::ofstream log(logPath, std::ios::out | std::ios::trunc);
+  // The run log goes to a file of its own, removed also when the run stops.
+  const TempInput logFile("");
+  std::ofstream log(logFile.path(), std::ios::out | std::ios::trunc);
   RunIo io{null, log};
   printMachine();
 
@@ -539,8 +539,6 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
                 loadAverages().c_str());
   }
   log.close();
-  std::error_code ignored;
-  std::filesystem::remove(logPath, ignored);
 
   const PhaseTimes best =
       *std::min_element(runs.begin(), runs.end(),
