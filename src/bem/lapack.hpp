@@ -35,4 +35,8 @@ void zgemm_(const char* transa, const char* transb, const int* m, const int* n, 
             std::complex<double>* c, const int* ldc, std::size_t transaLength,
             std::size_t transbLength);
 
+// OpenBLAS extensions: the size of its thread pool for the calls that follow.
+int openblas_get_num_threads(void);
+void openblas_set_num_threads(int threads);
+
 }  // extern "C"
