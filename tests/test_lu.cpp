@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bem/lapack.hpp"
 #include "bem/lu.hpp"
 #include "driver/fatal_stop.hpp"
 
@@ -258,6 +259,7 @@ TEST(LuFactor, UpperFactorAndPivotsMatchTheReferenceOnRealSystems) {
 }
 
 TEST(LuFactor, ExactlyZeroPivotStopsTheRun) {
+  const int blasThreads = openblas_get_num_threads();
   struct Case {
     int n;
     int zeroColumn;
@@ -277,6 +279,8 @@ TEST(LuFactor, ExactlyZeroPivotStopsTheRun) {
                                      std::to_string(c.zeroColumn) + ");\n");
       EXPECT_TRUE(error.toLog());
     }
+    // The panel runs on one BLAS thread; the stop must not leave the pool shrunk.
+    EXPECT_EQ(openblas_get_num_threads(), blasThreads);
   }
 }
 
