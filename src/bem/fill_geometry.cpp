@@ -4,24 +4,18 @@
 #include <cmath>
 #include <cstddef>
 
+#include "bem/node_integrals.hpp"
+
 namespace qbr {
 
 namespace {
-
-// The Gauss-Legendre rule of the node integrals, to the same ten digits: the fill and the
-// node integrals must sample the same parameters. (The test against the entry-by-entry
-// fill fails if the two ever part.)
-constexpr std::array<double, kFillGaussOrder> kAbscissa = {
-    -0.9324695142, -0.6612093865, -0.2386191861, 0.2386191861, 0.6612093865, 0.9324695142};
-constexpr std::array<double, kFillGaussOrder> kWeight = {0.1713244924, 0.360761573, 0.4679139346,
-                                                         0.4679139346, 0.360761573, 0.1713244924};
 
 // Appends the Gauss points of [a, b] and returns the new piece's index.
 int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double b) {
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   for (int i = 0; i < kFillGaussOrder; ++i) {
-    const double t = mid + half * kAbscissa[static_cast<std::size_t>(i)];
+    const double t = mid + half * kGaussAbscissae[static_cast<std::size_t>(i)];
     const Vec2 p = geometry.pointAt(t);
     const Vec2 n = geometry.normalAt(t);
     fe.t.push_back(t);
@@ -29,7 +23,7 @@ int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double 
     fe.y.push_back(p.y);
     fe.nx.push_back(n.x);
     fe.ny.push_back(n.y);
-    fe.w.push_back(half * kWeight[static_cast<std::size_t>(i)]);
+    fe.w.push_back(half * kGaussWeights[static_cast<std::size_t>(i)]);
   }
   return fe.pieceCount++;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bem/geometry.hpp"
+#include "bem/node_integrals.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {
@@ -11,7 +12,7 @@ namespace qbr {
 // The node integrals sample every piece of an element with the same 6-point Gauss rule;
 // the fill samples each piece once and shares the kernel values between the two nodes
 // whose shape functions overlap there.
-inline constexpr int kFillGaussOrder = 6;
+inline constexpr int kFillGaussOrder = static_cast<int>(kGaussAbscissae.size());
 
 // One of the two parts of a node's support, as the node integral sums it: a piece of the
 // element and, at each of its Gauss points, the factor (t - z0) of the node's hat, the

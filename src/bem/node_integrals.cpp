@@ -9,12 +9,6 @@ namespace qbr {
 
 namespace {
 
-// Gauss-Legendre, 6 points on [-1, 1], to the ten digits the program has always used.
-constexpr std::array<double, 6> kGaussAbscissa = {-0.9324695142, -0.6612093865, -0.2386191861,
-                                                  0.2386191861,  0.6612093865,  0.9324695142};
-constexpr std::array<double, 6> kGaussWeight = {0.1713244924, 0.360761573, 0.4679139346,
-                                                0.4679139346, 0.360761573, 0.1713244924};
-
 Complex integrand(const KernelContext& ctx, const ElementGeometry& geometry, IntegralKind kind,
                   double t, double tau) {
   if (kind == IntegralKind::Unit) return {1.0, 0.0};
@@ -110,9 +104,9 @@ Complex constantPieceIntegral(const KernelContext& ctx, const ElementGeometry& g
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   Complex sum{};
-  for (std::size_t i = 0; i < kGaussAbscissa.size(); ++i) {
-    const double t = mid + half * kGaussAbscissa[i];
-    const double w = half * kGaussWeight[i];
+  for (std::size_t i = 0; i < kGaussAbscissae.size(); ++i) {
+    const double t = mid + half * kGaussAbscissae[i];
+    const double w = half * kGaussWeights[i];
     sum = sum + integrand(ctx, geometry, kind, t, tau) * w;
   }
   return sum;
@@ -123,9 +117,9 @@ Complex linearPieceIntegral(const KernelContext& ctx, const ElementGeometry& geo
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   Complex sum{};
-  for (std::size_t i = 0; i < kGaussAbscissa.size(); ++i) {
-    const double t = mid + half * kGaussAbscissa[i];
-    const double w = half * kGaussWeight[i];
+  for (std::size_t i = 0; i < kGaussAbscissae.size(); ++i) {
+    const double t = mid + half * kGaussAbscissae[i];
+    const double w = half * kGaussWeights[i];
     sum = sum + integrand(ctx, geometry, kind, t, tau) * w * (t - z0);
   }
   return sum / (z1 - z0);

@@ -1,11 +1,19 @@
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "bem/geometry.hpp"
 #include "model/constants.hpp"
 
 namespace qbr {
+
+// Gauss-Legendre, 6 points on [-1, 1], to the ten digits the program has always used;
+// the node integrals and the matrix fill sample the same parameters with it.
+inline constexpr std::array<double, 6> kGaussAbscissae = {
+    -0.9324695142, -0.6612093865, -0.2386191861, 0.2386191861, 0.6612093865, 0.9324695142};
+inline constexpr std::array<double, 6> kGaussWeights = {0.1713244924, 0.360761573, 0.4679139346,
+                                                        0.4679139346, 0.360761573, 0.1713244924};
 
 // What is integrated over a piece of an element, against the node's shape function.
 // The regularised kinds add ln|t - tau| so that the self term can be integrated by
