@@ -567,18 +567,26 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
 
 // --- Our LU against zgetrf alone, repeated and interleaved -------------------------------
 
-int runLuCompare(int targetNd, int repeat, const std::vector<int>& panels) {
+// The filled system matrix of the strips model closest to targetNd unknowns.
+ComplexMatrix filledStripsMatrix(int targetNd) {
   NullBuffer nullBuffer;
   std::ostream null(&nullBuffer);
   RunIo io{null, null};
-  printMachine();
   const GeneratedModel generated = stripsModel(targetNd);
   const TempInput input(generated.text);
   auto model = preparedModel(input.path().string(), io);
-  const int nd = model->nd;
   const Unknowns unknowns(*model);
-  ComplexMatrix original(nd, nd);
-  fillBemMatrix(*model, unknowns, original, null);
+  ComplexMatrix matrix(model->nd, model->nd);
+  fillBemMatrix(*model, unknowns, matrix, null);
+  return matrix;
+}
+
+int runLuCompare(int targetNd, int repeat, const std::vector<int>& panels) {
+  NullBuffer nullBuffer;
+  std::ostream null(&nullBuffer);
+  printMachine();
+  const ComplexMatrix original = filledStripsMatrix(targetNd);
+  const int nd = static_cast<int>(original.rows());
   ComplexMatrix work(nd, nd);
   std::vector<int> pivots;
 
@@ -667,17 +675,9 @@ LuBreakdown timedBlockedLu(ComplexMatrix& A, std::vector<int>& pivots, int nb) {
 }
 
 int runLuBreakdown(int targetNd, const std::vector<int>& panels) {
-  NullBuffer nullBuffer;
-  std::ostream null(&nullBuffer);
-  RunIo io{null, null};
   printMachine();
-  const GeneratedModel generated = stripsModel(targetNd);
-  const TempInput input(generated.text);
-  auto model = preparedModel(input.path().string(), io);
-  const int nd = model->nd;
-  const Unknowns unknowns(*model);
-  ComplexMatrix original(nd, nd);
-  fillBemMatrix(*model, unknowns, original, null);
+  const ComplexMatrix original = filledStripsMatrix(targetNd);
+  const int nd = static_cast<int>(original.rows());
   ComplexMatrix work(nd, nd);
   std::vector<int> pivots;
   std::printf("Our LU step by step, strips matrix nd = %d, seconds\n", nd);
