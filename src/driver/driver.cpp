@@ -1,7 +1,9 @@
 #include "driver/driver.hpp"
 
 #include <chrono>
+#include <exception>
 #include <fstream>
+#include <new>
 #include <thread>
 
 #include "bem/bem_fill.hpp"
@@ -53,6 +55,16 @@ void runPhases(ProblemModel& model, const std::string& inputName, RunIo& io) {
   } else {
     reportImpedanceMatrix(result, model.omega, io);
   }
+}
+
+// Ends a run that cannot go on: the message and a line end to the console, then to
+// the log.
+int stopRun(const std::string& message, bool toLog, std::ostream& console, std::ostream& log) {
+  console << message << "\n";
+  console.flush();
+  if (toLog) log << message << "\n";
+  log.flush();
+  return 1;
 }
 
 }  // namespace
@@ -110,11 +122,12 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     ProblemModel model;
     runPhases(model, inputName, io);
   } catch (const FatalError& error) {
-    console << error.message() << "\n";
-    console.flush();
-    if (error.toLog()) log << error.message() << "\n";
-    log.flush();
-    return 1;
+    return stopRun(error.message(), error.toLog(), console, log);
+  } catch (const std::bad_alloc&) {
+    // Every large allocation has its own message; this is the safety net for the rest.
+    return stopRun("\nNot enough memory for this model;\n", true, console, log);
+  } catch (const std::exception& error) {
+    return stopRun(std::string("\nInternal error: ") + error.what() + ";\n", true, console, log);
   }
 
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
