@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "bem/bessel.hpp"
+#include "bem/bessel_tables.hpp"
 #include "bem/hankel.hpp"
 
 namespace qbr {
@@ -400,108 +402,21 @@ TEST(HankelPair, EqualsTheSeparateFunctionsBitForBit) {
 
 namespace literal {
 
-const std::vector<double> J0Num = {
-    4.9337872517941336e+20,  -1.1791576291076106e+20, 6.382059341072356e+18,
-    -1.3676203530881714e+17, 1434354939140344.0,      -8085222034853.794,
-    25071582855.36882,       -40504123.71833133,      26857.86856980015};
-const std::vector<double> J0Den = {
-    4.9337872517941336e+20, 5.428918384092285e+18, 3.0246356167094628e+16,
-    112775673967979.84,     312304311494.12134,    669998767.298224,
-    1114636.0984629854,     1363.0636523289706,    1.0};
-const std::vector<double> Y0Num = {
-    -2.7502866786291098e+19, 6.587473275719555e+19, -5.247065581112765e+18,
-    1.375624316399344e+17,   -1648605817185729.5,   10255208596863.943,
-    -34363712229.790405,     59152134.6568689,      -41370.35497933149};
-const std::vector<double> Y0Den = {
-    3.726458838986166e+20, 4.19241704341084e+18, 2.392883043499782e+16,
-    91620380340751.86,     261306575504.10812,   579512264.070073,
-    1001702.6412889062,    1282.452772478994,    1.0};
-const std::vector<double> J1Num = {
-    5.811993540016061e+20,  -6.672106568924916e+19, 2.3164335806340024e+18,
-    -3.588817569910106e+16, 290879526383477.56,     -1322983480332.1265,
-    3413234182.3017006,     -4695753.530642996,     2701.1227108923235};
-const std::vector<double> J1Den = {
-    1.1623987080032122e+21, 1.185770712190321e+19, 6.092061398917522e+16,
-    208166122130760.75,     524371026216.76495,    1013863514.358674,
-    1501793.5949985855,     1606.9315734814877,    1.0};
-const std::vector<double> Y1Num = {-9.963753424306922e+22,  2.6554738314348545e+22,
-                                   -1.2122975554145097e+21, 2.1931073399177978e+19,
-                                   -1.9658874627221408e+17, 956993023992168.4,
-                                   -2580681702194.451,      3639488548.124002,
-                                   -2108847.5401331238,     0.0};
-const std::vector<double> Y1Den = {5.082067366941243e+23,  5.435310377188854e+21,
-                                   2.9549879358971486e+19, 1.0822582594088195e+17,
-                                   297663212564727.7,      646534088126.5276,
-                                   1128686837.1694422,     1563282.7548995805,
-                                   1612.361029677001,      1.0};
-const std::vector<double> P0Num = {5393485.083869439,
-                                   12332384.76817638,
-                                   8413041.45655044,
-                                   2016135.2830499837,
-                                   153982.65326239113,
-                                   2485.271928957404,
-                                   0.0};
-const std::vector<double> P0Den = {5393485.083869439,
-                                   12338310.22786325,
-                                   8426449.050629796,
-                                   2025066.801570134,
-                                   156001.7276940031,
-                                   2615.7007369208395,
-                                   1.0};
-const std::vector<double> Q0Num = {-3984.6173575952225,
-                                   -10381.416987484641,
-                                   -8239.066313485606,
-                                   -2365.956170779108,
-                                   -226.2630641933704,
-                                   -4.887199395841262,
-                                   0.0};
-const std::vector<double> Q0Den = {255015.51088609424,
-                                   666745.4239319827,
-                                   533291.3634216897,
-                                   156021.32066792916,
-                                   15704.891915153956,
-                                   408.7714673983499,
-                                   1.0};
-const std::vector<double> P1Num = {-4435757.816794128,
-                                   -9942246.505077641,
-                                   -6603373.248364939,
-                                   -1523529.3511811374,
-                                   -109824.05543459347,
-                                   -1611.6166443246102,
-                                   0.0};
-const std::vector<double> P1Den = {-4435757.816794128,
-                                   -9934124.389934586,
-                                   -6585339.4797230875,
-                                   -1511809.5066341609,
-                                   -107263.8599110382,
-                                   -1455.0094401904962,
-                                   1.0};
-const std::vector<double> Q1Num = {33220.913409857225,
-                                   85145.1606753357,
-                                   66178.83658127084,
-                                   18494.262873223866,
-                                   1706.375429020768,
-                                   35.26513384663603,
-                                   0.0};
-const std::vector<double> Q1Den = {708712.8194102874,
-                                   1819458.0422439973,
-                                   1419460.669603721,
-                                   400294.43582266977,
-                                   37890.2297457722,
-                                   863.8367769604992,
-                                   1.0};
+// The coefficients are the implementation's own: this transcription checks the
+// arithmetic, the oracle above checks the values.
+using namespace bessel_tables;
+const double twoOverPi = kTwoOverPi;
+const double piOver4 = kPiOver4;
 
-const double twoOverPi = 0.6366197723675814;
-const double piOver4 = 0.7853981633974483;
-
-Complex horner(const std::vector<double>& c, Complex x) {
+template <std::size_t N>
+Complex horner(const std::array<double, N>& c, Complex x) {
   Complex acc{0.0, 0.0};
   for (std::size_t i = c.size(); i-- > 0;) acc = acc * x + c[i];
   return acc;
 }
 
-AsymptoticPQ pq(const std::vector<double>& pn, const std::vector<double>& pd,
-                const std::vector<double>& qn, const std::vector<double>& qd, Complex z) {
+using Table7 = std::array<double, 7>;
+AsymptoticPQ pq(const Table7& pn, const Table7& pd, const Table7& qn, const Table7& qd, Complex z) {
   const Complex u = Complex(64.0, 0.0) / (z * z);
   return {horner(pn, u) / horner(pd, u), (Complex(8.0, 0.0) / z) * (horner(qn, u) / horner(qd, u))};
 }
@@ -519,9 +434,9 @@ Complex amplitude(Complex z) {
 Complex J0(Complex z) {
   if (std::abs(z) <= 8.0) {
     const Complex w = z * z;
-    return horner(J0Num, w) / horner(J0Den, w);
+    return horner(kJ0Num, w) / horner(kJ0Den, w);
   }
-  const AsymptoticPQ f = pq(P0Num, P0Den, Q0Num, Q0Den, z);
+  const AsymptoticPQ f = pq(kP0Num, kP0Den, kQ0Num, kQ0Den, z);
   const Complex x = z - piOver4;
   return amplitude(z) * (f.P * cosOf(x) - f.Q * sinOf(x));
 }
@@ -529,9 +444,9 @@ Complex J0(Complex z) {
 Complex Y0(Complex z) {
   if (std::abs(z) <= 8.0) {
     const Complex w = z * z;
-    return horner(Y0Num, w) / horner(Y0Den, w) + twoOverPi * J0(z) * std::log(z);
+    return horner(kY0Num, w) / horner(kY0Den, w) + twoOverPi * J0(z) * std::log(z);
   }
-  const AsymptoticPQ f = pq(P0Num, P0Den, Q0Num, Q0Den, z);
+  const AsymptoticPQ f = pq(kP0Num, kP0Den, kQ0Num, kQ0Den, z);
   const Complex x = z - piOver4;
   return amplitude(z) * (f.P * sinOf(x) + f.Q * cosOf(x));
 }
@@ -539,9 +454,9 @@ Complex Y0(Complex z) {
 Complex J1(Complex z) {
   if (std::abs(z) <= 8.0) {
     const Complex w = z * z;
-    return z * horner(J1Num, w) / horner(J1Den, w);
+    return z * horner(kJ1Num, w) / horner(kJ1Den, w);
   }
-  const AsymptoticPQ f = pq(P1Num, P1Den, Q1Num, Q1Den, z);
+  const AsymptoticPQ f = pq(kP1Num, kP1Den, kQ1Num, kQ1Den, z);
   const Complex x = z - 3.0 * piOver4;
   return amplitude(z) * (f.P * cosOf(x) - f.Q * sinOf(x));
 }
@@ -549,9 +464,9 @@ Complex J1(Complex z) {
 Complex Y1(Complex z) {
   if (std::abs(z) <= 8.0) {
     const Complex w = z * z;
-    return z * horner(Y1Num, w) / horner(Y1Den, w) + twoOverPi * (J1(z) * std::log(z) - 1.0 / z);
+    return z * horner(kY1Num, w) / horner(kY1Den, w) + twoOverPi * (J1(z) * std::log(z) - 1.0 / z);
   }
-  const AsymptoticPQ f = pq(P1Num, P1Den, Q1Num, Q1Den, z);
+  const AsymptoticPQ f = pq(kP1Num, kP1Den, kQ1Num, kQ1Den, z);
   const Complex x = z - 3.0 * piOver4;
   return amplitude(z) * (f.P * sinOf(x) + f.Q * cosOf(x));
 }
