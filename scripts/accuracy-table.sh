@@ -32,20 +32,8 @@ cat "$work/tables.md"
 
 if $write; then
   readme="$root/README.md"
-  begin="<!-- accuracy:begin -->"
-  end="<!-- accuracy:end -->"
-  grep -qx "$begin" "$readme" && grep -qx "$end" "$readme" || {
-    echo "accuracy-table: README.md has no $begin ... $end block" >&2
-    exit 1
-  }
-  # Only the lines between the markers change; the rest of the README is read at this
-  # moment, so concurrent edits elsewhere in it are kept.
-  awk -v begin="$begin" -v end="$end" -v file="$work/tables.md" '
-    $0 == begin { print; while ((getline line < file) > 0) print line; skipping = 1; next }
-    $0 == end { skipping = 0 }
-    !skipping { print }
-  ' "$readme" >"$readme.new"
-  mv "$readme.new" "$readme"
+  source "$root/scripts/replace-block.sh"
+  replace_block "<!-- accuracy:begin -->" "<!-- accuracy:end -->" "$work/tables.md" "$readme"
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -dEPSCrop -r96 -dTextAlphaBits=4 \
     -dGraphicsAlphaBits=4 -sOutputFile="$root/examples/gallery/convergence.png" \
     "$work/convergence.eps"

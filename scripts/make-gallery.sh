@@ -51,20 +51,11 @@ for name in "${examples[@]}"; do
   echo "$status" >"$work/$name/status"
 done
 
-# Replaces the lines between "<!-- gallery:KEY -->" and "<!-- /gallery:KEY -->" in
-# examples/README.md with the content of FILE.
-replace_block() {
-  local key="$1" file="$2"
-  grep -q "^<!-- gallery:$key -->\$" "$gallery_md" || {
-    echo "make-gallery: no block gallery:$key in $gallery_md" >&2
-    exit 1
-  }
-  awk -v begin="<!-- gallery:$key -->" -v end="<!-- /gallery:$key -->" -v file="$file" '
-    $0 == begin { print; while ((getline line < file) > 0) print line; skipping = 1; next }
-    $0 == end { skipping = 0 }
-    !skipping { print }
-  ' "$gallery_md" >"$gallery_md.new"
-  mv "$gallery_md.new" "$gallery_md"
+source "$root/scripts/replace-block.sh"
+
+# Replaces the gallery block KEY of examples/README.md with the content of FILE.
+gallery_block() {
+  replace_block "<!-- gallery:$1 -->" "<!-- /gallery:$1 -->" "$2" "$gallery_md"
 }
 
 # The console as a terminal shows it: every spinner character is taken back by the
@@ -90,11 +81,11 @@ for name in "${examples[@]}"; do
   fi
 
   fenced text <"$root/examples/$name.txt" >"$dir/input.md"
-  replace_block "$name:input" "$dir/input.md"
+  gallery_block "$name:input" "$dir/input.md"
 
   # The console from the echo of the file name on; the banner is the same for all.
   sed -n '/^Input file: /,$p' "$dir/console.raw" | terminal_text | fenced text >"$dir/result.md"
-  replace_block "$name:result" "$dir/result.md"
+  gallery_block "$name:result" "$dir/result.md"
 
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -dEPSCrop -r"$resolution" \
     -dTextAlphaBits=4 -dGraphicsAlphaBits=4 \
@@ -115,7 +106,7 @@ done
 
 # The dxc file of the polyline example, quoted as it is.
 fenced text <"$root/examples/trapezoid_strip.dxc" >"$work/dxc.md"
-replace_block "trapezoid_strip:dxc" "$work/dxc.md"
+gallery_block "trapezoid_strip:dxc" "$work/dxc.md"
 
 # Closed-form references of the two coaxial lines. The computed figures are those of the
 # same input run once more in process by qbr-accuracy, with nine digits instead of the
@@ -129,7 +120,7 @@ awk -v l="$(value_of L <<<"$sc_run")" -v rl="$(value_of L <<<"$sc_ref")" '
     printf "| quantity | computed | closed form | relative error |\n|---|---|---|---|\n"
     printf "| L (pH/um) | %.9g | %.9g | %.1e |\n", l, rl, rel(l, rl)
   }' >"$work/sc_ref.md"
-replace_block "coax_sc:reference" "$work/sc_ref.md"
+gallery_block "coax_sc:reference" "$work/sc_ref.md"
 
 cu_run="$(cd "$work/coax_copper" && "$accuracy" --run coax_copper.txt)"
 cu_ref="$("$accuracy" --reference nc-coax 58e6 0.5e-3 1.75e-3 2e-3 1e6)"
@@ -141,6 +132,6 @@ awk -v r="$(value_of R <<<"$cu_run")" -v l="$(value_of L <<<"$cu_run")" \
     printf "| R (ohm/m times 1e6) | %.9g | %.9g | %.1e |\n", r, rr, rel(r, rr)
     printf "| L (pH/um) | %.9g | %.9g | %.1e |\n", l, rl, rel(l, rl)
   }' >"$work/cu_ref.md"
-replace_block "coax_copper:reference" "$work/cu_ref.md"
+gallery_block "coax_copper:reference" "$work/cu_ref.md"
 
 echo "make-gallery: updated $gallery_md and ${#examples[@]} pictures in $gallery_dir"
