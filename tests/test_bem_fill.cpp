@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bem/bem_fill.hpp"
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/rectangle.hpp"
 #include "oracle/literal_fill.hpp"

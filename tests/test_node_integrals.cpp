@@ -5,7 +5,7 @@
 #include <numbers>
 #include <vector>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {

@@ -11,11 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "driver/driver.hpp"
-#include "driver/run_io.hpp"
-#include "model/input_reader.hpp"
-#include "prep/model_checks.hpp"
-#include "prep/setup.hpp"
+#include "model/conductor_matrix.hpp"
+#include "qbr/qbr.hpp"
 #include "support/coax_reference.hpp"
 #include "support/test_support.hpp"
 
@@ -31,19 +28,14 @@ using reference::superconductingCoaxInductance;
 using reference::tubeImpedance;
 using reference::wireImpedance;
 
-// Runs the program's phases on an input text and returns the conductor matrix.
+// Solves an input text through the library and returns the conductor matrix as printed.
 ConductorMatrix compute(const std::string& input) {
-  testing::TempDir dir;
-  const auto file = dir.write("model.txt", input);
-  ProblemModel model;
-  setDefaults(model);
-  readInputFile(model, file.string());
-  std::ostringstream console;
-  std::ostringstream log;
-  RunIo io{console, log};
-  setUpModel(model, io);
-  checkModelIsSolvable(model);
-  return solveModel(model, io);
+  const Result result = solve(Model::fromText(input));
+  ConductorMatrix m(result.conductors);
+  for (int r = 1; r <= m.size(); ++r) {
+    for (int c = 1; c <= m.size(); ++c) m(r, c) = result.printed(r - 1, c - 1);
+  }
+  return m;
 }
 
 // A superconducting coax: the inductance is the field between the conductors,

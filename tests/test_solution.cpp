@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "bem/solution.hpp"
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/problem_model.hpp"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "model/constants.hpp"
 
 namespace qbr {

@@ -4,8 +4,8 @@
 #include <new>
 #include <sstream>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 #include "prep/unknowns.hpp"
 
 namespace qbr {

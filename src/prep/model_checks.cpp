@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {

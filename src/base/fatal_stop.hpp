@@ -1,22 +1,22 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "qbr/error.hpp"
 
 namespace qbr {
 
-// The one way a phase ends the run on an unrecoverable error. The driver catches it,
-// writes the message and a line end to the console and, when `toLog` is set, to the
-// run log, and returns exit status 1. Library code never calls exit().
-class FatalError : public std::runtime_error {
+// The one way a phase ends the run on an unrecoverable error: the library's public
+// error type, which the driver catches to write the message and a line end to the
+// console and, when `toLog` is set, to the run log, before it returns exit status 1.
+// Library code never calls exit().
+class FatalError : public Error {
  public:
   explicit FatalError(std::string message, bool toLog = true)
-      : std::runtime_error(message), message_(std::move(message)), toLog_(toLog) {}
-  const std::string& message() const noexcept { return message_; }
+      : Error(std::move(message)), toLog_(toLog) {}
   bool toLog() const noexcept { return toLog_; }
 
  private:
-  std::string message_;
   bool toLog_;
 };
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "qbr/model.hpp"
+#include "qbr/progress.hpp"
+#include "qbr/result.hpp"
+
+namespace qbr {
+
+struct SolveOptions {
+  // Threads of the matrix fill and the factorisation; 0: all cores (as the program).
+  int threads = 0;
+  // Called with the progress of the fill and the factorisation (see progress.hpp).
+  ProgressCallback progress;
+  // The program's texts, for front ends that want them: when set, the echo of the
+  // model, the grid list, the warnings and the matrix report go to `log` as in
+  // qbr.log, and the caption, the grid summary, the warnings and the matrix report go
+  // to `console` as the program prints them. Both or neither.
+  std::ostream* console = nullptr;
+  std::ostream* log = nullptr;
+  // When not empty, the cross-section is drawn as EPS into drawingBase + ".eps" (and
+  // announced on the console and in the log), as the program draws it next to the input.
+  std::string drawingBase;
+};
+
+// Computes the conductor matrix of the model and its boundary solution. Writes nothing
+// to standard output or standard error and never ends the process; a model that cannot
+// be computed throws qbr::Error. Reentrant: solves in several threads at once give the
+// results each gives alone.
+Result solve(const Model& model, const SolveOptions& options = {});
+
+// "qbr 0.1.0".
+std::string versionText();
+
+}  // namespace qbr
