@@ -1,5 +1,6 @@
 // The install step: `cmake --install <build> --prefix <dir>` puts a working qbr into
-// <dir>/bin, which runs from anywhere without the build tree.
+// <dir>/bin, which runs from anywhere without the build tree, and the library with its
+// headers and CMake package, which another project finds with find_package(qbr).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -39,9 +40,7 @@ int exitStatusOf(const Command& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(InstallE2e, InstalledProgramRunsAndStopsOnAMissingFile) {
-  TempDir prefix;
-  TempDir work;
+void install(const TempDir& prefix, const TempDir& work) {
   const fs::path buildDir = fs::path(QBR_EXECUTABLE).parent_path();
   const fs::path installLog = work / "install.txt";
   ASSERT_EQ(exitStatusOf(Command()
@@ -54,6 +53,13 @@ TEST(InstallE2e, InstalledProgramRunsAndStopsOnAMissingFile) {
                              .word("2>&1")),
             0)
       << readFile(installLog);
+}
+
+TEST(InstallE2e, InstalledProgramRunsAndStopsOnAMissingFile) {
+  TempDir prefix;
+  TempDir work;
+  ASSERT_NO_FATAL_FAILURE(install(prefix, work));
+  const fs::path installLog = work / "install.txt";
 
   const fs::path installed = prefix / "bin/qbr";
   ASSERT_TRUE(fs::exists(installed)) << readFile(installLog);
@@ -75,6 +81,36 @@ TEST(InstallE2e, InstalledProgramRunsAndStopsOnAMissingFile) {
   // The run log is written in the working directory, with the same message.
   const std::string log = readFile(work / "qbr.log");
   EXPECT_NE(log.find("\nCan not open input file missing.txt\n"), std::string::npos) << log;
+}
+
+// examples/api, a project of its own, configured against the installed package only.
+TEST(InstallE2e, AConsumerProjectFindsTheLibraryAndComputes) {
+  TempDir prefix;
+  TempDir work;
+  ASSERT_NO_FATAL_FAILURE(install(prefix, work));
+  const fs::path build = work / "consumer";
+  const fs::path output = work / "consumer.txt";
+  const int status = exitStatusOf(Command()
+                                      .word("cmake -S")
+                                      .path(testing::sourcePath("examples/api"))
+                                      .word("-B")
+                                      .path(build)
+                                      .word("-DCMAKE_PREFIX_PATH=" + prefix.path().string())
+                                      .word(">")
+                                      .path(output)
+                                      .word("2>&1 && cmake --build")
+                                      .path(build)
+                                      .word(">>")
+                                      .path(output)
+                                      .word("2>&1 &&")
+                                      .path(build / "strip_sweep")
+                                      .word(">>")
+                                      .path(output)
+                                      .word("2>&1"));
+  const std::string text = readFile(output);
+  EXPECT_EQ(status, 0) << text;
+  EXPECT_NE(text.find("width 2.0 um: L = 1.68567e-07 H/m, nd = 1042"), std::string::npos) << text;
+  EXPECT_NE(text.find("70 % of the current on the bottom side"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback
       // The tall narrow panel is a chain of small dependent steps: with two threads each
       // step pays a synchronisation, which costs 20% of the whole factorisation when
       // another process holds one of the cores, and gains nothing when the machine is idle.
-      const BlasThreadLimit oneThread(1);
+      const BlasThreads oneThread(1);
       zgetrf_(&height, &jb, &A(j + 1, j + 1), &lda, pivots.data() + j, &info);
     }
     if (info > 0) stopSingular(static_cast<std::int64_t>(j) + info);

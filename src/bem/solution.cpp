@@ -51,7 +51,7 @@ ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& 
     throw std::invalid_argument("solveConductorMatrix: work arrays do not fit the unknowns");
   }
 
-  const BlasThreadLimit limit(threads);
+  const BlasSession blas(threads);
   luFactor(work.A, work.pivots, progress);
 
   ComplexMatrix& b = work.b;

@@ -19,8 +19,9 @@ namespace qbr {
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, std::ostream& console);
 
-// The same with the factorisation's progress as events, and OpenBLAS held to at most
-// `threads` threads (0: as it is).
+// The same with the factorisation's progress as events, and OpenBLAS on `threads`
+// threads (0: as it is); one such factorisation and solution runs at a time in the
+// process (see BlasSession).
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, const ProgressCallback& progress,
                                      int threads);

@@ -3,6 +3,8 @@
 // the same bits.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "qbr/error.hpp"
 #include "qbr/result.hpp"
 
@@ -10,8 +12,41 @@ namespace qbr {
 
 namespace {
 
-using nlohmann::json;
+// Objects keep the order in which the schema lists their members.
+using json = nlohmann::ordered_json;
 using Complex = std::complex<double>;
+
+bool isFlat(const json& value) {
+  return !value.is_structured() ||
+         (value.is_array() && std::all_of(value.begin(), value.end(), [](const json& item) {
+            return !item.is_structured() ||
+                   (item.is_array() && std::none_of(item.begin(), item.end(),
+                                                    [](const json& x) { return x.is_structured(); }));
+          }));
+}
+
+// Objects one member per line; arrays of numbers and matrices (arrays of such arrays) on
+// one line each, so that a node column or a matrix reads as a row of text.
+void write(std::string& out, const json& value, int depth) {
+  if (isFlat(value) || value.empty()) {
+    out += value.dump();
+    return;
+  }
+  const std::string indent(static_cast<std::size_t>(depth + 1), ' ');
+  const bool object = value.is_object();
+  out += object ? "{\n" : "[\n";
+  bool first = true;
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (!first) out += ",\n";
+    first = false;
+    out += indent;
+    if (object) out += json(it.key()).dump() + ": ";
+    write(out, *it, depth + 1);
+  }
+  out += '\n';
+  out.append(static_cast<std::size_t>(depth), ' ');
+  out += object ? '}' : ']';
+}
 
 json realRows(const Matrix<double>& m) {
   json rows = json::array();
@@ -201,7 +236,9 @@ std::string Result::toJson(bool withNodes) const {
         {"factorisation", times.factorisation},
         {"total", times.total}}},
       {"warnings", warnings}};
-  return document.dump(1) + "\n";
+  std::string text;
+  write(text, document, 0);
+  return text + "\n";
 }
 
 Result Result::fromJson(const std::string& text) {
