@@ -81,13 +81,15 @@ TEST(Api, TheSurfaceCurrentDensityCarriesOneAmpereOutAndBack) {
       while (first > 0 && nodes[first - 1].element == nodes[i].element) --first;
       std::size_t last = i;
       while (last + 1 < nodes.size() && nodes[last + 1].element == nodes[i].element) ++last;
-      const double side = std::hypot(nodes[last].x - nodes[first].x, nodes[last].y - nodes[first].y);
+      const double side =
+          std::hypot(nodes[last].x - nodes[first].x, nodes[last].y - nodes[first].y);
       const double cell = side / static_cast<double>(last - first) * r.lengthUnitM;
       current[nodes[i].conductor] += nodes[i].currentDensity.real() * cell;
     }
     for (int c = 0; c < 3; ++c) {
       const double expected = c == excitation.conductor ? 1.0 : c == 0 ? -1.0 : 0.0;
-      EXPECT_NEAR(current[c], expected, 1e-9) << "excitation " << excitation.conductor << ", conductor " << c;
+      EXPECT_NEAR(current[c], expected, 1e-9)
+          << "excitation " << excitation.conductor << ", conductor " << c;
     }
   }
 }

@@ -17,11 +17,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, int> kLayer = {
-    {"base", 0}, {"model", 1}, {"prep", 2}, {"bem", 3},   {"report", 4},
-    {"plot", 4}, {"api", 5},   {"driver", 6}, {"qbr/error.hpp", 0}, {"qbr/progress.hpp", 0},
-    {"qbr/result.hpp", 0},    {"qbr/model.hpp", 5},     {"qbr/solve.hpp", 5},
-    {"qbr/qbr.hpp", 5}};
+const std::map<std::string, int> kLayer = {{"base", 0},
+                                           {"model", 1},
+                                           {"prep", 2},
+                                           {"bem", 3},
+                                           {"report", 4},
+                                           {"plot", 4},
+                                           {"api", 5},
+                                           {"driver", 6},
+                                           {"qbr/error.hpp", 0},
+                                           {"qbr/progress.hpp", 0},
+                                           {"qbr/result.hpp", 0},
+                                           {"qbr/model.hpp", 5},
+                                           {"qbr/solve.hpp", 5},
+                                           {"qbr/qbr.hpp", 5}};
 
 int layerOf(const std::string& included) {
   const auto exact = kLayer.find(included);

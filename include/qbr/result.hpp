@@ -74,9 +74,9 @@ struct Settings {
 //   excited conductor's direction: summed with each node's share of the outline in
 //   metres it gives +1 over the excited conductor and -1 over the return conductor.
 struct NodeValue {
-  int element = 0;    // from 0, in the model's element order
-  int node = 0;       // from 1 to the element's grid count
-  double x = 0.0;     // position in length units (after gridsize)
+  int element = 0;  // from 0, in the model's element order
+  int node = 0;     // from 1 to the element's grid count
+  double x = 0.0;   // position in length units (after gridsize)
   double y = 0.0;
   int conductor = 0;  // the element's conductor
   std::complex<double> field;
@@ -113,8 +113,8 @@ struct Result {
   Mode mode = Mode::kInductance;
   int nd = 0;  // unknowns of the system
   bool hasReturnConductor = false;
-  std::string lengthUnit;     // m, cm, mm or um
-  double lengthUnitM = 0.0;   // the length unit in metres
+  std::string lengthUnit;    // m, cm, mm or um
+  double lengthUnitM = 0.0;  // the length unit in metres
 
   // Per unit length, in SI units: Z = R + jX in ohm/m; L = X / omega in H/m (in
   // inductance mode at zero frequency, the real part of the printed matrix); R in ohm/m.

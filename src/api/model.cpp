@@ -1,4 +1,6 @@
 // qbr::Model: the model tables with the input file's reader in front of them.
+#include "qbr/model.hpp"
+
 #include <cstdio>
 #include <sstream>
 #include <vector>
@@ -6,7 +8,6 @@
 #include "base/fatal_stop.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
-#include "qbr/model.hpp"
 
 namespace qbr {
 
@@ -19,7 +20,9 @@ std::string number(double v) {
   return text;
 }
 
-std::string number(int v) { return std::to_string(v); }
+std::string number(int v) {
+  return std::to_string(v);
+}
 
 std::string words(const std::vector<std::string>& items) {
   std::string line;
@@ -30,11 +33,15 @@ std::string words(const std::vector<std::string>& items) {
   return line;
 }
 
-std::string coordinates(Model::Point p) { return words({number(p.x), number(p.y)}); }
+std::string coordinates(Model::Point p) {
+  return words({number(p.x), number(p.y)});
+}
 
 }  // namespace
 
-Model::Model() : tables_(std::make_unique<ProblemModel>()) { setDefaults(*tables_); }
+Model::Model() : tables_(std::make_unique<ProblemModel>()) {
+  setDefaults(*tables_);
+}
 Model::~Model() = default;
 Model::Model(const Model& other)
     : tables_(std::make_unique<ProblemModel>(*other.tables_)), statements_(other.statements_) {}
@@ -70,20 +77,36 @@ Model& Model::statement(const std::string& line) {
   return *this;
 }
 
-Model& Model::lengthUnit(const std::string& unit) { return statement(words({"lengthunit", unit})); }
-Model& Model::gridSize(double g) { return statement(words({"gridsize", number(g)})); }
+Model& Model::lengthUnit(const std::string& unit) {
+  return statement(words({"lengthunit", unit}));
+}
+Model& Model::gridSize(double g) {
+  return statement(words({"gridsize", number(g)}));
+}
 Model& Model::frequency(double value, const std::string& unit) {
   return statement(words({"frequency", number(value), unit}));
 }
 Model& Model::conductanceUnit(const std::string& unit) {
   return statement(words({"conductanceunit", unit}));
 }
-Model& Model::variables(const std::string& word) { return statement(words({"variables", word})); }
-Model& Model::symmetry(bool on) { return statement(on ? "symmetry on" : "symmetry off"); }
-Model& Model::ah(double h) { return statement(words({"ah", number(h)})); }
-Model& Model::lambda(double lambda) { return statement(words({"lambda", number(lambda)})); }
-Model& Model::sigma(double sigma) { return statement(words({"sigma", number(sigma)})); }
-Model& Model::caption(const std::string& text) { return statement(words({"cc", text})); }
+Model& Model::variables(const std::string& word) {
+  return statement(words({"variables", word}));
+}
+Model& Model::symmetry(bool on) {
+  return statement(on ? "symmetry on" : "symmetry off");
+}
+Model& Model::ah(double h) {
+  return statement(words({"ah", number(h)}));
+}
+Model& Model::lambda(double lambda) {
+  return statement(words({"lambda", number(lambda)}));
+}
+Model& Model::sigma(double sigma) {
+  return statement(words({"sigma", number(sigma)}));
+}
+Model& Model::caption(const std::string& text) {
+  return statement(words({"cc", text}));
+}
 
 Model& Model::patch(int n, const std::string& kind, std::optional<double> sigma,
                     std::optional<double> lambda, std::optional<double> mu) {
@@ -105,8 +128,8 @@ int Model::point(double x, double y) {
 }
 
 Model& Model::line(int conductor, int p0, int p1, int patch, int gridCount) {
-  return statement(words({"line", number(conductor), number(p0), number(p1), number(patch),
-                          number(gridCount)}));
+  return statement(
+      words({"line", number(conductor), number(p0), number(p1), number(patch), number(gridCount)}));
 }
 Model& Model::line(int conductor, Point p0, Point p1, int patch, int gridCount) {
   return statement(words({"el 0", number(conductor), coordinates(p0), coordinates(p1),
@@ -132,8 +155,8 @@ Model& Model::circle(int conductor, Point centre, double radius, bool counterClo
 }
 Model& Model::rectangle(double x1, double x2, double y1, double y2, int conductor, int patch,
                         int nx, int ny) {
-  return statement(words({"rect", number(x1), number(x2), number(y1), number(y2),
-                          number(conductor), number(patch), number(nx), number(ny)}));
+  return statement(words({"rect", number(x1), number(x2), number(y1), number(y2), number(conductor),
+                          number(patch), number(nx), number(ny)}));
 }
 Model& Model::polylineLayer(int layer, int conductor, int patch) {
   return statement(words({"pl", number(layer), number(conductor), number(patch)}));
@@ -163,7 +186,11 @@ Settings Model::settings() const {
   return s;
 }
 
-int Model::pointCount() const { return tables_->pointCount; }
-int Model::elementCount() const { return tables_->elementCount; }
+int Model::pointCount() const {
+  return tables_->pointCount;
+}
+int Model::elementCount() const {
+  return tables_->elementCount;
+}
 
 }  // namespace qbr

@@ -1,5 +1,7 @@
 // qbr::solve: the phases of one computation on a copy of the model's tables, the result
 // taken off the solution before the work arrays go.
+#include "qbr/solve.hpp"
+
 #include <chrono>
 #include <memory>
 #include <new>
@@ -20,7 +22,6 @@
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
 #include "qbr/error.hpp"
-#include "qbr/solve.hpp"
 #include "report/reports.hpp"
 
 namespace qbr {
@@ -175,6 +176,8 @@ Result solve(const Model& model, const SolveOptions& options) {
   return r;
 }
 
-std::string versionText() { return "qbr " QBR_VERSION; }
+std::string versionText() {
+  return "qbr " QBR_VERSION;
+}
 
 }  // namespace qbr

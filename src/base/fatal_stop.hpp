@@ -22,7 +22,9 @@ class FatalError : public Error {
 
 // Messages carry their own leading "\n" where they have one; the driver adds exactly
 // one trailing "\n".
-[[noreturn]] inline void fatalStop(std::string message) { throw FatalError(std::move(message)); }
+[[noreturn]] inline void fatalStop(std::string message) {
+  throw FatalError(std::move(message));
+}
 
 // A stop that reaches the console only (the run log is not open, or must not be
 // written to).

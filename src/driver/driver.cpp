@@ -1,7 +1,6 @@
 #include "driver/driver.hpp"
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <exception>
@@ -47,12 +46,10 @@ struct CommandLine {
 // bad option), after writing what the parser has to say to the console.
 std::optional<int> parseCommandLine(const std::vector<std::string>& args, CommandLine& line,
                                     std::ostream& console) {
-  CLI::App app("Per-unit-length inductance and impedance matrices of transmission lines.",
-               "qbr");
+  CLI::App app("Per-unit-length inductance and impedance matrices of transmission lines.", "qbr");
   app.add_flag("--no-wait", line.noWait, "End at once instead of waiting five seconds");
   app.add_flag("--quiet", line.quiet, "No progress lines on the console");
-  app.add_option("--json", line.json, "Also write the result as JSON into FILE")
-      ->type_name("FILE");
+  app.add_option("--json", line.json, "Also write the result as JSON into FILE")->type_name("FILE");
   app.set_version_flag("--version", versionText());
   // Any number of positional words: exactly one is the input file, otherwise the
   // program asks for it, as it always did.

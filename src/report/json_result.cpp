@@ -1,9 +1,8 @@
 // The JSON document of a result (schema version 1, described in the README) and its
 // reader. nlohmann-json writes every double in the shortest form that reads back to
 // the same bits.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "qbr/error.hpp"
 #include "qbr/result.hpp"
@@ -20,8 +19,9 @@ bool isFlat(const json& value) {
   return !value.is_structured() ||
          (value.is_array() && std::all_of(value.begin(), value.end(), [](const json& item) {
             return !item.is_structured() ||
-                   (item.is_array() && std::none_of(item.begin(), item.end(),
-                                                    [](const json& x) { return x.is_structured(); }));
+                   (item.is_array() && std::none_of(item.begin(), item.end(), [](const json& x) {
+                      return x.is_structured();
+                    }));
           }));
 }
 
@@ -134,14 +134,13 @@ std::vector<NodeValue> readNodeColumns(const json& table) {
   std::vector<NodeValue> nodes(element.size());
   const auto column = [&](const char* name) -> const json& {
     const json& c = table.at(name);
-    if (c.size() != nodes.size()) throw Error(std::string("\nThe node column ") + name +
-                                              " differs in length\n");
+    if (c.size() != nodes.size())
+      throw Error(std::string("\nThe node column ") + name + " differs in length\n");
     return c;
   };
   const json &node = column("node"), &x = column("x_length_units"), &y = column("y_length_units"),
              &conductor = column("conductor"), &fieldRe = column("field_re"),
-             &fieldIm = column("field_im"),
-             &dnRe = column("normal_derivative_per_length_unit_re"),
+             &fieldIm = column("field_im"), &dnRe = column("normal_derivative_per_length_unit_re"),
              &dnIm = column("normal_derivative_per_length_unit_im"),
              &kRe = column("current_density_A_per_m_per_A_re"),
              &kIm = column("current_density_A_per_m_per_A_im");
@@ -212,30 +211,29 @@ std::string Result::toJson(bool withNodes) const {
   }
   json printedMatrix = complexRows(printed);
   printedMatrix["unit"] = inductance ? "pH/um" : "ohm/m*1e6";
-  const json document = {
-      {"schema_version", kJsonSchemaVersion},
-      {"settings", settingsObject(settings)},
-      {"conductors", conductors},
-      {"frequency_Hz", frequencyHz},
-      {"omega_rad_per_s", omegaRadPerS},
-      {"mode", inductance ? "inductance" : "impedance"},
-      {"nd", nd},
-      {"has_return_conductor", hasReturnConductor},
-      {"length_unit", lengthUnit},
-      {"length_unit_m", lengthUnitM},
-      {"matrices",
-       {{"impedance_ohm_per_m", complexRows(impedanceOhmPerM)},
-        {"inductance_H_per_m", realRows(inductanceHPerM)},
-        {"resistance_ohm_per_m", realRows(resistanceOhmPerM)},
-        {"printed", printedMatrix}}},
-      {"excitations", excitationList},
-      {"phase_times_s",
-       {{"set_up", times.setUp},
-        {"grids", times.grids},
-        {"fill", times.fill},
-        {"factorisation", times.factorisation},
-        {"total", times.total}}},
-      {"warnings", warnings}};
+  const json document = {{"schema_version", kJsonSchemaVersion},
+                         {"settings", settingsObject(settings)},
+                         {"conductors", conductors},
+                         {"frequency_Hz", frequencyHz},
+                         {"omega_rad_per_s", omegaRadPerS},
+                         {"mode", inductance ? "inductance" : "impedance"},
+                         {"nd", nd},
+                         {"has_return_conductor", hasReturnConductor},
+                         {"length_unit", lengthUnit},
+                         {"length_unit_m", lengthUnitM},
+                         {"matrices",
+                          {{"impedance_ohm_per_m", complexRows(impedanceOhmPerM)},
+                           {"inductance_H_per_m", realRows(inductanceHPerM)},
+                           {"resistance_ohm_per_m", realRows(resistanceOhmPerM)},
+                           {"printed", printedMatrix}}},
+                         {"excitations", excitationList},
+                         {"phase_times_s",
+                          {{"set_up", times.setUp},
+                           {"grids", times.grids},
+                           {"fill", times.fill},
+                           {"factorisation", times.factorisation},
+                           {"total", times.total}}},
+                         {"warnings", warnings}};
   std::string text;
   write(text, document, 0);
   return text + "\n";
