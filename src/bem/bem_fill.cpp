@@ -169,25 +169,23 @@ class FillProgress {
     const std::int64_t target = totalNodes > 0 ? total_ * doneNodes / totalNodes : total_;
     if (target <= done_) return;
     done_ = target;
-    Progress p;
-    p.phase = Progress::Phase::kFill;
-    p.stage = Progress::Stage::kAdvance;
-    p.done = done_;
-    p.total = total_;
-    callback_(p);
+    send(Progress::Stage::kAdvance);
   }
 
   void end() {
-    if (!callback_) return;
+    if (callback_) send(Progress::Stage::kEnd);
+  }
+
+ private:
+  void send(Progress::Stage stage) const {
     Progress p;
     p.phase = Progress::Phase::kFill;
-    p.stage = Progress::Stage::kEnd;
+    p.stage = stage;
     p.done = done_;
     p.total = total_;
     callback_(p);
   }
 
- private:
   const ProgressCallback& callback_;
   std::int64_t total_ = 0;
   std::int64_t done_ = 0;
