@@ -1,0 +1,404 @@
+#include "prep/intersections.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <initializer_list>
+#include <iomanip>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "driver/fatal_stop.hpp"
+
+namespace qbr {
+
+namespace {
+
+// Halvings of the parameter range before a box is decided by its centre alone: boxes
+// of 2^-50 are far below any tolerance.
+constexpr int kMaxDepth = 50;
+// Boxes one pair may take. Only neighbours meeting at an angle within about 1e-8 of
+// zero come near it; such a pair is taken as touching.
+constexpr long kMaxBoxes = 4'000'000;
+
+using ControlPolygon = std::array<Vec2, 3>;
+
+// Bernstein control points of the path over [u, v]: the path there lies in their
+// convex hull.
+ControlPolygon controlPolygon(const QuadraticPath& path, double u, double v) {
+  const Vec2 start = path.at(u);
+  return {start, start + (0.5 * (v - u)) * path.derivativeAt(u), path.at(v)};
+}
+
+Vec2 unit(Vec2 v) {
+  const double length = norm(v);
+  return length > 0.0 ? (1.0 / length) * v : Vec2{};
+}
+
+// The point of the segment [u, v] closest to the origin.
+Vec2 closestToOrigin(Vec2 u, Vec2 v) {
+  const Vec2 d = v - u;
+  const double dd = dot(d, d);
+  const double f = dd > 0.0 ? std::clamp(-dot(u, d) / dd, 0.0, 1.0) : 0.0;
+  return u + f * d;
+}
+
+// The distance from the origin to the triangle (filled) of three points.
+double distanceToTriangle(const ControlPolygon& corner) {
+  const double c0 = cross(corner[1] - corner[0], Vec2{} - corner[0]);
+  const double c1 = cross(corner[2] - corner[1], Vec2{} - corner[1]);
+  const double c2 = cross(corner[0] - corner[2], Vec2{} - corner[2]);
+  const bool degenerate = cross(corner[1] - corner[0], corner[2] - corner[0]) == 0.0;
+  if (!degenerate && ((c0 >= 0.0 && c1 >= 0.0 && c2 >= 0.0) || (c0 <= 0.0 && c1 <= 0.0 && c2 <= 0.0))) {
+    return 0.0;
+  }
+  return std::min({norm(closestToOrigin(corner[0], corner[1])),
+                   norm(closestToOrigin(corner[1], corner[2])),
+                   norm(closestToOrigin(corner[2], corner[0]))});
+}
+
+// Whether some direction puts every point beyond its bound: then no convex combination
+// of the points (with bounds combined alike) comes within its bound of the origin.
+// The candidate directions are those given and the four axes.
+template <std::size_t N>
+bool separated(const std::array<Vec2, N>& points, const std::array<double, N>& bounds,
+               std::initializer_list<Vec2> directions) {
+  const auto beyond = [&](Vec2 n) {
+    for (std::size_t i = 0; i < N; ++i) {
+      if (!(dot(n, points[i]) > bounds[i])) return false;
+    }
+    return true;
+  };
+  for (const Vec2 n : directions) {
+    if ((n.x != 0.0 || n.y != 0.0) && beyond(n)) return true;
+  }
+  return beyond({1.0, 0.0}) || beyond({-1.0, 0.0}) || beyond({0.0, 1.0}) || beyond({0.0, -1.0});
+}
+
+struct ParamBox {
+  double s0, s1, t0, t1;
+  int depth;
+};
+
+// The search for a pair (s, t) with |p(s) - q(t)| within the tolerance, over boxes of
+// the parameter square, each dropped when an enclosure of p - q over it keeps clear.
+class PairSearch {
+ public:
+  PairSearch(const QuadraticPath& p, const QuadraticPath& q, const std::vector<SharedEnd>& shared,
+             double tolerance)
+      : p_(p), q_(q), shared_(shared), tolerance_(tolerance) {}
+
+  std::optional<Vec2> run() {
+    std::vector<ParamBox> stack{{-1.0, 1.0, -1.0, 1.0, 0}};
+    long boxes = 0;
+    while (!stack.empty()) {
+      const ParamBox box = stack.back();
+      stack.pop_back();
+      const double sc = 0.5 * (box.s0 + box.s1);
+      const double tc = 0.5 * (box.t0 + box.t1);
+      if (++boxes > kMaxBoxes) return 0.5 * (p_.at(sc) + q_.at(tc));
+      const std::optional<Outcome> outcome = decide(box, sc, tc);
+      if (outcome) {
+        if (outcome->meet) return outcome->point;
+        continue;
+      }
+      if (box.depth >= kMaxDepth) continue;
+      const int depth = box.depth + 1;
+      stack.push_back({box.s0, sc, box.t0, tc, depth});
+      stack.push_back({box.s0, sc, tc, box.t1, depth});
+      stack.push_back({sc, box.s1, box.t0, tc, depth});
+      stack.push_back({sc, box.s1, tc, box.t1, depth});
+    }
+    return std::nullopt;
+  }
+
+ private:
+  struct Outcome {
+    bool meet;
+    Vec2 point;
+  };
+
+  // The shared end nearest the box centre (in parameters), if any.
+  const SharedEnd* nearestShared(double sc, double tc) const {
+    const SharedEnd* nearest = nullptr;
+    double best = std::numeric_limits<double>::infinity();
+    for (const SharedEnd& end : shared_) {
+      const double distance = std::fabs(sc - end.first) + std::fabs(tc - end.second);
+      if (distance < best) {
+        best = distance;
+        nearest = &end;
+      }
+    }
+    return nearest;
+  }
+
+  static bool holds(const ParamBox& box, const SharedEnd& end) {
+    return (box.s0 == end.first || box.s1 == end.first) &&
+           (box.t0 == end.second || box.t1 == end.second);
+  }
+
+  // Meets at the centre, keeps clear over the whole box, or undecided (nothing).
+  std::optional<Outcome> decide(const ParamBox& box, double sc, double tc) const {
+    int held = 0;
+    for (const SharedEnd& end : shared_) held += holds(box, end) ? 1 : 0;
+    if (held > 1) return std::nullopt;  // the whole square of a two-element loop
+    const SharedEnd* end = nearestShared(sc, tc);
+    return end ? decideNear(box, sc, tc, *end) : decideApart(box, sc, tc);
+  }
+
+  // No shared end: p - q must keep the full tolerance.
+  std::optional<Outcome> decideApart(const ParamBox& box, double sc, double tc) const {
+    const Vec2 pc = p_.at(sc);
+    const Vec2 qc = q_.at(tc);
+    const Vec2 fc = pc - qc;
+    if (norm(fc) <= tolerance_) return Outcome{true, 0.5 * (pc + qc)};
+    const ControlPolygon pp = controlPolygon(p_, box.s0, box.s1);
+    const ControlPolygon qq = controlPolygon(q_, box.t0, box.t1);
+    std::array<Vec2, 9> f;
+    for (std::size_t i = 0; i < 3; ++i) {
+      for (std::size_t j = 0; j < 3; ++j) f[3 * i + j] = pp[i] - qq[j];
+    }
+    std::array<double, 9> bounds;
+    bounds.fill(tolerance_);
+    if (separated(f, bounds, {unit(fc)})) return Outcome{false, {}};
+    return std::nullopt;
+  }
+
+  // Near the point P that the two share at (e, f): with sigma = |s - e| and
+  // tau = |t - f|, p(s) - P = sigma U(s) and q(t) - P = -tau V(t), U and V linear, so
+  // p - q = sigma U + tau V and G = (p - q) / (sigma + tau) is a convex combination of
+  // U(s) and V(t). The tolerance is (sigma + tau) / 4 of the full one, that is |G|
+  // must stay above a quarter of it: a non-zero angle between the two at P does that.
+  std::optional<Outcome> decideNear(const ParamBox& box, double sc, double tc,
+                                    const SharedEnd& end) const {
+    const QuadraticPath p = p_.fromEnd(end.first);
+    const QuadraticPath q = q_.fromEnd(end.second);
+    const auto sigma = [&](double s) { return std::fabs(s - end.first); };
+    const auto tau = [&](double t) { return std::fabs(t - end.second); };
+    const auto weight = [&](double s, double t) { return 0.25 * (sigma(s) + tau(t)); };
+    // U(s) = (p(s) - P) / sigma; V(t) = (P - q(t)) / tau.
+    const auto u = [&](double s) { return (-end.first) * (p.b + (s + end.first) * p.a); };
+    const auto v = [&](double t) { return end.second * (q.b + (t + end.second) * q.a); };
+
+    const Vec2 pc = p.at(sc);
+    const Vec2 qc = q.at(tc);
+    const Vec2 fc = pc - qc;
+    if (norm(fc) <= tolerance_ * weight(sc, tc)) {
+      return Outcome{true, 0.5 * (p_.at(sc) + q_.at(tc))};
+    }
+
+    // Enclosure of p - q against the shrinking tolerance: tolerance * weight is linear
+    // in s and t, so its Bernstein coefficients are its values at the ends and the
+    // middle of each side.
+    const ControlPolygon pp = controlPolygon(p, box.s0, box.s1);
+    const ControlPolygon qq = controlPolygon(q, box.t0, box.t1);
+    const std::array<double, 3> ss{box.s0, sc, box.s1};
+    const std::array<double, 3> ts{box.t0, tc, box.t1};
+    std::array<Vec2, 9> f;
+    std::array<double, 9> fBounds;
+    for (std::size_t i = 0; i < 3; ++i) {
+      for (std::size_t j = 0; j < 3; ++j) {
+        f[3 * i + j] = pp[i] - qq[j];
+        fBounds[3 * i + j] = tolerance_ * weight(ss[i], ts[j]);
+      }
+    }
+    const Vec2 towards = unit(closestToOrigin(u(sc), v(tc)));
+    if (separated(f, fBounds, {unit(fc), towards})) return Outcome{false, {}};
+
+    // Enclosure of G: lambda = sigma / (sigma + tau) ranges over [lo, hi] on the box.
+    const double sigmaMin = std::min(sigma(box.s0), sigma(box.s1));
+    const double sigmaMax = std::max(sigma(box.s0), sigma(box.s1));
+    const double tauMin = std::min(tau(box.t0), tau(box.t1));
+    const double tauMax = std::max(tau(box.t0), tau(box.t1));
+    const double lo = sigmaMin > 0.0 ? sigmaMin / (sigmaMin + tauMax) : 0.0;
+    const double hi = tauMin > 0.0 ? sigmaMax / (sigmaMax + tauMin) : 1.0;
+    const std::array<Vec2, 2> us{u(box.s0), u(box.s1)};
+    const std::array<Vec2, 2> vs{v(box.t0), v(box.t1)};
+    std::array<Vec2, 8> g;
+    std::size_t k = 0;
+    for (const double lambda : {lo, hi}) {
+      for (const Vec2 ui : us) {
+        for (const Vec2 vj : vs) g[k++] = lambda * ui + (1.0 - lambda) * vj;
+      }
+    }
+    std::array<double, 8> gBounds;
+    gBounds.fill(0.25 * tolerance_);
+    if (separated(g, gBounds, {unit(fc), towards})) return Outcome{false, {}};
+
+    // A box at P that no enclosure clears however small: the two leave P in one
+    // direction.
+    if (holds(box, end) && box.depth >= kMaxDepth) return Outcome{true, p_.at(end.first)};
+    return std::nullopt;
+  }
+
+  const QuadraticPath& p_;
+  const QuadraticPath& q_;
+  const std::vector<SharedEnd>& shared_;
+  double tolerance_;
+};
+
+std::string pointText(Vec2 point, double tolerance, const std::string& unit) {
+  // Rounding noise of a coordinate that is zero would print as 1e-17.
+  const auto clean = [&](double v) { return std::fabs(v) <= tolerance ? 0.0 : v; };
+  std::ostringstream text;
+  text << std::setprecision(6) << "(" << clean(point.x) << ", " << clean(point.y) << ") " << unit;
+  return text.str();
+}
+
+}  // namespace
+
+double contactTolerance(const ProblemModel& model) {
+  double xmin = std::numeric_limits<double>::infinity();
+  double xmax = -xmin;
+  double ymin = xmin;
+  double ymax = -xmin;
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    const Box box = model.elements[static_cast<std::size_t>(e)].geometry(model.points).boundingBox();
+    xmin = std::min(xmin, box.xmin);
+    xmax = std::max(xmax, box.xmax);
+    ymin = std::min(ymin, box.ymin);
+    ymax = std::max(ymax, box.ymax);
+  }
+  if (model.elementCount == 0) return 0.0;
+  const double extent = std::max(xmax - xmin, ymax - ymin);
+  const double largest = std::max({std::fabs(xmin), std::fabs(xmax), std::fabs(ymin), std::fabs(ymax)});
+  return 1e-9 * extent + 64.0 * std::numeric_limits<double>::epsilon() * largest;
+}
+
+std::optional<Vec2> pathsMeet(const QuadraticPath& p, const QuadraticPath& q,
+                              const std::vector<SharedEnd>& shared, double tolerance) {
+  return PairSearch(p, q, shared, tolerance).run();
+}
+
+std::optional<Vec2> circleMeetsPath(const CirclePath& circle, const QuadraticPath& path,
+                                    double tolerance) {
+  // The path measured from the centre: it meets the circle where its distance d(t)
+  // from the centre comes within the tolerance of the radius.
+  const QuadraticPath d{path.c - circle.centre, path.b, path.a};
+  const auto offset = [&](double t) { return norm(d.at(t)) - circle.radius; };
+  struct Interval {
+    double u, v;
+    int depth;
+  };
+  std::vector<Interval> stack{{-1.0, 1.0, 0}};
+  while (!stack.empty()) {
+    const Interval piece = stack.back();
+    stack.pop_back();
+    const double mid = 0.5 * (piece.u + piece.v);
+    for (const double t : {piece.u, mid, piece.v}) {
+      if (std::fabs(offset(t)) <= tolerance) return path.at(t);
+    }
+    // Outside at one end, inside at the other: it crosses in between.
+    if ((offset(piece.u) > 0.0) != (offset(piece.v) > 0.0)) {
+      double u = piece.u;
+      double v = piece.v;
+      for (int i = 0; i < 200 && std::fabs(offset(0.5 * (u + v))) > tolerance; ++i) {
+        ((offset(0.5 * (u + v)) > 0.0) == (offset(u) > 0.0) ? u : v) = 0.5 * (u + v);
+      }
+      return path.at(0.5 * (u + v));
+    }
+    const ControlPolygon hull = controlPolygon(d, piece.u, piece.v);
+    const double nearest = distanceToTriangle(hull);
+    const double farthest = std::max({norm(hull[0]), norm(hull[1]), norm(hull[2])});
+    if (nearest > circle.radius + tolerance || farthest < circle.radius - tolerance) continue;
+    if (piece.depth >= kMaxDepth) continue;
+    stack.push_back({piece.u, mid, piece.depth + 1});
+    stack.push_back({mid, piece.v, piece.depth + 1});
+  }
+  return std::nullopt;
+}
+
+std::optional<Vec2> circlesMeet(const CirclePath& first, const CirclePath& second,
+                                double tolerance) {
+  const Vec2 between = second.centre - first.centre;
+  const double d = norm(between);
+  const double r1 = first.radius;
+  const double r2 = second.radius;
+  // Apart, or one inside the other without contact.
+  if (d > r1 + r2 + tolerance || d < std::fabs(r1 - r2) - tolerance) return std::nullopt;
+  // One circle drawn twice.
+  if (d <= tolerance) return first.centre + Vec2{r1, 0.0};
+  // Where the line through the centres meets the common chord, and half the chord.
+  const double along = (d * d + r1 * r1 - r2 * r2) / (2.0 * d);
+  const double half = std::sqrt(std::max(r1 * r1 - along * along, 0.0));
+  const Vec2 axis = (1.0 / d) * between;
+  return first.centre + along * axis + half * Vec2{-axis.y, axis.x};
+}
+
+std::optional<Vec2> pathDoublesBack(const QuadraticPath& path, double tolerance) {
+  // p(t1) - p(t2) = (t1 - t2) (b + a (t1 + t2)): the track comes back to itself where
+  // b + a s nearly vanishes for some s = t1 + t2 inside (-2, 2), that is where the
+  // tangent turns round.
+  const double aa = dot(path.a, path.a);
+  if (aa == 0.0) return std::nullopt;
+  const double s = -dot(path.a, path.b) / aa;
+  if (!(s > -2.0 && s < 2.0)) return std::nullopt;
+  if (norm(path.b + s * path.a) > 0.25 * tolerance) return std::nullopt;
+  return path.at(0.5 * s);
+}
+
+void checkElementsDoNotMeet(const ProblemModel& model, const std::vector<Loop>& loops) {
+  const double tolerance = contactTolerance(model);
+  // The points neighbours share, per pair (lower element number first).
+  std::map<std::pair<std::int32_t, std::int32_t>, std::vector<SharedEnd>> shared;
+  for (const Loop& loop : loops) {
+    const std::size_t n = loop.elements.size();
+    if (n < 2) continue;
+    for (std::size_t k = 0; k + 1 < n || (loop.closed && k < n); ++k) {
+      const std::int32_t a = loop.elements[k];
+      const std::int32_t b = loop.elements[(k + 1) % n];
+      // a ends (t = 1) where b starts (t = -1).
+      if (a < b) {
+        shared[{a, b}].push_back({1.0, -1.0});
+      } else {
+        shared[{b, a}].push_back({-1.0, 1.0});
+      }
+    }
+  }
+
+  const auto element = [&](std::int32_t e) -> const BoundaryElement& {
+    return model.elements[static_cast<std::size_t>(e)];
+  };
+  const auto where = [&](Vec2 point) {
+    return pointText(point, tolerance, model.lengthunit) + " (coordinates after gridsize)";
+  };
+  const std::vector<SharedEnd> none;
+  for (std::int32_t i = 0; i < model.elementCount; ++i) {
+    if (element(i).kind == kCurve) {
+      if (const auto point = pathDoublesBack(quadraticPathOf(element(i), model.points), tolerance)) {
+        fatalStop("\nElement " + std::to_string(i) + " runs back over itself at " + where(*point) +
+                  ": the middle point of a curve whose points lie on one line must lie between "
+                  "the other two;\n");
+      }
+    }
+    for (std::int32_t j = i + 1; j < model.elementCount; ++j) {
+      const BoundaryElement& a = element(i);
+      const BoundaryElement& b = element(j);
+      std::optional<Vec2> point;
+      if (a.kind == kCircle && b.kind == kCircle) {
+        point = circlesMeet(circlePathOf(a, model.points), circlePathOf(b, model.points), tolerance);
+      } else if (a.kind == kCircle) {
+        point = circleMeetsPath(circlePathOf(a, model.points), quadraticPathOf(b, model.points),
+                                tolerance);
+      } else if (b.kind == kCircle) {
+        point = circleMeetsPath(circlePathOf(b, model.points), quadraticPathOf(a, model.points),
+                                tolerance);
+      } else {
+        const auto found = shared.find({i, j});
+        point = pathsMeet(quadraticPathOf(a, model.points), quadraticPathOf(b, model.points),
+                          found == shared.end() ? none : found->second, tolerance);
+      }
+      if (point) {
+        fatalStop("\nElements " + std::to_string(i) + " and " + std::to_string(j) +
+                  " touch or cross at " + where(*point) +
+                  ": elements may meet only where one side of an outline ends and the next "
+                  "begins;\n");
+      }
+    }
+  }
+}
+
+}  // namespace qbr
