@@ -100,6 +100,10 @@ TEST_F(RobustnessTest, FuzzerFindings) {
       // the zero-length test and put infinite nodes into the grid.
       {"infinite_radius.txt",
        atLine(4, "the radius \"0.51e999\" is not a finite number", "circle 1 0 0.51e999 200")},
+      // A curve 44000 units long crossing a ground line: the outline oracle's distance
+      // from the contact point to the curve took the wrong valley of a sampled distance.
+      {"steep_curve_contact.txt",
+       "\nPatch 0 has no usable wave number: give it a positive lambda or sigma;\n"},
   };
   for (const Finding& finding : findings) {
     const std::string bytes =

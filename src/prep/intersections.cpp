@@ -6,7 +6,6 @@
 #include <initializer_list>
 #include <iomanip>
 #include <limits>
-#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -340,10 +339,8 @@ std::optional<Vec2> pathDoublesBack(const QuadraticPath& path, double tolerance)
   return path.at(0.5 * s);
 }
 
-void checkElementsDoNotMeet(const ProblemModel& model, const std::vector<Loop>& loops) {
-  const double tolerance = contactTolerance(model);
-  // The points neighbours share, per pair (lower element number first).
-  std::map<std::pair<std::int32_t, std::int32_t>, std::vector<SharedEnd>> shared;
+SharedEndMap sharedEnds(const std::vector<Loop>& loops) {
+  SharedEndMap shared;
   for (const Loop& loop : loops) {
     const std::size_t n = loop.elements.size();
     if (n < 2) continue;
@@ -358,20 +355,20 @@ void checkElementsDoNotMeet(const ProblemModel& model, const std::vector<Loop>& 
       }
     }
   }
+  return shared;
+}
 
+std::optional<Contact> findContact(const ProblemModel& model, const std::vector<Loop>& loops) {
+  const double tolerance = contactTolerance(model);
+  const SharedEndMap shared = sharedEnds(loops);
+  const std::vector<SharedEnd> none;
   const auto element = [&](std::int32_t e) -> const BoundaryElement& {
     return model.elements[static_cast<std::size_t>(e)];
   };
-  const auto where = [&](Vec2 point) {
-    return pointText(point, tolerance, model.lengthunit) + " (coordinates after gridsize)";
-  };
-  const std::vector<SharedEnd> none;
   for (std::int32_t i = 0; i < model.elementCount; ++i) {
     if (element(i).kind == kCurve) {
       if (const auto point = pathDoublesBack(quadraticPathOf(element(i), model.points), tolerance)) {
-        fatalStop("\nElement " + std::to_string(i) + " runs back over itself at " + where(*point) +
-                  ": the middle point of a curve whose points lie on one line must lie between "
-                  "the other two;\n");
+        return Contact{i, i, *point};
       }
     }
     for (std::int32_t j = i + 1; j < model.elementCount; ++j) {
@@ -391,14 +388,25 @@ void checkElementsDoNotMeet(const ProblemModel& model, const std::vector<Loop>& 
         point = pathsMeet(quadraticPathOf(a, model.points), quadraticPathOf(b, model.points),
                           found == shared.end() ? none : found->second, tolerance);
       }
-      if (point) {
-        fatalStop("\nElements " + std::to_string(i) + " and " + std::to_string(j) +
-                  " touch or cross at " + where(*point) +
-                  ": elements may meet only where one side of an outline ends and the next "
-                  "begins;\n");
-      }
+      if (point) return Contact{i, j, *point};
     }
   }
+  return std::nullopt;
+}
+
+void checkElementsDoNotMeet(const ProblemModel& model, const std::vector<Loop>& loops) {
+  const std::optional<Contact> contact = findContact(model, loops);
+  if (!contact) return;
+  const std::string where = pointText(contact->point, contactTolerance(model), model.lengthunit) +
+                            " (coordinates after gridsize)";
+  if (contact->first == contact->second) {
+    fatalStop("\nElement " + std::to_string(contact->first) + " runs back over itself at " + where +
+              ": the middle point of a curve whose points lie on one line must lie between the "
+              "other two;\n");
+  }
+  fatalStop("\nElements " + std::to_string(contact->first) + " and " +
+            std::to_string(contact->second) + " touch or cross at " + where +
+            ": elements may meet only where one side of an outline ends and the next begins;\n");
 }
 
 }  // namespace qbr

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "model/problem_model.hpp"
@@ -40,6 +42,19 @@ std::optional<Vec2> circlesMeet(const CirclePath& first, const CirclePath& secon
 // A curve whose three points lie on one line with the middle one not between the
 // others runs back over its own track.
 std::optional<Vec2> pathDoublesBack(const QuadraticPath& path, double tolerance);
+
+// The points that neighbours share, per pair of element numbers (lower first).
+using SharedEndMap = std::map<std::pair<std::int32_t, std::int32_t>, std::vector<SharedEnd>>;
+SharedEndMap sharedEnds(const std::vector<Loop>& loops);
+
+// Two elements that meet (second == first: a curve that runs back over itself), and a
+// point where they do.
+struct Contact {
+  std::int32_t first = 0;
+  std::int32_t second = 0;
+  Vec2 point;
+};
+std::optional<Contact> findContact(const ProblemModel& model, const std::vector<Loop>& loops);
 
 // Stops the run at the first element that runs back over itself, or the first pair of
 // elements that cross, overlap or touch anywhere but at the end point two neighbours
