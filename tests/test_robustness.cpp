@@ -263,6 +263,9 @@ TEST_F(RobustnessTest, ElementsThatTouchOrCross) {
   const std::string lens = "lambda 0.1\nel 1 1 1 0 0 1 -1 0\nel 0 1 -1 0 1 0\n";
   EXPECT_EQ(stop(lens + "rect -1 1 1 2 2\n"), meet(0, 2, "(0, 1) um"));
   passes(lens + "rect -1 1 1.000002 2 2\n");
+  // A conductor that follows the whole arc 1e-6 of the model's size above it.
+  passes(lens + "el 1 2 -1 3e-6 0 1.000003 1 3e-6\nel 0 2 1 3e-6 1 3\nel 0 2 1 3 -1 3\n"
+                "el 0 2 -1 3 -1 3e-6\n");
   // Two loops of one conductor through one point touch there.
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\npt 1 1 0\npt 2 1 1\npt 3 -1 0\npt 4 -1 -1\n"
                  "line 1 0 1\nline 1 1 2\nline 1 2 0\nline 1 0 3\nline 1 3 4\nline 1 4 0\n"),

@@ -59,6 +59,39 @@ double distanceToTriangle(const ControlPolygon& corner) {
                    norm(closestToOrigin(corner[2], corner[0]))});
 }
 
+// The point of the convex hull of `points` closest to the origin (the origin itself when
+// the hull holds it). Its direction is the best one to separate the hull from the
+// origin: with it the enclosure test is sharp, and boxes along two close parallel
+// tracks need only shrink with the square root of the gap.
+template <std::size_t N>
+Vec2 closestHullPoint(std::array<Vec2, N> points) {
+  std::sort(points.begin(), points.end(),
+            [](Vec2 u, Vec2 v) { return u.x < v.x || (u.x == v.x && u.y < v.y); });
+  // Andrew's monotone chain, counter-clockwise.
+  std::array<Vec2, 2 * N> hull;
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    while (k >= 2 && cross(hull[k - 1] - hull[k - 2], points[i] - hull[k - 2]) <= 0.0) --k;
+    hull[k++] = points[i];
+  }
+  for (std::size_t i = N - 1, lower = k + 1; i-- > 0;) {
+    while (k >= lower && cross(hull[k - 1] - hull[k - 2], points[i] - hull[k - 2]) <= 0.0) --k;
+    hull[k++] = points[i];
+  }
+  const std::size_t n = k > 1 ? k - 1 : 1;  // the last point repeats the first
+  if (n == 1) return hull[0];
+  bool inside = n >= 3;
+  Vec2 best = hull[0];
+  for (std::size_t i = 0; i < n; ++i) {
+    const Vec2 a = hull[i];
+    const Vec2 b = hull[(i + 1) % n];
+    if (cross(b - a, Vec2{} - a) < 0.0) inside = false;
+    const Vec2 c = closestToOrigin(a, b);
+    if (norm(c) < norm(best)) best = c;
+  }
+  return inside ? Vec2{} : best;
+}
+
 // Whether some direction puts every point beyond its bound: then no convex combination
 // of the points (with bounds combined alike) comes within its bound of the origin.
 // The candidate directions are those given and the four axes.
@@ -162,7 +195,7 @@ class PairSearch {
     }
     std::array<double, 9> bounds;
     bounds.fill(tolerance_);
-    if (separated(f, bounds, {unit(fc)})) return Outcome{false, {}};
+    if (separated(f, bounds, {unit(closestHullPoint(f)), unit(fc)})) return Outcome{false, {}};
     return std::nullopt;
   }
 
@@ -205,7 +238,9 @@ class PairSearch {
       }
     }
     const Vec2 towards = unit(closestToOrigin(u(sc), v(tc)));
-    if (separated(f, fBounds, {unit(fc), towards})) return Outcome{false, {}};
+    if (separated(f, fBounds, {unit(closestHullPoint(f)), unit(fc), towards})) {
+      return Outcome{false, {}};
+    }
 
     // Enclosure of G: lambda = sigma / (sigma + tau) ranges over [lo, hi] on the box.
     const double sigmaMin = std::min(sigma(box.s0), sigma(box.s1));
@@ -225,7 +260,9 @@ class PairSearch {
     }
     std::array<double, 8> gBounds;
     gBounds.fill(0.25 * tolerance_);
-    if (separated(g, gBounds, {unit(fc), towards})) return Outcome{false, {}};
+    if (separated(g, gBounds, {unit(closestHullPoint(g)), unit(fc), towards})) {
+      return Outcome{false, {}};
+    }
 
     // A box at P that no enclosure clears however small: the two leave P in one
     // direction.
