@@ -19,9 +19,10 @@ namespace {
 // Halvings of the parameter range before a box is decided by its centre alone: boxes
 // of 2^-50 are far below any tolerance.
 constexpr int kMaxDepth = 50;
+constexpr double kMinWidth = 2.0 / (1LL << kMaxDepth);
 // Boxes one pair may take. Only neighbours meeting at an angle within about 1e-8 of
 // zero come near it; such a pair is taken as touching.
-constexpr long kMaxBoxes = 4'000'000;
+constexpr long kMaxBoxes = 1'000'000;
 
 using ControlPolygon = std::array<Vec2, 3>;
 
@@ -110,6 +111,12 @@ bool separated(const std::array<Vec2, N>& points, const std::array<double, N>& b
   return beyond({1.0, 0.0}) || beyond({-1.0, 0.0}) || beyond({0.0, 1.0}) || beyond({0.0, -1.0});
 }
 
+// The length of the control polygon over [u, v], at least that of the track.
+double trackLength(const QuadraticPath& path, double u, double v) {
+  const ControlPolygon c = controlPolygon(path, u, v);
+  return norm(c[1] - c[0]) + norm(c[2] - c[1]);
+}
+
 struct ParamBox {
   double s0, s1, t0, t1;
   int depth;
@@ -137,12 +144,21 @@ class PairSearch {
         if (outcome->meet) return outcome->point;
         continue;
       }
-      if (box.depth >= kMaxDepth) continue;
+      // Halve the side whose piece of track is longer, so that a long element against a
+      // short one is not cut into needless pieces along the short one.
+      const bool sNarrow = box.s1 - box.s0 <= kMinWidth;
+      const bool tNarrow = box.t1 - box.t0 <= kMinWidth;
+      if (sNarrow && tNarrow) continue;
+      const bool splitS = tNarrow || (!sNarrow && trackLength(p_, box.s0, box.s1) >=
+                                                     trackLength(q_, box.t0, box.t1));
       const int depth = box.depth + 1;
-      stack.push_back({box.s0, sc, box.t0, tc, depth});
-      stack.push_back({box.s0, sc, tc, box.t1, depth});
-      stack.push_back({sc, box.s1, box.t0, tc, depth});
-      stack.push_back({sc, box.s1, tc, box.t1, depth});
+      if (splitS) {
+        stack.push_back({box.s0, sc, box.t0, box.t1, depth});
+        stack.push_back({sc, box.s1, box.t0, box.t1, depth});
+      } else {
+        stack.push_back({box.s0, box.s1, box.t0, tc, depth});
+        stack.push_back({box.s0, box.s1, tc, box.t1, depth});
+      }
     }
     return std::nullopt;
   }
@@ -266,7 +282,9 @@ class PairSearch {
 
     // A box at P that no enclosure clears however small: the two leave P in one
     // direction.
-    if (holds(box, end) && box.depth >= kMaxDepth) return Outcome{true, p_.at(end.first)};
+    if (holds(box, end) && box.s1 - box.s0 <= kMinWidth && box.t1 - box.t0 <= kMinWidth) {
+      return Outcome{true, p_.at(end.first)};
+    }
     return std::nullopt;
   }
 
