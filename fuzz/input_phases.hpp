@@ -19,6 +19,7 @@
 #include "prep/grids.hpp"
 #include "prep/model_checks.hpp"
 #include "prep/setup.hpp"
+#include "outline_oracle.hpp"
 
 namespace qbr::fuzzing {
 
@@ -30,7 +31,8 @@ inline constexpr const char* kPolylineName = "poly.dxc";
 struct PhaseOutcome {
   bool stopped = false;  // a fatal stop ended the run
   std::string message;   // its message
-  std::string fault;     // what makes a model that passed every phase unfit (modelFault)
+  std::string fault;     // what makes a model that passed every phase unfit (modelFault),
+                         // or a wrong outline verdict (outlineFault)
   std::string console;
   std::string log;
 };
@@ -79,9 +81,10 @@ inline std::string modelFault(const ProblemModel& model) {
 // Splits `data` at its first NUL byte: the bytes before it become the input file
 // kInputName, the bytes after it the polyline file kPolylineName (empty without a
 // NUL), both written to the current directory. Then runs setDefaults, readInputFile,
-// setUpModel, echoModel, writeEpsPlot, checkModelIsSolvable and buildGrids as the
-// program does, with string streams for the console and the log. A fatal stop is a
-// proper outcome; a model that passes every phase must have no modelFault.
+// setUpModel, the outline oracle (outlineFault), echoModel, writeEpsPlot,
+// checkModelIsSolvable and buildGrids as the program does, with string streams for the
+// console and the log. A fatal stop is a proper outcome; a model that passes every
+// phase must have no modelFault, and no input may have an outlineFault.
 inline PhaseOutcome runInputPhases(std::string_view data) {
   const std::size_t split = data.find('\0');
   const std::string_view input = data.substr(0, split);
@@ -103,12 +106,14 @@ inline PhaseOutcome runInputPhases(std::string_view data) {
     setDefaults(model);
     readInputFile(model, kInputName);
     setUpModel(model, io);
+    // The outline checks see every geometry that got this far, whatever its materials.
+    outcome.fault = outlineFault(model);
     echoModel(model, io);
     writeEpsPlot(model.elements, model.elementCount, model.symmetryOn, kInputName, model.points,
                  io);
     checkModelIsSolvable(model);
     buildGrids(model, io);
-    outcome.fault = modelFault(model);
+    if (outcome.fault.empty()) outcome.fault = modelFault(model);
   } catch (const FatalError& error) {
     outcome.stopped = true;
     outcome.message = error.message();

@@ -82,6 +82,24 @@ TEST_F(Grids, GivenCountsAreBounded) {
   EXPECT_EQ(model.elements[1].nodeT.size(), 501u);
 }
 
+// A count from ah outside 3..500 is bounded with one warning line on the console and in
+// the log; given counts are bounded silently, counts inside the range say nothing.
+TEST_F(Grids, BoundedCountsFromAhAreReported) {
+  model.ah = 0.001;
+  line(1.0);
+  line(0.0015);
+  line(0.25);
+  line(5.0, 1, 1000);
+  ASSERT_EQ(build(), "no stop");
+  const std::string warnings =
+      "Element 0: ah asks for 1000 nodes, the grid has 500;\n"
+      "Element 1: ah asks for 2 nodes, the grid has 3;\n";
+  EXPECT_EQ(console.str().substr(0, warnings.size()), warnings);
+  EXPECT_EQ(console.str().find("Element 2"), std::string::npos);
+  EXPECT_EQ(console.str().find("Element 3"), std::string::npos);
+  EXPECT_EQ(log.str().substr(0, warnings.size()), warnings);
+}
+
 // ceil(length / ah) can be far outside the int range; it is bounded before conversion.
 TEST_F(Grids, DegenerateAhNeverReachesTheConversion) {
   const double inf = std::numeric_limits<double>::infinity();

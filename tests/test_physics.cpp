@@ -13,6 +13,7 @@
 
 #include "model/conductor_matrix.hpp"
 #include "qbr/qbr.hpp"
+#include "support/bar_reference.hpp"
 #include "support/coax_reference.hpp"
 #include "support/test_support.hpp"
 
@@ -115,6 +116,54 @@ TEST(Physics, CopperCoaxImpedanceFollowsTheSkinEffect) {
       EXPECT_NEAR(z.real() / dcResistance, 1.0, 0.01);
       EXPECT_NEAR(z.imag() / omega - 0.2 * std::log(b / a), 0.05, 0.01);
     }
+  }
+}
+
+// Far below the skin effect the current is uniform: R is the direct-current resistance and
+// L the inductance of the uniform current, which the resistance exceeds by a factor of up
+// to 3e9 here (a 1 um copper wire at 1 Hz). The inductance is a small remainder of the
+// solution and must not take the discretisation error of the resistive part with it.
+TEST(Physics, CopperWireFromOneHertzToOneMegahertz) {
+  const double sigma = 58e6;
+  for (const double frequency : {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6}) {
+    const double omega = 2.0 * kPiFull * frequency;
+    const Cd reference = normalCoaxImpedance(sigma, omega, 1e-6, 3e-6, 4e-6);
+    char material[160];
+    std::snprintf(material, sizeof material, "frequency %.17g hz\nvariables impedance\npatch 0 nc 58",
+                  frequency);
+    const Cd z = compute(coaxInput("um", material, 1.0, 1.0, 3.0, 4.0, 60, 120, 120))(1, 1);
+    EXPECT_NEAR(z.real() / reference.real(), 1.0, 1e-4) << frequency << " Hz";
+    EXPECT_NEAR(z.imag() / reference.imag(), 1.0, 1e-3) << frequency << " Hz";
+  }
+}
+
+// A copper PCB microstrip, 200 x 35 um over a 2 mm ground of the same thickness: up to
+// 1 kHz (skin depth 2 mm) R and L are their direct-current values, from the mean of ln r
+// over the bars' cross-sections.
+TEST(Physics, PcbMicrostripBelowTheSkinEffectHasItsDirectCurrentValues) {
+  using reference::Bar;
+  const Bar unitSquare{0.0, 1.0, 0.0, 1.0};
+  EXPECT_NEAR(reference::meanLogDistance(unitSquare, unitSquare),
+              std::log(2.0) / 3.0 + kPiFull / 3.0 - 25.0 / 12.0, 1e-12);
+  const Bar strip{-100.0, 100.0, 100.0, 135.0};
+  const Bar ground{-1000.0, 1000.0, -35.0, 0.0};
+  const double inductance = reference::directCurrentInductance(strip, ground);  // pH/um
+  const double sigma = 58e6;
+  const double resistance = (1.0 / strip.area() + 1.0 / ground.area()) / sigma * 1e12 * 1e6;
+  for (const double frequency : {1.0, 1e1, 1e2, 1e3}) {
+    char input[1024];
+    std::snprintf(input, sizeof input,
+                  "frequency %.17g hz\nvariables impedance\npatch 0 nc 58\n"
+                  "el 0 0 -1000 -35 -300 -35 0 100\nel 0 0 -300 -35 300 -35 0 100\n"
+                  "el 0 0 300 -35 1000 -35 0 100\nel 0 0 1000 -35 1000 0 0 20\n"
+                  "el 0 0 1000 0 300 0 0 100\nel 0 0 300 0 -300 0 0 400\n"
+                  "el 0 0 -300 0 -1000 0 0 100\nel 0 0 -1000 0 -1000 -35 0 20\n"
+                  "rect -100 100 100 135 1 0 400 100\n",
+                  frequency);
+    const Cd z = compute(input)(1, 1);
+    const double omega = 2.0 * kPi * frequency;
+    EXPECT_NEAR(z.real() / resistance, 1.0, 1e-4) << frequency << " Hz";
+    EXPECT_NEAR(z.imag() / omega / inductance, 1.0, 5e-3) << frequency << " Hz";
   }
 }
 

@@ -14,11 +14,11 @@ struct RunIo {
   std::ostream& log;
   std::vector<std::string>* warnings = nullptr;
 
-  // A warning goes on with the run: its line on the console, set off by blank lines in
-  // the log, and into the result's list.
-  void warn(const std::string& text) {
-    console << text << "\n";
-    log << "\n" << text << "\n\n";
+  // A warning goes on with the run: `consoleText` and `logText` are what the console and
+  // the log get, `text` (the warning alone, without line breaks) goes into the result's list.
+  void warn(const std::string& text, const std::string& consoleText, const std::string& logText) {
+    console << consoleText;
+    log << logText;
     if (warnings) warnings->push_back(text);
   }
 };

@@ -16,6 +16,7 @@
 #include "bem/bessel.hpp"
 #include "bem/fill_geometry.hpp"
 #include "bem/hankel.hpp"
+#include "bem/low_frequency.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/geometry.hpp"
 
@@ -58,8 +59,9 @@ inline LaplaceValues laplaceKernels(double x, double y, double nx, double ny, do
   return {-0.5 * std::log(r2 / image2), (dx * nx + ys * ny) / image2 - along / r2};
 }
 
-// What the Helmholtz kernels of one patch share: the wave number, which Hankel function
-// decays, and the constant factors of K and dK/dn.
+// What the Helmholtz kernels of one patch on one conductor share: the wave number, which
+// Hankel function decays, the constant factors of K and dK/dn, and the low-frequency form
+// (low_frequency.hpp): its blend and the shift beta of the kernel.
 struct Medium {
   Complex k{};
   bool firstKind = false;
@@ -68,17 +70,31 @@ struct Medium {
   // Beyond this distance the kernels are cut off, with a relative margin far above the
   // rounding of r and of k r: whatever lies wholly beyond it is zero without a doubt.
   double reach = std::numeric_limits<double>::infinity();
+  // Blends of the low-frequency form: the shift of the kernel and the column integral.
+  double kernelBlend = 0.0;
+  double columnBlend = 0.0;
+  Complex beta{};
+  Complex betaK2{};  // beta k^2
+  Complex k2{};      // k^2
 };
 
-Medium mediumOf(Complex k) {
+Medium mediumOf(Complex k, double size, double kernelBlend, double columnBlend) {
   Medium m;
   m.k = k;
   m.firstKind = k.imag() > 0.0;
-  const double decay = m.firstKind ? k.imag() : -k.imag();
-  if (decay > 0.0) m.reach = kHankelCutOff / decay * (1.0 + 1e-9);
   m.singleFactor = m.firstKind ? Complex(0.0, kPi / 2.0) : Complex(0.0, -kPi / 2.0);
   m.normalFactor =
       cplx::product(m.firstKind ? Complex(0.0, -kPi / 2.0) : Complex(0.0, kPi / 2.0), k);
+  m.kernelBlend = kernelBlend;
+  m.columnBlend = columnBlend;
+  m.beta = kernelShift(k, size, kernelBlend);
+  m.k2 = k * k;
+  m.betaK2 = m.beta * m.k2;
+  // The low-frequency form needs every point of the conductor: the shifted kernel does
+  // not decay, and the column integral carries the static part everywhere. It is only
+  // used where |Im k| D < 16, inside the cut-off.
+  const double decay = m.firstKind ? k.imag() : -k.imag();
+  if (decay > 0.0 && columnBlend == 0.0) m.reach = kHankelCutOff / decay * (1.0 + 1e-9);
   return m;
 }
 
@@ -94,6 +110,12 @@ inline HelmholtzValues helmholtzKernels(const Medium& medium, double x, double y
   const double r = std::sqrt(dx * dx + dy * dy);
   const double along = dx * nx + dy * ny;
   const Complex z(medium.k.real() * r, medium.k.imag() * r);
+  if (medium.kernelBlend > 0.0) {
+    const HelmholtzSample s = helmholtzSample(z, medium.firstKind);
+    const Complex n = cplx::product(medium.normalFactor, s.h1);
+    return {cplx::product(medium.singleFactor, s.h0) - medium.beta * s.j0,
+            Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * s.j1OverZ * along};
+  }
   if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) return {};
   const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
   const Complex n = cplx::product(medium.normalFactor, h.h1);
@@ -122,6 +144,9 @@ struct KernelScratch {
   std::vector<Lanes> laplace;  // (G w, dG/dn w)
   std::vector<Lanes> single;   // K w as (re, im)
   std::vector<Lanes> normal;   // dK/dn w as (re, im)
+  // The conductor column's low-frequency integral over the column element, for the row
+  // node being filled (see low_frequency.hpp).
+  Complex smoothColumn;
 
   void reserve(std::size_t n) {
     for (std::vector<double>* v : {&r2, &along, &image2, &alongImage, &logArgument, &lnValue,
@@ -198,11 +223,15 @@ class NodeBlockFill {
     const int count = model.elementCount;
     geometry_.reserve(idx(count));
     columns_.reserve(idx(count));
+    const LowFrequencyForm form = lowFrequencyForm(model);
+    for (int c = 0; c <= kMaxConductorNumber; ++c) columnBlend_[idx(c)] = form.columnBlend[idx(c)];
     for (int e = 0; e < count; ++e) {
       const BoundaryElement& element = model.elements[idx(e)];
       const MaterialPatch& patch = model.patches[idx(element.patch)];
+      const auto c = idx(element.conductor);
       geometry_.push_back(element.geometry(model.points));
-      columns_.push_back({buildFillElement(element, geometry_.back(), patch), mediumOf(patch.k)});
+      columns_.push_back({buildFillElement(element, geometry_.back(), patch),
+                          mediumOf(patch.k, form.size[c], form.kernelBlend[c], form.columnBlend[c])});
       maxPoints_ = std::max(maxPoints_, columns_.back().samples.t.size());
       for (int i = 1; i <= element.gridCount; ++i) rowNodes_.push_back({e, i});
     }
@@ -219,10 +248,15 @@ class NodeBlockFill {
                  ComplexMatrix& A) const {
     const std::size_t ld = 2 * static_cast<std::size_t>(kRowBlock);
     const auto rows = [&](int g) { return block.data() + 2 * idx(g - first); };
-    for (int e = 0; e < model_.elementCount; ++e)
-      for (int g = first; g < last; ++g)
+    std::array<Complex, kRowBlock> smoothColumn{};
+    for (int e = 0; e < model_.elementCount; ++e) {
+      for (int g = first; g < last; ++g) {
         fillRowNodeAgainst(rowNodes_[idx(g)], e, rows(g), ld, scratch);
-    for (int g = first; g < last; ++g) fillConductorColumns(rowNodes_[idx(g)], rows(g), ld);
+        smoothColumn[idx(g - first)] += scratch.smoothColumn;
+      }
+    }
+    for (int g = first; g < last; ++g)
+      fillConductorColumns(rowNodes_[idx(g)], rows(g), ld, smoothColumn[idx(g - first)]);
 
     const std::size_t height = 2 * idx(last - first);
     const RowNode& top = rowNodes_[idx(first)];
@@ -316,7 +350,12 @@ class NodeBlockFill {
     for (std::size_t g = 0; g < points; ++g) laplace[g] = Lanes{single[g], normal[g]};
 
     const Medium& medium = column.medium;
+    s.smoothColumn = Complex{};
     if (!helmholtz || beyondReach(f.elementDisc, medium.reach, x0, y0)) return false;
+    if (medium.columnBlend > 0.0) {
+      evaluateLowFrequencyKernels(column, s);
+      return true;
+    }
     // The Hankel pairs first, then their products in a pass of plain lane arithmetic, free
     // of calls.
     double* __restrict r = s.r.data();
@@ -358,6 +397,33 @@ class NodeBlockFill {
       hNormal[g] = product(medium.normalFactor, h1[g]) * along[g] / r[g] * w[g];
     }
     return true;
+  }
+
+  // The Helmholtz kernels in the low-frequency form: K - beta J0, dK/dn + beta k^2 J1/z
+  // (dr.n), and the conductor column's smooth integrand k^2 F(z)/z^2 (dr.n) + beta k^2 J1/z
+  // (dr.n) integrated over the pieces that cover the element once (ds = J dt).
+  void evaluateLowFrequencyKernels(const ColumnElement& column, KernelScratch& s) const {
+    const FillElement& f = column.samples;
+    const Medium& medium = column.medium;
+    const std::size_t covering = idx(f.coveringPieces) * kGauss;
+    Complex smooth{};
+    for (std::size_t g = 0; g < f.t.size(); ++g) {
+      const double r = std::sqrt(s.r2[g]);
+      const double along = s.along[g];
+      const HelmholtzSample h =
+          helmholtzSample(Complex(medium.k.real() * r, medium.k.imag() * r), medium.firstKind);
+      const Complex single = cplx::product(medium.singleFactor, h.h0) - medium.beta * h.j0;
+      const Complex n = cplx::product(medium.normalFactor, h.h1);
+      const Complex normal =
+          Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * h.j1OverZ * along;
+      s.single[g] = Lanes{single.real(), single.imag()} * f.w[g];
+      s.normal[g] = Lanes{normal.real(), normal.imag()} * f.w[g];
+      if (g < covering) {
+        smooth += (kKernelScale * medium.k2 * h.fOverZ2 + medium.betaK2 * h.j1OverZ) *
+                  (along * f.jacobian[g] * f.w[g]);
+      }
+    }
+    s.smoothColumn = smooth;
   }
 
   // The single layers of the self term carry ln|t - tau| through the Gauss rule; the
@@ -451,7 +517,8 @@ class NodeBlockFill {
   // equal to the constant puts J times it into every first unknown of the conductor; s
   // is minus this row's response to that, so the interior unknown becomes u minus the
   // constant.
-  void fillConductorColumns(const RowNode& rowNode, Complex* out, std::size_t ld) const {
+  void fillConductorColumns(const RowNode& rowNode, Complex* out, std::size_t ld,
+                            Complex smoothColumn) const {
     const auto entry = [out, ld](int column) { return out + idx(column - 1) * ld; };
     const int conductor = model_.elements[idx(rowNode.element)].conductor;
     for (int c = nd0_ + 1; c <= nd_; ++c) {
@@ -465,6 +532,9 @@ class NodeBlockFill {
       for (int j = 1; j <= f.nodeCount; ++j)
         s = s - f.nodeJacobian[idx(j)] * entry(unknowns_.nodeFirst(q, j))[1];
     }
+    // At low frequency the smooth integral of the column, blended into the sum.
+    const double blend = columnBlend_[idx(conductor)];
+    if (blend > 0.0) s = blend * smoothColumn + (1.0 - blend) * s;
     entry(unknowns_.conductor(conductor))[1] = s;
   }
 
@@ -476,6 +546,7 @@ class NodeBlockFill {
   std::vector<ColumnElement> columns_;
   std::vector<RowNode> rowNodes_;
   std::size_t maxPoints_ = 0;
+  std::array<double, kMaxConductorNumber + 1> columnBlend_{};
 };
 
 }  // namespace

@@ -24,6 +24,7 @@ int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double 
     fe.nx.push_back(n.x);
     fe.ny.push_back(n.y);
     fe.w.push_back(half * kGaussWeights[static_cast<std::size_t>(i)]);
+    fe.jacobian.push_back(geometry.jacobianAt(t));
   }
   return fe.pieceCount++;
 }
@@ -81,7 +82,8 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   fe.nodeT = element.nodeT;
   const auto s = [&element](int i) { return element.nodeT[static_cast<std::size_t>(i)]; };
   const std::size_t points = static_cast<std::size_t>((n + 1) * kFillGaussOrder);
-  for (std::vector<double>* v : {&fe.t, &fe.x, &fe.y, &fe.nx, &fe.ny, &fe.w}) v->reserve(points);
+  for (std::vector<double>* v : {&fe.t, &fe.x, &fe.y, &fe.nx, &fe.ny, &fe.w, &fe.jacobian})
+    v->reserve(points);
 
   fe.support.resize(static_cast<std::size_t>(n) + 1);
   fe.nodeJacobian.resize(static_cast<std::size_t>(n) + 1);
@@ -99,7 +101,9 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   }
   if (open) {
     support(n)[1] = constantUse(addPiece(fe, geometry, s(n), 1.0));
+    fe.coveringPieces = fe.pieceCount;
   } else {
+    fe.coveringPieces = fe.pieceCount;
     const double left = s(n - 1) - 2.0;
     support(n)[0] = linearUse(fe, addPiece(fe, geometry, left, -1.0), left, -1.0, true);
     support(n)[1] = linearUse(fe, first, s(1), -1.0, true);

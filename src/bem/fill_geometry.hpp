@@ -37,6 +37,11 @@ struct FillElement {
   int pieceCount = 0;
   // Gauss points, piece after piece, kFillGaussOrder of them per piece.
   std::vector<double> t, x, y, nx, ny, w;
+  // |dr/dt| at every Gauss point.
+  std::vector<double> jacobian;
+  // Pieces 0 .. coveringPieces - 1 cover the element once; a circle's last piece repeats
+  // the arc of the piece before it, shifted by one period.
+  int coveringPieces = 0;
   // A circle round the Gauss points of each piece, and one round all of them: where it
   // lies wholly beyond the reach of a decaying kernel, no point inside needs evaluating.
   struct Disc {

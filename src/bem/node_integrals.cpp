@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "bem/bessel.hpp"
 #include "bem/hankel.hpp"
 
 namespace qbr {
@@ -85,17 +86,30 @@ Complex helmholtzKernel(const KernelContext& ctx, double x, double y) {
   const double dy = y - ctx.y0;
   const double r = std::sqrt(dx * dx + dy * dy);
   const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  if (ctx.k.imag() > 0.0) return Complex(0.0, kPi / 2.0) * hankel0First(z);
+  const bool firstKind = ctx.k.imag() > 0.0;
+  if (ctx.beta != Complex{}) {
+    const HelmholtzSample s = helmholtzSample(z, firstKind);
+    return Complex(0.0, firstKind ? kPi / 2.0 : -kPi / 2.0) * s.h0 - ctx.beta * s.j0;
+  }
+  if (firstKind) return Complex(0.0, kPi / 2.0) * hankel0First(z);
   return Complex(0.0, -kPi / 2.0) * hankel0Second(z);
 }
 
+// dK/dn = K'(r) (dr.n)/r with K'(r) = -+j pi/2 k H1(kr); the shift adds beta k J1(kr) (dr.n)/r
+// = beta k^2 J1(z)/z (dr.n).
 Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
   const double dx = x - ctx.x0;
   const double dy = y - ctx.y0;
   const double r = std::sqrt(dx * dx + dy * dy);
   const double a = dx * nx + dy * ny;
   const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  if (ctx.k.imag() > 0.0) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
+  const bool firstKind = ctx.k.imag() > 0.0;
+  if (ctx.beta != Complex{}) {
+    const HelmholtzSample s = helmholtzSample(z, firstKind);
+    return Complex(0.0, firstKind ? -kPi / 2.0 : kPi / 2.0) * ctx.k * s.h1 * a / r +
+           ctx.beta * ctx.k * ctx.k * s.j1OverZ * a;
+  }
+  if (firstKind) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
   return Complex(0.0, kPi / 2.0) * ctx.k * hankel1Second(z) * a / r;
 }
 

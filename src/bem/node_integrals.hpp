@@ -28,11 +28,13 @@ enum class IntegralKind {
   HelmholtzDouble                // dK/dn
 };
 
-// What the kernels see: the observation point, the wave number of the source patch and
+// What the kernels see: the observation point, the wave number of the source patch,
+// the low-frequency shift of the interior kernel (K - beta J0(kr), low_frequency.hpp) and
 // whether the Laplace kernels carry the odd image in y = 0.
 struct KernelContext {
   double x0 = 0, y0 = 0;
   Complex k{};
+  Complex beta{};
   bool symmetryOn = false;
 };
 
@@ -41,6 +43,7 @@ double laplaceKernel(const KernelContext&, double x, double y);
 // dG/dn at the source point (x, y) with unit normal (nx, ny).
 double laplaceNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
 // K = (j pi/2) H0(1)(k r) for Im k > 0, else (-j pi/2) H0(2)(k r); both ~ -ln r at 0.
+// With a shift beta the kernel is K - beta J0(kr).
 Complex helmholtzKernel(const KernelContext&, double x, double y);
 Complex helmholtzNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
 

@@ -1,6 +1,7 @@
 #include "prep/grids.hpp"
 
 #include <cmath>
+#include <iomanip>
 #include <new>
 #include <sstream>
 
@@ -12,8 +13,10 @@ namespace qbr {
 
 namespace {
 
-// `gridCount` when given, else ceil(length / ah); bounded to 3..500.
-std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double ah) {
+// `gridCount` when given, else ceil(length / ah); bounded to 3..500. A count from `ah`
+// that had to be bounded is reported, since the grid is then not the spacing the user
+// asked for.
+std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double ah, RunIo& io) {
   std::int32_t n = element.gridCount;
   if (n == 0) {
     const double count = std::ceil(element.length / ah);
@@ -26,9 +29,14 @@ std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double
               << " and ah=" << ah << ";\n";
       fatalStop(message.str());
     }
-    if (count > kMaxGridCount) return kMaxGridCount;
-    if (count < kMinGridCount) return kMinGridCount;
-    n = static_cast<std::int32_t>(count);
+    if (count >= kMinGridCount && count <= kMaxGridCount) return static_cast<std::int32_t>(count);
+    const std::int32_t used = count > kMaxGridCount ? kMaxGridCount : kMinGridCount;
+    std::ostringstream warning;
+    warning << std::setprecision(15) << "Element " << e << ": ah asks for " << count
+            << (count == 1.0 ? " node" : " nodes") << ", the grid has " << used << ";\n";
+    const std::string line = warning.str();
+    io.warn(line.substr(0, line.size() - 1), line, line);
+    return used;
   }
   if (n < kMinGridCount) return kMinGridCount;
   if (n > kMaxGridCount) return kMaxGridCount;
@@ -40,7 +48,7 @@ std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double
 void buildGrids(ProblemModel& model, RunIo& io) {
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
     BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
-    const std::int32_t n = gridCountFor(element, e, model.ah);
+    const std::int32_t n = gridCountFor(element, e, model.ah, io);
     element.gridCount = n;
     const std::size_t slots = static_cast<std::size_t>(n) + 1;
     try {

@@ -4,9 +4,12 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
-#include "model/geometry.hpp"
 #include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "prep/intersections.hpp"
+#include "prep/loops.hpp"
 
 namespace qbr {
 
@@ -107,54 +110,14 @@ void checkUpperHalfPlane(const ProblemModel& model) {
   }
 }
 
-// The integral of x dy along the element: summed over closed loops it is the area
-// they enclose, positive for loops run counter-clockwise.
-double areaIntegral(const BoundaryElement& element, const PointTable& points) {
-  const auto point = [&](int i) {
-    return points[static_cast<std::size_t>(element.pointNumbers[static_cast<std::size_t>(i)])];
-  };
-  switch (element.kind) {
-    case kLine:
-      return (point(0).x + point(1).x) / 2.0 * (point(1).y - point(0).y);
-    case kCurve: {
-      // x(t) y'(t) of the parabola through the three points is a cubic in t, which
-      // Simpson's rule integrates exactly.
-      const BasicPoint p0 = point(0);
-      const BasicPoint p1 = point(1);
-      const BasicPoint p2 = point(2);
-      const auto integrand = [&](double t) {
-        const double x =
-            p0.x * t * (t - 1.0) / 2.0 + p1.x * (1.0 - t * t) + p2.x * t * (t + 1.0) / 2.0;
-        const double dy = (t - 0.5) * p0.y - 2.0 * t * p1.y + (t + 0.5) * p2.y;
-        return x * dy;
-      };
-      return (integrand(-1.0) + 4.0 * integrand(0.0) + integrand(1.0)) / 3.0;
-    }
-    default:
-      return (element.dir ? kPi : -kPi) * element.R * element.R;
-  }
-}
-
-// The normal of every element points into the metal only when each conductor's
-// outline runs counter-clockwise (holes clockwise), so the area it encloses is
-// positive. An outline run the other way round turns every equation's sign and gives
-// absurd inductances, so it stops here.
-void checkConductorsRunCounterClockwise(const ProblemModel& model) {
-  for (std::int32_t c = 0; c <= std::min(model.conductorCount, kMaxConductorNumber); ++c) {
-    const Conductor& conductor = model.conductors[static_cast<std::size_t>(c)];
-    if (conductor.n_memb == 0) continue;
-    double area = 0.0;
-    for (const std::int32_t e : conductor.memb) {
-      area += areaIntegral(model.elements[static_cast<std::size_t>(e)], model.points);
-    }
-    if (!(area > 0.0)) {
-      fatalStop("\nThe outline of conductor " + std::to_string(c) +
-                " runs clockwise: run the metal counter-clockwise and its holes clockwise;\n");
-    }
-  }
-}
-
 }  // namespace
+
+void checkOutlines(const ProblemModel& model) {
+  checkBoundariesAreClosed(model);
+  const std::vector<Loop> loops = findLoops(model);
+  checkElementsDoNotMeet(model, loops);
+  checkLoopNesting(model, loops);
+}
 
 void checkModelIsSolvable(const ProblemModel& model) {
   const std::int32_t reported = std::min(model.conductorCount, kMaxConductorNumber);
@@ -175,8 +138,7 @@ void checkModelIsSolvable(const ProblemModel& model) {
   }
   if (found) fatalStop(waveNumberFault(model, lowest));
 
-  checkBoundariesAreClosed(model);
-  checkConductorsRunCounterClockwise(model);
+  checkOutlines(model);
   checkUpperHalfPlane(model);
 
   // The impedance report gives L = X / omega, and at zero frequency every X is 0.

@@ -171,7 +171,8 @@ void setUpModel(ProblemModel& model, RunIo& io) {
   if (kmin < 1.0) {
     std::ostringstream warning;
     warning << "Wave number can bee too small (low frequency): " << kmin;
-    io.warn(warning.str());
+    const std::string text = warning.str();
+    io.warn(text, text + "\n", "\n" + text + "\n\n");
   }
 }
 
