@@ -11,6 +11,8 @@ namespace qbr {
 
 struct SolveOptions {
   // Threads of the matrix fill and the factorisation; 0: all cores (as the program).
+  // The fill gives the same bits on any number of threads; OpenBLAS's last bits depend
+  // on its thread count, so another count may change the last digits of a result.
   int threads = 0;
   // Called with the progress of the fill and the factorisation (see progress.hpp).
   ProgressCallback progress;
@@ -28,7 +30,8 @@ struct SolveOptions {
 // Computes the conductor matrix of the model and its boundary solution. Writes nothing
 // to standard output or standard error and never ends the process; a model that cannot
 // be computed throws qbr::Error. Reentrant: solves in several threads at once give the
-// results each gives alone.
+// results each gives alone (their fills run side by side, their factorisations take
+// turns, since OpenBLAS's thread count belongs to the whole process).
 Result solve(const Model& model, const SolveOptions& options = {});
 
 // "qbr 0.1.0".
