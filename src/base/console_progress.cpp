@@ -75,6 +75,17 @@ class Spinner {
 
 }  // namespace
 
+void sendProgress(const ProgressCallback& progress, Progress::Phase phase, Progress::Stage stage,
+                  std::int64_t done, std::int64_t total) {
+  if (!progress) return;
+  Progress p;
+  p.phase = phase;
+  p.stage = stage;
+  p.done = done;
+  p.total = total;
+  progress(p);
+}
+
 ProgressCallback consoleSpinner(std::ostream& console) {
   auto spinner = std::make_shared<Spinner>(console);
   return [spinner](const Progress& p) { (*spinner)(p); };

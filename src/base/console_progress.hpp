@@ -12,4 +12,8 @@ namespace qbr {
 // factorisation's the eliminated column. The stream must outlive the callback.
 ProgressCallback consoleSpinner(std::ostream& console);
 
+// Sends one event without element data to `progress`, when there is a callback.
+void sendProgress(const ProgressCallback& progress, Progress::Phase phase, Progress::Stage stage,
+                  std::int64_t done, std::int64_t total);
+
 }  // namespace qbr

@@ -203,12 +203,7 @@ class FillProgress {
 
  private:
   void send(Progress::Stage stage) const {
-    Progress p;
-    p.phase = Progress::Phase::kFill;
-    p.stage = stage;
-    p.done = done_;
-    p.total = total_;
-    callback_(p);
+    sendProgress(callback_, Progress::Phase::kFill, stage, done_, total_);
   }
 
   const ProgressCallback& callback_;

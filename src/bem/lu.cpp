@@ -20,13 +20,7 @@ namespace {
 
 void report(const ProgressCallback& progress, Progress::Stage stage, std::int64_t done,
             std::int64_t total) {
-  if (!progress) return;
-  Progress p;
-  p.phase = Progress::Phase::kFactorisation;
-  p.stage = stage;
-  p.done = done;
-  p.total = total;
-  progress(p);
+  sendProgress(progress, Progress::Phase::kFactorisation, stage, done, total);
 }
 
 }  // namespace
