@@ -17,6 +17,7 @@
 #include "bem/fill_geometry.hpp"
 #include "bem/hankel.hpp"
 #include "bem/low_frequency.hpp"
+#include "bem/near_field.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/geometry.hpp"
 
@@ -76,6 +77,7 @@ struct Medium {
   Complex beta{};
   Complex betaK2{};  // beta k^2
   Complex k2{};      // k^2
+  double kModulus = 0.0;
 };
 
 Medium mediumOf(Complex k, double size, double kernelBlend, double columnBlend) {
@@ -90,11 +92,11 @@ Medium mediumOf(Complex k, double size, double kernelBlend, double columnBlend) 
   m.beta = kernelShift(k, size, kernelBlend);
   m.k2 = k * k;
   m.betaK2 = m.beta * m.k2;
+  m.kModulus = std::abs(k);
   // The low-frequency form needs every point of the conductor: the shifted kernel does
   // not decay, and the column integral carries the static part everywhere. It is only
   // used where |Im k| D < 16, inside the cut-off.
-  const double decay = m.firstKind ? k.imag() : -k.imag();
-  if (decay > 0.0 && columnBlend == 0.0) m.reach = kHankelCutOff / decay * (1.0 + 1e-9);
+  if (columnBlend == 0.0) m.reach = hankelReach(k);
   return m;
 }
 
@@ -147,6 +149,20 @@ struct KernelScratch {
   // The conductor column's low-frequency integral over the column element, for the row
   // node being filled (see low_frequency.hpp).
   Complex smoothColumn;
+  // The pieces of the column element that the row node sees in its near field, with
+  // their graded integrals (near_field.hpp).
+  struct NearPiece {
+    int piece;
+    double a, b;
+    PieceRule rule;
+    RefinedPiece values;
+  };
+  std::vector<NearPiece> near;
+  const NearPiece* nearPiece(int piece) const {
+    for (const NearPiece& n : near)
+      if (n.piece == piece) return &n;
+    return nullptr;
+  }
 
   void reserve(std::size_t n) {
     for (std::vector<double>* v : {&r2, &along, &image2, &alongImage, &logArgument, &lnValue,
@@ -429,7 +445,7 @@ class NodeBlockFill {
   };
 
   Regularised regularisedSelf(const ColumnElement& column, int j, double x0, double y0,
-                              double tau) const {
+                              double tau, const KernelScratch& scratch) const {
     const FillElement& f = column.samples;
     Regularised out{0.0, {}};
     for (const PieceUse& use : f.support[idx(j)]) {
@@ -449,9 +465,89 @@ class NodeBlockFill {
         im = im + h.single.imag() * f.w[g] * use.factor[i];
       }
       out.laplace = out.laplace + laplace / use.divisor;
-      out.helmholtz = out.helmholtz + Complex(re / use.divisor, im / use.divisor);
+      // Where the interior kernel decays within the piece, the graded rule (which carries
+      // the same logarithm) replaces the Gauss sum.
+      const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
+      if (near && near->rule.helmholtz) {
+        out.helmholtz = out.helmholtz + flankValue(near->values.helmholtzSingle, use.flank);
+      } else {
+        out.helmholtz = out.helmholtz + Complex(re / use.divisor, im / use.divisor);
+      }
     }
     return out;
+  }
+
+  // The pieces of column element e in the near field of the row node, integrated by the
+  // graded rule. A quick test against a disc around the whole element leaves out every
+  // element that is far from the row node.
+  void findNearPieces(const RowNode& rowNode, int e, bool interior, KernelScratch& scratch) const {
+    scratch.near.clear();
+    const ColumnElement& column = columns_[idx(e)];
+    const FillElement& f = column.samples;
+    const Medium& medium = column.medium;
+    const BoundaryElement& rowElement = model_.elements[idx(rowNode.element)];
+    const double x0 = rowElement.nodeX[idx(rowNode.node)];
+    const double y0 = rowElement.nodeY[idx(rowNode.node)];
+    const bool own = e == rowNode.element;
+    if (!own) {
+      // Any piece must be nearer than half its length, or within the reach of a kernel
+      // that decays within it (|k| l > 3), to need the graded rule.
+      const bool decaying = interior && medium.kModulus * f.longestPiece > 3.0;
+      const double bound =
+          decaying ? std::max(0.5 * f.longestPiece, medium.reach) : 0.5 * f.longestPiece;
+      const double dx = x0 - f.nearDisc.x;
+      const double dy = y0 - f.nearDisc.y;
+      if (dx * dx + dy * dy >= (f.nearDisc.radius + bound) * (f.nearDisc.radius + bound)) return;
+    }
+    const ElementGeometry& geometry = geometry_[idx(e)];
+    const double tau = rowElement.nodeT[idx(rowNode.node)];
+    KernelContext ctx;
+    ctx.x0 = x0;
+    ctx.y0 = y0;
+    ctx.k = medium.k;
+    ctx.beta = medium.beta;
+    ctx.symmetryOn = model_.symmetryOn;
+    for (int p = 0; p < f.pieceCount; ++p) {
+      const PieceSummary& piece = f.pieceSummary[idx(p)];
+      const std::optional<double> touching =
+          own ? touchingParameter(geometry, piece.a, piece.b, tau) : std::nullopt;
+      const PieceRule rule =
+          pieceRule(piece, geometry, x0, y0, touching, interior, medium.kModulus, medium.reach);
+      if (!rule.refined()) continue;
+      scratch.near.push_back(
+          {p, piece.a, piece.b, rule, integrateNearPiece(ctx, geometry, piece.a, piece.b, rule)});
+    }
+  }
+
+  // One part of a node's support from the graded rule where the piece is in the near
+  // field, else from the Gauss sums: the Laplace kernels as (G, dG/dn), the interior
+  // kernels as K and dK/dn. On a piece that ends at the row node the graded K carries
+  // ln|t - tau|, which comes back out in closed form.
+  struct SupportValues {
+    Lanes laplace{0.0, 0.0};
+    Complex single{}, normal{};
+  };
+  static void addUse(const KernelScratch& scratch, const PieceUse& use, bool helmholtz,
+                     SupportValues& v) {
+    const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
+    if (near && near->rule.laplace) {
+      v.laplace = v.laplace + Lanes{flankValue(near->values.laplaceSingle, use.flank).real(),
+                                    flankValue(near->values.laplaceDouble, use.flank).real()};
+    } else {
+      v.laplace = v.laplace + pieceSum(scratch.laplace, use);
+    }
+    if (!helmholtz) return;
+    if (near && near->rule.helmholtz) {
+      v.single += flankValue(near->values.helmholtzSingle, use.flank);
+      if (near->rule.touching)
+        v.single -= flankLogIntegral(near->a, near->b, use.flank, near->rule.tauPiece);
+      v.normal += flankValue(near->values.helmholtzDouble, use.flank);
+    } else {
+      const Lanes single = pieceSum(scratch.single, use);
+      const Lanes normal = pieceSum(scratch.normal, use);
+      v.single += Complex(single[0], single[1]);
+      v.normal += Complex(normal[0], normal[1]);
+    }
   }
 
   // Rows r1 (exterior) and r2 (interior) of one row node against the nodes of column
@@ -468,30 +564,52 @@ class NodeBlockFill {
     // The interior field of a conductor only sees the boundary of that conductor.
     const bool sameConductor = f.conductor == rowElement.conductor;
     const bool helmholtz = evaluateKernels(column, x0, y0, sameConductor, scratch);
+    findNearPieces(rowNode, e, sameConductor, scratch);
     const double mu = f.mu;
 
     for (int j = 1; j <= f.nodeCount; ++j) {
       const std::array<PieceUse, 2>& support = f.support[idx(j)];
       Complex* first = out + idx(unknowns_.nodeFirst(e, j) - 1) * ld;
       Complex* second = first + ld;
-      const Lanes laplace = supportSum(scratch.laplace, support);
-      const double doubleLayer = laplace[1];
+      const bool near = !scratch.near.empty() && (scratch.nearPiece(support[0].piece) ||
+                                                  scratch.nearPiece(support[1].piece));
 
       if (e == m && j == N) {
         const double tau = rowElement.nodeT[idx(N)];
         const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
-        const Regularised reg = regularisedSelf(column, j, x0, y0, tau);
-        const Lanes helmholtzDouble =
-            helmholtz ? supportSum(scratch.normal, support) : Lanes{0.0, 0.0};
+        const Regularised reg = regularisedSelf(column, j, x0, y0, tau, scratch);
+        // The pieces next to the row node are never near for the Laplace kernels.
+        const Lanes laplace = supportSum(scratch.laplace, support);
+        Complex helmholtzDouble{};
+        if (near) {
+          SupportValues v;
+          for (const PieceUse& use : support) addUse(scratch, use, helmholtz, v);
+          helmholtzDouble = v.normal;
+        } else if (helmholtz) {
+          const Lanes normal = supportSum(scratch.normal, support);
+          helmholtzDouble = Complex(normal[0], normal[1]);
+        }
         // Half the full angle at a smooth boundary point, per unit of t.
         const double freeTerm = kPi / f.nodeJacobian[idx(N)];
-        first[0] = Complex(doubleLayer + freeTerm, 0.0);
+        first[0] = Complex(laplace[1] + freeTerm, 0.0);
         second[0] = -(Complex(reg.laplace, 0.0) - F);
-        first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
+        first[1] = -helmholtzDouble;
         first[1] += freeTerm;
         second[1] = mu * (reg.helmholtz - F);
         continue;
       }
+
+      if (near) {
+        SupportValues v;
+        for (const PieceUse& use : support) addUse(scratch, use, helmholtz, v);
+        first[0] = Complex(v.laplace[1], 0.0);
+        second[0] = -Complex(v.laplace[0], 0.0);
+        first[1] = -v.normal;
+        second[1] = mu * v.single;
+        continue;
+      }
+      const Lanes laplace = supportSum(scratch.laplace, support);
+      const double doubleLayer = laplace[1];
 
       first[0] = Complex(doubleLayer, 0.0);
       second[0] = -Complex(laplace[0], 0.0);

@@ -12,6 +12,7 @@ namespace {
 
 // Appends the Gauss points of [a, b] and returns the new piece's index.
 int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double b) {
+  fe.pieceSummary.push_back(summarisePiece(geometry, a, b));
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   for (int i = 0; i < kFillGaussOrder; ++i) {
@@ -33,6 +34,7 @@ int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double 
 PieceUse linearUse(const FillElement& fe, int piece, double z0, double z1, bool shiftedTau) {
   PieceUse use;
   use.piece = piece;
+  use.flank = z0 < z1 ? Flank::Rising : Flank::Falling;
   use.shiftedTau = shiftedTau;
   use.divisor = z1 - z0;
   for (int i = 0; i < kFillGaussOrder; ++i)
@@ -116,6 +118,14 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   for (int p = 0; p < fe.pieceCount; ++p)
     fe.pieceDisc.push_back(discAround(fe, p * kFillGaussOrder, (p + 1) * kFillGaussOrder));
   fe.elementDisc = discAround(fe, 0, fe.pieceCount * kFillGaussOrder);
+  fe.nearDisc.x = fe.elementDisc.x;
+  fe.nearDisc.y = fe.elementDisc.y;
+  for (const PieceSummary& piece : fe.pieceSummary) {
+    fe.nearDisc.radius = std::max(fe.nearDisc.radius, std::hypot(piece.cx - fe.nearDisc.x,
+                                                                 piece.cy - fe.nearDisc.y) +
+                                                          piece.radius);
+    fe.longestPiece = std::max(fe.longestPiece, piece.length);
+  }
   return fe;
 }
 

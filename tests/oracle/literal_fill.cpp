@@ -1,9 +1,11 @@
 #include "oracle/literal_fill.hpp"
 
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 #include "bem/bessel.hpp"
+#include "bem/hankel.hpp"
 #include "bem/low_frequency.hpp"
 #include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
@@ -96,8 +98,15 @@ void fillBemMatrixLiteral(const ProblemModel& model, const Unknowns& unknowns, C
       ctx.k = patchOf(model, colElement).k;
       const auto colConductor = static_cast<std::size_t>(colElement.conductor);
       ctx.beta = kernelShift(ctx.k, form.size[colConductor], form.kernelBlend[colConductor]);
+      // The near-field rule needs to know where the interior kernel is cut off (nowhere
+      // in the low-frequency form), whether it is wanted, and whether the row node lies on
+      // this element.
+      ctx.reach = form.columnBlend[colConductor] > 0.0 ? std::numeric_limits<double>::infinity()
+                                                       : hankelReach(ctx.k);
+      ctx.ownElement = e == m;
       const double mu = patchOf(model, colElement).mu;
       const bool sameConductor = rowElement.conductor == colElement.conductor;
+      ctx.interior = sameConductor;
 
       for (int N = 1; N <= rowElement.gridCount; ++N) {
         ctx.x0 = at(rowElement.nodeX, N);
