@@ -281,8 +281,8 @@ TEST(BemFill, ConductorColumnIsTheResponseToAUniformInteriorField) {
         2.0 * kPiFull * a * k * j1 * (kKernelScale * exactKernelSeries(k, a) - beta * j0);
     for (int i = 1; i <= 48; ++i) {
       const Complex column = f.A(f.unknowns.nodeSecond(0, i), f.unknowns.conductor(1));
-      EXPECT_LT(std::abs(column / expected - 1.0), 1e-8) << k << " node " << i << ": " << column
-                                                          << " against " << expected;
+      EXPECT_LT(std::abs(column / expected - 1.0), 1e-8)
+          << k << " node " << i << ": " << column << " against " << expected;
     }
   }
 }

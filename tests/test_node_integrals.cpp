@@ -300,10 +300,12 @@ TEST(NodeIntegrals, NearFieldIntegralsMatchFineQuadrature) {
         IntegralKind kind;
         std::function<Complex(Vec2, Vec2)> kernel;
       } cases[] = {
-          {IntegralKind::LaplaceSingle, [&](Vec2 p, Vec2) { return Complex(laplaceKernel(ctx, p.x, p.y)); }},
+          {IntegralKind::LaplaceSingle,
+           [&](Vec2 p, Vec2) { return Complex(laplaceKernel(ctx, p.x, p.y)); }},
           {IntegralKind::LaplaceDouble,
            [&](Vec2 p, Vec2 m) { return Complex(laplaceNormalKernel(ctx, p.x, p.y, m.x, m.y)); }},
-          {IntegralKind::HelmholtzSingle, [&](Vec2 p, Vec2) { return helmholtzKernel(ctx, p.x, p.y); }},
+          {IntegralKind::HelmholtzSingle,
+           [&](Vec2 p, Vec2) { return helmholtzKernel(ctx, p.x, p.y); }},
           {IntegralKind::HelmholtzDouble,
            [&](Vec2 p, Vec2 m) { return helmholtzNormalKernel(ctx, p.x, p.y, m.x, m.y); }},
       };

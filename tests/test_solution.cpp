@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "base/fatal_stop.hpp"
 
@@ -158,6 +159,33 @@ TEST(SolveConductorMatrix, ANonFiniteResultStopsTheRun) {
     EXPECT_EQ(error.message(),
               "\nThe conductor matrix is not finite (conductor 1, current in 1); check "
               "materials, frequency and grids;\n");
+  }
+}
+
+// A self inductance within a hundred rounding errors of the resistance (sqrt(nd) units of
+// roundoff of the largest entry) is refused: in the impedance scale (R, X) and in the
+// inductance scale (L, -R/omega) alike.
+TEST(SolveConductorMatrix, AnInductanceLostInRoundingStopsTheRun) {
+  for (const bool phases : {false, true}) {
+    for (const double ratio : {1e-10, 1e-14}) {
+      ConductorMatrix m(2);
+      const Complex resistiveOnly = phases ? Complex(0.0, -1.0) : Complex(1.0, 0.0);
+      const Complex inductiveOnly = phases ? Complex(1.0, 0.0) : Complex(0.0, 1.0);
+      m(1, 1) = resistiveOnly + ratio * inductiveOnly;
+      m(2, 2) = resistiveOnly + 0.5 * inductiveOnly;
+      m(1, 2) = m(2, 1) = 0.1 * inductiveOnly;
+      if (ratio > 1e-12) {
+        EXPECT_NO_THROW(checkInductanceAboveRounding(m, phases, 2500)) << ratio;
+        continue;
+      }
+      try {
+        checkInductanceAboveRounding(m, phases, 2500);
+        ADD_FAILURE() << "an inductance beyond the precision was reported";
+      } catch (const FatalError& error) {
+        EXPECT_NE(error.message().find("inductance of conductor 1 is lost in rounding"),
+                  std::string::npos);
+      }
+    }
   }
 }
 

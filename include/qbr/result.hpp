@@ -97,6 +97,7 @@ struct PhaseTimes {
   double grids = 0.0;          // grids and work arrays
   double fill = 0.0;           // system matrix
   double factorisation = 0.0;  // LU and solve for all conductors
+  double gridCheck = 0.0;      // the solves on coarser grids (SolveOptions::gridCheck)
   double total = 0.0;
   bool operator==(const PhaseTimes&) const = default;
 };

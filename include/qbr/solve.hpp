@@ -22,6 +22,11 @@ struct SolveOptions {
   // to `console` as the program prints them. Both or neither.
   std::ostream* console = nullptr;
   std::ostream* log = nullptr;
+  // After the solve, solve again on grids with half and a quarter of the nodes and warn
+  // (Result::warnings) where a printed entry is not resolved to about 1%, as the program
+  // does; this costs about a sixth more time. Off for sweeps that check their grids
+  // themselves.
+  bool gridCheck = true;
   // When not empty, the cross-section is drawn as EPS into drawingBase + ".eps" (and
   // announced on the console and in the log), as the program draws it next to the input.
   std::string drawingBase;

@@ -10,6 +10,7 @@
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
 #include "bem/bem_fill.hpp"
+#include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "model/geometry.hpp"
 #include "model/input_reader.hpp"
@@ -116,6 +117,8 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
                  model->points, io);
   }
   checkModelIsSolvable(*model);
+  // The model before its grids: the grid check solves it again on coarser ones.
+  const ProblemModel prepared = *model;
   r.times.setUp = secondsSince(phase);
 
   phase = Clock::now();
@@ -131,6 +134,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   phase = Clock::now();
   const ConductorMatrix m =
       solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
+  checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
   r.times.factorisation = secondsSince(phase);
 
   r.excitations = nodeValues(*model, unknowns, work.b);
@@ -139,6 +143,13 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
     reportInductanceMatrix(m, io);
   } else {
     reportImpedanceMatrix(m, model->omega, io);
+  }
+  if (options.gridCheck) {
+    phase = Clock::now();
+    for (const std::string& warning : gridResolutionWarnings(prepared, m)) {
+      io.warn(warning, warning + "\n", warning + "\n");
+    }
+    r.times.gridCheck = secondsSince(phase);
   }
 
   r.conductors = model->conductorCount;

@@ -115,8 +115,9 @@ inline HelmholtzValues helmholtzKernels(const Medium& medium, double x, double y
   if (medium.kernelBlend > 0.0) {
     const HelmholtzSample s = helmholtzSample(z, medium.firstKind);
     const Complex n = cplx::product(medium.normalFactor, s.h1);
-    return {cplx::product(medium.singleFactor, s.h0) - medium.beta * s.j0,
-            Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * s.j1OverZ * along};
+    return {
+        cplx::product(medium.singleFactor, s.h0) - medium.beta * s.j0,
+        Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * s.j1OverZ * along};
   }
   if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) return {};
   const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
@@ -241,8 +242,9 @@ class NodeBlockFill {
       const MaterialPatch& patch = model.patches[idx(element.patch)];
       const auto c = idx(element.conductor);
       geometry_.push_back(element.geometry(model.points));
-      columns_.push_back({buildFillElement(element, geometry_.back(), patch),
-                          mediumOf(patch.k, form.size[c], form.kernelBlend[c], form.columnBlend[c])});
+      columns_.push_back(
+          {buildFillElement(element, geometry_.back(), patch),
+           mediumOf(patch.k, form.size[c], form.kernelBlend[c], form.columnBlend[c])});
       maxPoints_ = std::max(maxPoints_, columns_.back().samples.t.size());
       for (int i = 1; i <= element.gridCount; ++i) rowNodes_.push_back({e, i});
     }
@@ -444,8 +446,8 @@ class NodeBlockFill {
     Complex helmholtz;
   };
 
-  Regularised regularisedSelf(const ColumnElement& column, int j, double x0, double y0,
-                              double tau, const KernelScratch& scratch) const {
+  Regularised regularisedSelf(const ColumnElement& column, int j, double x0, double y0, double tau,
+                              const KernelScratch& scratch) const {
     const FillElement& f = column.samples;
     Regularised out{0.0, {}};
     for (const PieceUse& use : f.support[idx(j)]) {

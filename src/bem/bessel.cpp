@@ -198,9 +198,8 @@ HelmholtzSample helmholtzSample(Complex z, bool firstKind) {
     const Complex j1 = product(z, j1OverZ);
     const PolynomialPair y1Pair = hornerPair(kY1Num, kY1Den, w);
     const Complex y1Regular = quotient(y1Pair.first, y1Pair.second);
-    const Complex y1 =
-        product(z, y1Regular) +
-        scaled(kTwoOverPi, product(j1, logZ) - quotient(Complex{1.0, 0.0}, z));
+    const Complex y1 = product(z, y1Regular) +
+                       scaled(kTwoOverPi, product(j1, logZ) - quotient(Complex{1.0, 0.0}, z));
     // Y1 = z R + (2/pi)(J1 ln z - 1/z) makes pi/2 z Y1 = pi/2 z^2 R + z J1 ln z - 1, so
     // F / z^2 = J1/z (sigma j pi/2 + ln z) + pi/2 R.
     const Complex f = product(j1OverZ, sigmaHalfJPi + logZ) + scaled(2.0 * kPiOver4, y1Regular);

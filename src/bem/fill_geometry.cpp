@@ -121,9 +121,9 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   fe.nearDisc.x = fe.elementDisc.x;
   fe.nearDisc.y = fe.elementDisc.y;
   for (const PieceSummary& piece : fe.pieceSummary) {
-    fe.nearDisc.radius = std::max(fe.nearDisc.radius, std::hypot(piece.cx - fe.nearDisc.x,
-                                                                 piece.cy - fe.nearDisc.y) +
-                                                          piece.radius);
+    fe.nearDisc.radius =
+        std::max(fe.nearDisc.radius,
+                 std::hypot(piece.cx - fe.nearDisc.x, piece.cy - fe.nearDisc.y) + piece.radius);
     fe.longestPiece = std::max(fe.longestPiece, piece.length);
   }
   return fe;

@@ -44,8 +44,7 @@ double squaredDistance(const ElementGeometry& geometry, double t, double x0, dou
 // The parameter of the point of [a, b] nearest to (x0, y0): the best of 17 samples, then
 // golden sections between its neighbours (the squared distance is unimodal there for
 // the short pieces of a grid).
-double nearestParameter(const ElementGeometry& geometry, double a, double b, double x0,
-                        double y0) {
+double nearestParameter(const ElementGeometry& geometry, double a, double b, double x0, double y0) {
   constexpr int kSamples = 16;
   int best = 0;
   double bestValue = squaredDistance(geometry, a, x0, y0);
@@ -144,8 +143,8 @@ PieceRule pieceRule(const PieceSummary& piece, const ElementGeometry& geometry, 
   }
   const bool decaying = helmholtz && kModulus * piece.length > kDecayingSpan;
   // Nothing of the piece is closer than `bound` when the disc around it is that far away.
-  const double bound = decaying ? std::max(kNearRatio * piece.length, reach)
-                                : kNearRatio * piece.length;
+  const double bound =
+      decaying ? std::max(kNearRatio * piece.length, reach) : kNearRatio * piece.length;
   const double dx = x0 - piece.cx;
   const double dy = y0 - piece.cy;
   if (dx * dx + dy * dy >= (piece.radius + bound) * (piece.radius + bound)) return rule;
@@ -159,7 +158,8 @@ PieceRule pieceRule(const PieceSummary& piece, const ElementGeometry& geometry, 
   double scale = distance;
   if (rule.helmholtz && decaying) scale = std::min(scale, 1.0 / kModulus);
   rule.scale = scale / geometry.jacobianAt(nearest);
-  if (rule.helmholtz && decaying) rule.decayLength = 1.0 / (kModulus * geometry.jacobianAt(nearest));
+  if (rule.helmholtz && decaying)
+    rule.decayLength = 1.0 / (kModulus * geometry.jacobianAt(nearest));
   return rule;
 }
 
@@ -175,8 +175,8 @@ Complex flankValue(const FlankSums& sums, Flank flank) {
   return sums.constant;
 }
 
-RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry& geometry,
-                                double a, double b, const PieceRule& rule) {
+RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry& geometry, double a,
+                                double b, const PieceRule& rule) {
   RefinedPiece out;
   const double span = b - a;
   const double scale = std::max(rule.scale, kSmallestPanel * span);

@@ -47,8 +47,8 @@ struct PieceRule {
   // as K + ln|t - tauPiece| (the Laplace kernels stay with the plain rule there).
   bool touching = false;
   double tauPiece = 0.0;
-  double nearest = 0.0;  // parameter of the point of the piece nearest to the observation point
-  double scale = 0.0;    // length, in t, below which the kernels vary near `nearest`
+  double nearest = 0.0;      // parameter of the point of the piece nearest to the observation point
+  double scale = 0.0;        // length, in t, below which the kernels vary near `nearest`
   double decayLength = 0.0;  // 1/|k| in t where the interior kernel decays within the piece
   bool refined() const { return laplace || helmholtz; }
 };
@@ -77,8 +77,8 @@ struct RefinedPiece {
 };
 
 // The graded rule over [a, b] for the kernels the rule asks for (the others stay 0).
-RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry& geometry,
-                                double a, double b, const PieceRule& rule);
+RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry& geometry, double a,
+                                double b, const PieceRule& rule);
 
 // The integral over [a, b] of ln|t - tau| times the flank, in closed form.
 double flankLogIntegral(double a, double b, Flank flank, double tau);

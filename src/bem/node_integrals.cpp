@@ -69,8 +69,8 @@ std::optional<Complex> nearPieceIntegral(const KernelContext& ctx, const Element
                    kind == IntegralKind::HelmholtzSingleRegularised;
   const std::optional<double> touching =
       own ? touchingParameter(geometry, a, b, tau) : std::nullopt;
-  const PieceRule rule =
-      pieceRule(summary, geometry, ctx.x0, ctx.y0, touching, ctx.interior, std::abs(ctx.k), ctx.reach);
+  const PieceRule rule = pieceRule(summary, geometry, ctx.x0, ctx.y0, touching, ctx.interior,
+                                   std::abs(ctx.k), ctx.reach);
   if (!(isHelmholtz(kind) ? rule.helmholtz : rule.laplace)) return std::nullopt;
   const RefinedPiece piece = integrateNearPiece(ctx, geometry, a, b, rule);
   switch (kind) {
@@ -157,8 +157,7 @@ Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, doub
   return Complex(0.0, kPi / 2.0) * ctx.k * hankel1Second(z) * a / r;
 }
 
-HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, double nx,
-                               double ny) {
+HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, double nx, double ny) {
   const double dx = x - ctx.x0;
   const double dy = y - ctx.y0;
   const double r = std::sqrt(dx * dx + dy * dy);
@@ -250,7 +249,8 @@ double nodeLogIntegral(const ElementGeometry& geometry, const std::vector<double
            linearPieceLogIntegral(s(j), s(j + 1), s(j + 1), s(j), tau);
   }
   if (open)
-    return linearPieceLogIntegral(s(n - 1), s(n), s(n - 1), s(n), tau) + constantPieceLogIntegral(s(n), 1.0, tau);
+    return linearPieceLogIntegral(s(n - 1), s(n), s(n - 1), s(n), tau) +
+           constantPieceLogIntegral(s(n), 1.0, tau);
   const double left = s(n - 1) - 2.0;
   return linearPieceLogIntegral(left, -1.0, left, -1.0, tau - 2.0) +
          linearPieceLogIntegral(-1.0, s(1), s(1), -1.0, tau - 2.0);

@@ -12,9 +12,7 @@
 
 namespace qbr {
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, std::ostream& console) {

@@ -232,6 +232,7 @@ std::string Result::toJson(bool withNodes) const {
                            {"grids", times.grids},
                            {"fill", times.fill},
                            {"factorisation", times.factorisation},
+                           {"grid_check", times.gridCheck},
                            {"total", times.total}}},
                          {"warnings", warnings}};
   std::string text;
@@ -273,9 +274,9 @@ Result Result::fromJson(const std::string& text) {
       r.excitations.push_back(std::move(excitation));
     }
     const json& t = j.at("phase_times_s");
-    r.times = {t.at("set_up").get<double>(), t.at("grids").get<double>(),
-               t.at("fill").get<double>(), t.at("factorisation").get<double>(),
-               t.at("total").get<double>()};
+    r.times = {t.at("set_up").get<double>(),     t.at("grids").get<double>(),
+               t.at("fill").get<double>(),       t.at("factorisation").get<double>(),
+               t.at("grid_check").get<double>(), t.at("total").get<double>()};
     r.warnings = j.at("warnings").get<std::vector<std::string>>();
     return r;
   } catch (const json::exception& e) {
