@@ -51,6 +51,11 @@ class Model {
   Model& lambda(double lambda);
   Model& sigma(double sigma);
   Model& caption(const std::string& text);
+  // "permittivity": the relative permittivity of the dielectric round the conductors;
+  // with it the solve also computes the capacitance and the line parameters
+  // (Result::line). "losstangent": tan(delta) of that dielectric, for G.
+  Model& permittivity(double relative);
+  Model& lossTangent(double tanDelta);
 
   // "patch n kind [sigma [lambda [mu]]]": kind "sc" or "nc"; values left out keep theirs.
   Model& patch(int n, const std::string& kind, std::optional<double> sigma = {},

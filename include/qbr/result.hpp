@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,6 +61,10 @@ struct Settings {
   std::string symmetry = "off";
   double ah = 1.0;
   std::vector<PatchSettings> patches;
+  // "permittivity" (relative, of the homogeneous dielectric round the conductors) when
+  // given, and "losstangent" (0 when not given).
+  std::optional<double> permittivity;
+  double lossTangent = 0.0;
   bool operator==(const Settings&) const = default;
 };
 
@@ -99,7 +104,33 @@ struct PhaseTimes {
   double factorisation = 0.0;  // LU and solve for all conductors
   double gridCheck = 0.0;      // the solves on coarser grids (SolveOptions::gridCheck)
   double total = 0.0;
+  double capacitance = 0.0;  // the electrostatic problem and the line parameters (within total)
   bool operator==(const PhaseTimes&) const = default;
+};
+
+// The line as a circuit simulator sees it, when the model gives the permittivity of its
+// dielectric: per-unit-length C and G beside the result's L and R, and what follows
+// from them at the run's frequency. Matrices are conductors x conductors; modes are in
+// order of falling velocity.
+struct LineParameters {
+  double permittivityRelative = 0.0;
+  double lossTangent = 0.0;
+  // No resistance and no conductance: every patch a superconductor without normal
+  // electrons (sigma 0) and no dielectric loss. Then R and G are exactly 0 here, the
+  // impedances are real and the attenuation 0.
+  bool lossless = false;
+  Matrix<double> capacitanceFPerM;  // referenced to conductor 0, as the inductance
+  Matrix<double> conductanceSPerM;  // G = omega tan(delta) C
+  // Of the modes, the eigenvectors of Z Y (Z = R + j omega L, Y = G + j omega C; of L C
+  // when lossless): gamma = alpha + j beta, phase velocity omega / beta, delay beta /
+  // omega per metre, attenuation alpha.
+  std::vector<std::complex<double>> modalPropagationPerM;
+  std::vector<double> modalVelocityMPerS;
+  std::vector<double> modalDelaySPerM;
+  std::vector<double> modalAttenuationNpPerM;
+  // Zc with V = Zc I for the waves travelling forward: (Z Y)^-1/2 Z. One conductor: Z0.
+  Matrix<std::complex<double>> characteristicImpedanceOhm;
+  bool operator==(const LineParameters&) const = default;
 };
 
 // The result of one solve. Matrices are conductors x conductors, the full square.
@@ -127,6 +158,7 @@ struct Result {
   Matrix<std::complex<double>> printed;
 
   std::vector<Excitation> excitations;  // one per conductor, in order
+  std::optional<LineParameters> line;   // when the model gives the permittivity
   PhaseTimes times;
   std::vector<std::string> warnings;  // the run's warnings, in order, as printed
   Settings settings;

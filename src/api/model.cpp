@@ -104,6 +104,12 @@ Model& Model::lambda(double lambda) {
 Model& Model::sigma(double sigma) {
   return statement(words({"sigma", number(sigma)}));
 }
+Model& Model::permittivity(double relative) {
+  return statement(words({"permittivity", number(relative)}));
+}
+Model& Model::lossTangent(double tanDelta) {
+  return statement(words({"losstangent", number(tanDelta)}));
+}
 Model& Model::caption(const std::string& text) {
   return statement(words({"cc", text}));
 }
@@ -177,6 +183,8 @@ Settings Model::settings() const {
   s.variables = m.variables;
   s.symmetry = m.symmetry;
   s.ah = m.ah;
+  if (m.permittivity > 0.0) s.permittivity = m.permittivity;
+  s.lossTangent = m.lossTangent;
   // A model without "patch" lines still has patch 0, from "lambda" and "sigma".
   const int patches = std::max(m.patchCount, 1);
   for (int i = 0; i < patches; ++i) {

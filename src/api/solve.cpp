@@ -10,6 +10,8 @@
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
 #include "bem/bem_fill.hpp"
+#include "bem/capacitance.hpp"
+#include "bem/line_parameters.hpp"
 #include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "model/geometry.hpp"
@@ -23,6 +25,7 @@
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
 #include "qbr/error.hpp"
+#include "report/line_report.hpp"
 #include "report/reports.hpp"
 
 namespace qbr {
@@ -101,6 +104,32 @@ void setMatrices(Result& r, const ConductorMatrix& m, const ProblemModel& model)
   }
 }
 
+// R and G vanish: every patch on an element is a superconductor without normal
+// electrons, the dielectric has no loss, or the frequency is 0.
+bool losslessLine(const ProblemModel& model) {
+  if (model.omega == 0.0) return true;
+  if (model.lossTangent > 0.0) return false;
+  for (int e = 0; e < model.elementCount; ++e) {
+    const MaterialPatch& patch = model.patches[static_cast<std::size_t>(model.elements[static_cast<std::size_t>(e)].patch)];
+    if (!patch.superconducting || patch.sigma > 0.0) return false;
+  }
+  return true;
+}
+
+// The capacitance of the cross-section and the line parameters that follow, reported
+// after everything else.
+void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r, RunIo& io) {
+  const Electrostatics statics = solveElectrostatics(model, model.permittivity, options.threads);
+  r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
+                          model.omega, model.permittivity, model.lossTangent, losslessLine(model));
+  std::string reference;
+  if (!model.hasReturnConductor()) {
+    reference = model.symmetryOn ? "the ground plane y = 0"
+                                 : "the reference one length unit away (no conductor 0)";
+  }
+  reportLineParameters(*r.line, model.frequency, reference, io);
+}
+
 Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   const Clock::time_point start = Clock::now();
   Result r;
@@ -138,6 +167,10 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   r.times.factorisation = secondsSince(phase);
 
   r.excitations = nodeValues(*model, unknowns, work.b);
+  // The electrostatic problem comes after the report, on the same grids, once the BEM
+  // system's memory is free.
+  std::unique_ptr<ProblemModel> gridded;
+  if (model->permittivity > 0.0) gridded = std::make_unique<ProblemModel>(*model);
   releaseWorkArrays(*model, work);
   if (model->phaseVariables) {
     reportInductanceMatrix(m, io);
@@ -161,6 +194,11 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   r.lengthUnit = model->lengthunit;
   r.lengthUnitM = model->lengthScale;
   setMatrices(r, m, *model);
+  if (gridded) {
+    phase = Clock::now();
+    solveLine(*gridded, options, r, io);
+    r.times.capacitance = secondsSince(phase);
+  }
   r.times.total = secondsSince(start);
   return r;
 }

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cmath>
+#include <utility>
 #include <chrono>
 #include <exception>
 #include <fstream>
@@ -39,8 +41,28 @@ struct CommandLine {
   bool noWait = false;
   bool quiet = false;
   std::string json;
+  std::string spice;
+  std::string length;
   std::vector<std::string> files;
 };
+
+// "0.01", "1cm", "10 mm", "500um", "1m": a length in metres.
+std::optional<double> lengthInMetres(const std::string& text) {
+  std::size_t used = 0;
+  double value = 0.0;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  std::string unit = text.substr(used);
+  unit.erase(0, unit.find_first_not_of(' '));
+  const std::pair<const char*, double> units[] = {{"", 1.0}, {"m", 1.0}, {"cm", 1e-2}, {"mm", 1e-3}, {"um", 1e-6}};
+  for (const auto& [name, metres] : units) {
+    if (unit == name && std::isfinite(value) && value > 0.0) return value * metres;
+  }
+  return std::nullopt;
+}
 
 // Reads the options. Returns an exit status when the run ends here (help, version, a
 // bad option), after writing what the parser has to say to the console.
@@ -50,6 +72,21 @@ std::optional<int> parseCommandLine(const std::vector<std::string>& args, Comman
   app.add_flag("--no-wait", line.noWait, "End at once instead of waiting five seconds");
   app.add_flag("--quiet", line.quiet, "No progress lines on the console");
   app.add_option("--json", line.json, "Also write the result as JSON into FILE")->type_name("FILE");
+  CLI::Option* length =
+      app.add_option("--length", line.length,
+                     "Length of the exported line: a number and m, cm, mm or um (metres without)")
+          ->type_name("LENGTH")
+          ->check(CLI::Validator(
+              [](std::string& text) {
+                return lengthInMetres(text) ? std::string()
+                                            : "not a positive number with m, cm, mm or um after it";
+              },
+              "LENGTH"));
+  app.add_option("--spice", line.spice,
+                 "Also write an ngspice model of the line, LENGTH long, into FILE (needs the "
+                 "permittivity in the input)")
+      ->type_name("FILE")
+      ->needs(length);
   app.set_version_flag("--version", versionText());
   // Any number of positional words: exactly one is the input file, otherwise the
   // program asks for it, as it always did.
@@ -80,6 +117,15 @@ int stopRun(const std::string& message, bool toLog, std::ostream& console, std::
 void writeJson(const Result& result, const std::string& name) {
   std::ofstream file(name, std::ios::out | std::ios::trunc);
   if (file) file << result.toJson();
+  file.close();
+  if (!file) fatalStop("\nCannot write output file  < " + name + ">\n");
+}
+
+void writeSpice(const Result& result, const std::string& lengthText, const std::string& name) {
+  // The option's check has read the length already.
+  const std::string model = spiceModel(result, lengthInMetres(lengthText).value_or(0.0));
+  std::ofstream file(name, std::ios::out | std::ios::trunc);
+  if (file) file << model;
   file.close();
   if (!file) fatalStop("\nCannot write output file  < " + name + ">\n");
 }
@@ -138,6 +184,7 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (!commandLine.quiet) solveOptions.progress = consoleSpinner(console);
     const Result result = solve(model, solveOptions);
     if (!commandLine.json.empty()) writeJson(result, commandLine.json);
+    if (!commandLine.spice.empty()) writeSpice(result, commandLine.length, commandLine.spice);
   } catch (const FatalError& error) {
     return stopRun(error.message(), error.toLog(), console, log);
   } catch (const Error& error) {

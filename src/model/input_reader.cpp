@@ -161,6 +161,10 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     model.symmetry = tokens.word("symmetry word");
   } else if (keyword == "variables") {
     model.variables = tokens.word("variables word");
+  } else if (keyword == "permittivity") {
+    model.permittivity = tokens.real("permittivity", RealRange::kPositive);
+  } else if (keyword == "losstangent") {
+    model.lossTangent = tokens.real("loss tangent", RealRange::kNotNegative);
   } else if (keyword == "patch") {
     readPatchLine(model, tokens);
   } else if (keyword == "pl") {

@@ -74,6 +74,10 @@ struct ProblemModel {
   std::string conductanceunit = "ms/m";
   std::string symmetry = "off";
   std::string variables = "phases";
+  // The dielectric around the conductors: relative permittivity (0 when no "permittivity"
+  // line was given: no capacitance is computed) and loss tangent.
+  double permittivity = 0.0;
+  double lossTangent = 0.0;
 
   // Derived by the set-up and the grids.
   double lengthScale = 0.0;

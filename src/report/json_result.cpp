@@ -158,6 +158,49 @@ std::vector<NodeValue> readNodeColumns(const json& table) {
   return nodes;
 }
 
+std::vector<double> readNumbers(const json& list) {
+  return list.get<std::vector<double>>();
+}
+
+// The line parameters: present only when the model gives the permittivity.
+json lineObject(const LineParameters& p) {
+  json propagation = {{"re", json::array()}, {"im", json::array()}};
+  for (const Complex& gamma : p.modalPropagationPerM) {
+    propagation["re"].push_back(gamma.real());
+    propagation["im"].push_back(gamma.imag());
+  }
+  return {{"permittivity_relative", p.permittivityRelative},
+          {"loss_tangent", p.lossTangent},
+          {"lossless", p.lossless},
+          {"capacitance_F_per_m", realRows(p.capacitanceFPerM)},
+          {"conductance_S_per_m", realRows(p.conductanceSPerM)},
+          {"characteristic_impedance_ohm", complexRows(p.characteristicImpedanceOhm)},
+          {"modes",
+           {{"velocity_m_per_s", p.modalVelocityMPerS},
+            {"delay_s_per_m", p.modalDelaySPerM},
+            {"attenuation_Np_per_m", p.modalAttenuationNpPerM},
+            {"propagation_per_m", propagation}}}};
+}
+
+LineParameters readLine(const json& j) {
+  LineParameters p;
+  p.permittivityRelative = j.at("permittivity_relative").get<double>();
+  p.lossTangent = j.at("loss_tangent").get<double>();
+  p.lossless = j.at("lossless").get<bool>();
+  p.capacitanceFPerM = readRealRows(j.at("capacitance_F_per_m"));
+  p.conductanceSPerM = readRealRows(j.at("conductance_S_per_m"));
+  p.characteristicImpedanceOhm = readComplexRows(j.at("characteristic_impedance_ohm"));
+  const json& modes = j.at("modes");
+  p.modalVelocityMPerS = readNumbers(modes.at("velocity_m_per_s"));
+  p.modalDelaySPerM = readNumbers(modes.at("delay_s_per_m"));
+  p.modalAttenuationNpPerM = readNumbers(modes.at("attenuation_Np_per_m"));
+  const std::vector<double> re = readNumbers(modes.at("propagation_per_m").at("re"));
+  const std::vector<double> im = readNumbers(modes.at("propagation_per_m").at("im"));
+  if (re.size() != im.size()) throw Error("\nThe modal propagation lists differ in length\n");
+  for (std::size_t k = 0; k < re.size(); ++k) p.modalPropagationPerM.emplace_back(re[k], im[k]);
+  return p;
+}
+
 json settingsObject(const Settings& s) {
   json patches = json::array();
   for (const PatchSettings& p : s.patches) {
@@ -167,16 +210,21 @@ json settingsObject(const Settings& s) {
                        {"lambda_length_units", p.lambda},
                        {"mu_relative", p.mu}});
   }
-  return {{"caption", s.caption},
-          {"lengthunit", s.lengthUnit},
-          {"gridsize", s.gridSize},
-          {"frequency", s.frequency},
-          {"frequency_unit", s.frequencyUnit},
-          {"conductanceunit", s.conductanceUnit},
-          {"variables", s.variables},
-          {"symmetry", s.symmetry},
-          {"ah_length_units", s.ah},
-          {"patches", patches}};
+  json out = {{"caption", s.caption},
+              {"lengthunit", s.lengthUnit},
+              {"gridsize", s.gridSize},
+              {"frequency", s.frequency},
+              {"frequency_unit", s.frequencyUnit},
+              {"conductanceunit", s.conductanceUnit},
+              {"variables", s.variables},
+              {"symmetry", s.symmetry},
+              {"ah_length_units", s.ah},
+              {"patches", patches}};
+  if (s.permittivity) {
+    out["permittivity"] = *s.permittivity;
+    out["losstangent"] = s.lossTangent;
+  }
+  return out;
 }
 
 Settings readSettings(const json& j) {
@@ -196,6 +244,10 @@ Settings readSettings(const json& j) {
                          p.at("lambda_length_units").get<double>(),
                          p.at("mu_relative").get<double>()});
   }
+  if (j.contains("permittivity")) {
+    s.permittivity = j.at("permittivity").get<double>();
+    s.lossTangent = j.at("losstangent").get<double>();
+  }
   return s;
 }
 
@@ -211,7 +263,7 @@ std::string Result::toJson(bool withNodes) const {
   }
   json printedMatrix = complexRows(printed);
   printedMatrix["unit"] = inductance ? "pH/um" : "ohm/m*1e6";
-  const json document = {{"schema_version", kJsonSchemaVersion},
+  json document = {{"schema_version", kJsonSchemaVersion},
                          {"settings", settingsObject(settings)},
                          {"conductors", conductors},
                          {"frequency_Hz", frequencyHz},
@@ -235,6 +287,10 @@ std::string Result::toJson(bool withNodes) const {
                            {"grid_check", times.gridCheck},
                            {"total", times.total}}},
                          {"warnings", warnings}};
+  if (line) {
+    document["phase_times_s"]["capacitance"] = times.capacitance;
+    document["line_parameters"] = lineObject(*line);
+  }
   std::string text;
   write(text, document, 0);
   return text + "\n";
@@ -278,6 +334,10 @@ Result Result::fromJson(const std::string& text) {
                t.at("fill").get<double>(),       t.at("factorisation").get<double>(),
                t.at("grid_check").get<double>(), t.at("total").get<double>()};
     r.warnings = j.at("warnings").get<std::vector<std::string>>();
+    if (j.contains("line_parameters")) {
+      r.line = readLine(j.at("line_parameters"));
+      r.times.capacitance = t.at("capacitance").get<double>();
+    }
     return r;
   } catch (const json::exception& e) {
     throw Error(std::string("\nNot a qbr result in JSON: ") + e.what() + "\n");

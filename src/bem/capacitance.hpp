@@ -1,0 +1,41 @@
+#pragma once
+
+#include "model/problem_model.hpp"
+#include "qbr/result.hpp"
+
+namespace qbr {
+
+// The electrostatic problem of the cross-section: perfectly conducting conductors in a
+// homogeneous dielectric, the potential constant on each conductor, the surface charge
+// the unknown.
+//
+// Outside the metal the potential is harmonic; on the boundary, with G = -ln r and u
+// going to 0 at infinity like the charge's logarithm, the exterior rows of the BEM system
+// read  pi u + int u dG/dn ds - int G q ds = 0,  q = du/dn into the metal = rho_s / eps.
+// With u = V_c constant over the closed outlines of conductor c, int dG/dn ds is pi on c's
+// own boundary and 0 elsewhere, so each node's row becomes the single-layer equation
+//   int G q ds = 2 pi V_c(node),
+// and one row per conductor prescribes its charge, int q ds = Q_c / eps. A unit charge
+// on each reported conductor, taken back from conductor 0 when it has elements, gives
+// the potentials as the inductance problem gives them for a unit current: against
+// conductor 0, or without it against the reference one length unit away (the logarithm
+// of the net charge), or the ideal ground plane of `symmetry on` (the image charge has
+// the opposite sign). In the perfect-conductor limit this is the exterior inductance
+// problem itself, so L_ext = mu0 P and L_ext C = mu0 eps.
+struct Electrostatics {
+  // P(r, c): potential of conductor r + 1 against the reference per unit of
+  // int q ds (= Q / eps) on conductor c + 1; dimensionless.
+  Matrix<double> potential;
+  // C = eps0 eps_r P^-1, in F/m.
+  Matrix<double> capacitanceFPerM;
+};
+
+// Needs the model's grids (buildGrids). Fills and solves in parallel on `threads`
+// threads (0: OpenMP's default); stops the run when the system is singular.
+Electrostatics solveElectrostatics(const ProblemModel& model, double permittivityRelative,
+                                   int threads = 0);
+
+// The vacuum permittivity in F/m (CODATA 2018).
+inline constexpr double kEpsilon0 = 8.8541878128e-12;
+
+}  // namespace qbr
