@@ -10,13 +10,15 @@ namespace qbr {
 // (Result::line); without it they throw qbr::Error.
 //
 // spiceModel: an ngspice netlist fragment for a line `lengthM` metres long, to be read
-// with .include. Subcircuit `name` holds the multiconductor RLGC element (CPL) with the
-// per-unit-length R, L, G, C matrices of the result (SI units, upper triangles);
-// ports in1 .. inN, the near end of conductor 0 (in0), then out1 .. outN, out0. A
-// lossless line of one conductor also gets subcircuit `name`_ideal, the ideal line
-// (T element) with Z0 and the delay TD = length / velocity, ports in1 in0 out1 out0.
-// The CPL element has no frequency-dependent loss: R and G are those of the run's
-// frequency.
+// with .include; every subcircuit has the ports in1 .. inN, in0 (the near end of
+// conductor 0, or of the reference), out1 .. outN, out0.
+// - `name`_rlgc: ngspice's multiconductor RLGC element (CPL) with the per-unit-length
+//   R, L, G, C matrices of the result (SI units, upper triangles). It has no
+//   frequency-dependent loss: R and G are those of the run's frequency.
+// - `name`: the model to use. For a lossy line, `name`_rlgc. For a lossless line the
+//   ideal line (T element, Z0 and TD = length / velocity), and for coupled lossless lines
+//   their modes as ideal lines between controlled sources: exact, where the CPL element
+//   with R = 0 loses the coupling of modes of different velocity (seen with ngspice 39).
 std::string spiceModel(const Result& result, double lengthM, const std::string& name = "qbr_line");
 
 }  // namespace qbr

@@ -14,6 +14,11 @@ void dgesv_(const int* n, const int* nrhs, double* a, const int* lda, int* ipiv,
 void zgesv_(const int* n, const int* nrhs, std::complex<double>* a, const int* lda, int* ipiv,
             std::complex<double>* b, const int* ldb, int* info);
 
+// Eigenvalues (ascending) and orthonormal eigenvectors of a real symmetric matrix.
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+            double* work, const int* lwork, int* info, std::size_t jobzLength,
+            std::size_t uploLength);
+
 // Eigenvalues and right eigenvectors of a general complex matrix.
 void zgeev_(const char* jobvl, const char* jobvr, const int* n, std::complex<double>* a,
             const int* lda, std::complex<double>* w, std::complex<double>* vl, const int* ldvl,

@@ -1,0 +1,123 @@
+// The exported line models run in ngspice: a step into 1 cm of a superconducting
+// microstrip terminated in its Z0 (the CPL element and the ideal T line), and the
+// near-end crosstalk of a coupled superconducting pair (its modes as ideal lines)
+// against its even and odd modes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "qbr/qbr.hpp"
+#include "support/test_support.hpp"
+
+namespace qbr {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+
+Result solveText(const std::string& input) {
+  SolveOptions options;
+  options.gridCheck = false;
+  return solve(Model::fromText(input), options);
+}
+
+// Runs ngspice in batch mode on `netlist` (with the line model as line.cir beside it)
+// and returns the values of its ".meas" lines.
+std::map<std::string, double> simulate(const Result& result, double length,
+                                       const std::string& netlist) {
+  TempDir dir;
+  dir.write("line.cir", spiceModel(result, length));
+  dir.write("test.cir", netlist);
+  const std::string command =
+      "cd '" + dir.path().string() + "' && ngspice -b test.cir > out.txt 2>&1";
+  // Batch mode ends with status 1 when the netlist prints nothing, as these only measure:
+  // what counts is that every measurement is there.
+  EXPECT_NE(std::system(command.c_str()), -1);
+  const std::string out = readFile(dir / "out.txt");
+  std::map<std::string, double> values;
+  const std::regex line(R"((\w+)\s+=\s+([-+0-9.eE]+))");
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
+       ++it) {
+    values[(*it)[1]] = std::stod((*it)[2]);
+  }
+  return values;
+}
+
+std::string number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.12g", v);
+  return text;
+}
+
+// Each model on its own source: 1 V with a 2 ps edge through Z0, Z0 at the far end.
+// The input stays at 0.5 V once the edge has passed (a reflection would come back after
+// 2 TD, within the window); the far end crosses 0.25 V one delay after the input.
+TEST(SpiceE2e, AStepIntoTheLineTerminatedInZ0NeitherReflectsNorMissesItsDelay) {
+  const Result r = solveText(
+      "cc superconducting microstrip\nlengthunit um\nfrequency 10 ghz\nlambda 0.09\n"
+      "symmetry on\npermittivity 3.9\nrect -1 1 0.3 0.5 1 0 100 10\n");
+  ASSERT_TRUE(r.line && r.line->lossless);
+  const double length = 0.01;
+  const double z0 = r.line->characteristicImpedanceOhm(0, 0).real();
+  const double delay = length * r.line->modalDelaySPerM[0];
+  std::string netlist = "step into the exported line\n.include line.cir\n";
+  for (const std::string model : {"qbr_line_rlgc", "qbr_line"}) {
+    const std::string s = model == "qbr_line_rlgc" ? "1" : "2";
+    netlist += "V" + s + " s" + s + " 0 PULSE(0 1 10p 2p 2p 1 2)\nR" + s + "a s" + s + " a" + s +
+               " " + number(z0) + "\nX" + s + " a" + s + " 0 b" + s + " 0 " + model + "\nR" + s +
+               "b b" + s + " 0 " + number(z0) + "\n";
+  }
+  netlist += ".control\ntran 0.01p " + number(4 * delay + 20e-12) + "\n";
+  for (const std::string s : {"1", "2"}) {
+    netlist += "meas tran ta" + s + " WHEN v(a" + s + ")=0.25 RISE=1\n" + "meas tran tb" + s +
+               " WHEN v(b" + s + ")=0.25 RISE=1\n" + "meas tran high" + s + " MAX v(a" + s +
+               ") FROM=20p\n" + "meas tran low" + s + " MIN v(a" + s + ") FROM=20p\n";
+  }
+  netlist += ".endc\n.end\n";
+  std::map<std::string, double> v = simulate(r, length, netlist);
+  for (const std::string s : {"1", "2"}) {
+    ASSERT_TRUE(v.count("ta" + s) && v.count("tb" + s) && v.count("high" + s) && v.count("low" + s))
+        << "model " << s;
+    std::printf("model %s: delay %.4g s against %.4g, input between %.6f and %.6f V\n", s.c_str(),
+                v["tb" + s] - v["ta" + s], delay, v["low" + s], v["high" + s]);
+    EXPECT_LT(v["high" + s] - 0.5, 0.01) << "model " << s;
+    EXPECT_LT(0.5 - v["low" + s], 0.01) << "model " << s;
+    EXPECT_NEAR((v["tb" + s] - v["ta" + s]) / delay, 1.0, 5e-3) << "model " << s;
+  }
+}
+
+// Two strips over the plane, driven on strip 1 through R0 with all ends in R0. Until the
+// far ends answer (2 TD), the even and odd modes see their line's input impedance: the
+// near end of strip 2 stands at (V/2) (Ze/(Ze + R0) - Zo/(Zo + R0)), Ze and Zo from the
+// characteristic impedance matrix, Zc11 +- Zc12.
+TEST(SpiceE2e, NearEndCrosstalkOfACoupledPairIsThatOfItsModes) {
+  const Result r = solveText(
+      "cc pair\nlengthunit um\nfrequency 10 ghz\nlambda 0.09\nsymmetry on\npermittivity 3.9\n"
+      "rect -2.5 -0.5 1 1.5 1 0 200 30\nrect 0.5 2.5 1 1.5 2 0 200 30\n");
+  ASSERT_TRUE(r.line);
+  const double length = 0.01;
+  const Matrix<std::complex<double>>& zc = r.line->characteristicImpedanceOhm;
+  const double even = (zc(0, 0) + zc(0, 1)).real();
+  const double odd = (zc(0, 0) - zc(0, 1)).real();
+  const double r0 = 50.0;
+  const double expected = 0.5 * (even / (even + r0) - odd / (odd + r0));
+  const double delay = length * r.line->modalDelaySPerM[0];
+  const std::string netlist =
+      "near-end crosstalk\n.include line.cir\nV1 s 0 PULSE(0 1 10p 2p 2p 1 2)\n"
+      "R1 s a1 50\nR2 a2 0 50\nR3 b1 0 50\nR4 b2 0 50\nX1 a1 a2 0 b1 b2 0 qbr_line\n"
+      ".control\ntran 0.02p " + number(2 * delay) + "\nmeas tran next FIND v(a2) AT=" +
+      number(10e-12 + delay) + "\n.endc\n.end\n";
+  std::map<std::string, double> v = simulate(r, length, netlist);
+  ASSERT_TRUE(v.count("next"));
+  std::printf("near-end crosstalk %.6f V, from the modes %.6f V\n", v["next"], expected);
+  EXPECT_GT(expected, 0.02);
+  EXPECT_NEAR(v["next"] / expected, 1.0, 0.01);
+}
+
+}  // namespace
+}  // namespace qbr
