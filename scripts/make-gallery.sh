@@ -16,7 +16,7 @@ gallery_md="$root/examples/README.md"
 gallery_dir="$root/examples/gallery"
 resolution=72 # the drawing is 500 points square: 500 x 500 pixels
 
-examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc)
+examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc stripline_sc)
 
 # The thin films of the strip examples are lost in the square window of the drawing; a
 # second picture enlarges the region around the strips: page x, page y, width and
@@ -25,6 +25,7 @@ declare -A detail=(
   [microstrip_sc]="262 538 75 25 8"
   [coupled_strips_sc]="225 530 150 38 4"
   [trapezoid_strip_sc]="262 538 75 25 8"
+  [stripline_sc]="225 512 150 76 4"
 )
 
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
@@ -35,6 +36,7 @@ cmake --build "$BUILD_DIR" --target qbr qbr-accuracy -j "$(nproc)" >/dev/null
 qbr="$BUILD_DIR/qbr"
 accuracy="$BUILD_DIR/bench/qbr-accuracy"
 command -v gs >/dev/null || { echo "make-gallery: ghostscript (gs) is needed" >&2; exit 1; }
+command -v ngspice >/dev/null || { echo "make-gallery: ngspice is needed" >&2; exit 1; }
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -133,5 +135,42 @@ awk -v r="$(value_of R <<<"$cu_run")" -v l="$(value_of L <<<"$cu_run")" \
     printf "| L (pH/um) | %.9g | %.9g | %.1e |\n", l, rl, rel(l, rl)
   }' >"$work/cu_ref.md"
 gallery_block "coax_copper:reference" "$work/cu_ref.md"
+
+# The stripline's exported model in ngspice: a 1 V step with a 2 ps edge through Z0 into
+# 1 cm of line, Z0 at the far end; the delay against length / velocity, and the input
+# after the edge (a mismatch would move it off 0.5 V when the reflection returns).
+sl="$work/stripline_sc"
+(cd "$sl" && "$qbr" --no-wait --quiet --spice stripline.cir --length 1cm stripline_sc.txt >/dev/null)
+z0="$(sed -n 's/^Z0 \[ohm\]:  //p' "$sl/console.raw")"
+delay="$(sed -n 's/^Delay \[ps\/mm\]:  //p' "$sl/console.raw")"
+cat >"$sl/step.cir" <<NETLIST
+step into 1 cm of the stripline
+.include stripline.cir
+V1 s 0 PULSE(0 1 10p 2p 2p 1 2)
+R1 s a $z0
+X1 a 0 b 0 qbr_line
+R2 b 0 $z0
+.control
+tran 0.01p 400p
+meas tran ta WHEN v(a)=0.25 RISE=1
+meas tran tb WHEN v(b)=0.25 RISE=1
+meas tran low MIN v(a) FROM=20p
+meas tran high MAX v(a) FROM=20p
+.endc
+.end
+NETLIST
+(cd "$sl" && ngspice -b step.cir >step.out 2>&1) || true
+meas() { sed -n "s/^$1 *= *\([^ ]*\).*/\1/p" "$sl/step.out"; }
+{
+  fenced text <"$sl/stripline.cir"
+  echo
+  echo "| model | delay of 1 cm (ps) | length / velocity (ps) | input after the edge (V) |"
+  echo "|---|---|---|---|"
+  awk -v ta="$(meas ta)" -v tb="$(meas tb)" -v lo="$(meas low)" -v hi="$(meas high)" \
+    -v d="$delay" 'BEGIN {
+      printf "| qbr_line (ideal line) | %.2f | %.2f | %.4f to %.4f |\n", (tb - ta) * 1e12, d * 10, lo, hi
+    }'
+} >"$work/spice.md"
+gallery_block "stripline_sc:spice" "$work/spice.md"
 
 echo "make-gallery: updated $gallery_md and ${#examples[@]} pictures in $gallery_dir"

@@ -77,6 +77,28 @@ std::vector<MatrixLine> matrixLines(const std::string& text) {
   return lines;
 }
 
+// The line parameters as printed, when the example gives the permittivity: capacitance
+// entries, Z0, velocity (and its share of c) and delay, each with its label.
+std::vector<MatrixLine> parameterLines(const std::string& text) {
+  const std::regex capacitance(R"((\d)  (\d)   ([-+0-9.e]+))");
+  const std::regex labelled(R"((Z0 \[ohm\]|Phase velocity \[m/s\]|Delay \[ps/mm\]):  (\S+)(?: \((\S+) c\))?)");
+  std::vector<MatrixLine> lines;
+  std::istringstream in(text);
+  std::string line;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_match(line, m, capacitance)) {
+      std::string indices = m.str(1);
+      indices += m.str(2);
+      lines.push_back({"C" + indices, {std::stod(m.str(3))}});
+    } else if (std::regex_match(line, m, labelled)) {
+      lines.push_back({m.str(1), {std::stod(m.str(2))}});
+      if (m[3].matched) lines.back().values.push_back(std::stod(m.str(3)));
+    }
+  }
+  return lines;
+}
+
 // The summary line "Conductors: ... Frequency: ... hz".
 std::string summaryLine(const std::string& text) {
   const std::size_t from = text.find("Conductors:  ");
@@ -120,6 +142,26 @@ TEST_P(GalleryExample, RunsAndPrintsTheStatedResult) {
       const double tolerance = 2e-5 * std::max(std::fabs(expected[i].values[k]), 1e-3 * scale);
       EXPECT_NEAR(printed[i].values[k], expected[i].values[k], tolerance)
           << name << " entry " << expected[i].indices << " number " << k;
+    }
+  }
+}
+
+TEST_P(GalleryExample, PrintsTheStatedLineParameters) {
+  const std::string name = GetParam();
+  const std::vector<MatrixLine> expected = parameterLines(galleryBlock(name + ":result"));
+  if (expected.empty()) GTEST_SKIP() << name << " gives no permittivity";
+  TempDir dir;
+  fs::copy_file(sourcePath("examples/" + name + ".txt"), dir / (name + ".txt"));
+  const testing::ProgramRun run = runQbr(dir.path(), {"--no-wait", "--quiet", name + ".txt"});
+  ASSERT_EQ(run.exitStatus, 0) << run.console;
+  const std::vector<MatrixLine> printed = parameterLines(run.console);
+  ASSERT_EQ(printed.size(), expected.size()) << run.console;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(printed[i].indices, expected[i].indices);
+    ASSERT_EQ(printed[i].values.size(), expected[i].values.size());
+    for (std::size_t k = 0; k < expected[i].values.size(); ++k) {
+      EXPECT_NEAR(printed[i].values[k], expected[i].values[k], 2e-5 * std::fabs(expected[i].values[k]))
+          << name << " " << expected[i].indices;
     }
   }
 }

@@ -15,10 +15,13 @@ namespace qbr {
 // - `name`_rlgc: ngspice's multiconductor RLGC element (CPL) with the per-unit-length
 //   R, L, G, C matrices of the result (SI units, upper triangles). It has no
 //   frequency-dependent loss: R and G are those of the run's frequency.
-// - `name`: the model to use. For a lossy line, `name`_rlgc. For a lossless line the
-//   ideal line (T element, Z0 and TD = length / velocity), and for coupled lossless lines
-//   their modes as ideal lines between controlled sources: exact, where the CPL element
-//   with R = 0 loses the coupling of modes of different velocity (seen with ngspice 39).
+// - `name`: the model to use. For a lossless line the ideal line (T element, Z0 and
+//   TD = length / velocity), for coupled lossless lines their modes as ideal lines
+//   between controlled sources (exact); for one lossy line ngspice's lossy line (LTRA)
+//   with R, L, G, C; for coupled lossy lines `name`_rlgc. With ngspice 39 the CPL
+//   element is unreliable on lines of little or no loss: with R = 0 it may lose the
+//   coupling of modes of different velocity or present an open input, depending on
+//   the values (seen on a pair and on the gallery's stripline), hence the ideal lines.
 std::string spiceModel(const Result& result, double lengthM, const std::string& name = "qbr_line");
 
 }  // namespace qbr

@@ -128,6 +128,12 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
                                  : "the reference one length unit away (no conductor 0)";
   }
   reportLineParameters(*r.line, model.frequency, reference, io);
+  if (options.gridCheck) {
+    for (const std::string& warning :
+         capacitanceGridWarnings(model, statics.capacitanceFPerM, model.permittivity, options.threads)) {
+      io.warn(warning, warning + "\n", warning + "\n");
+    }
+  }
 }
 
 Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {

@@ -2,8 +2,10 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -16,6 +18,7 @@
 #include "bem/near_field.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/geometry.hpp"
+#include "prep/grids.hpp"
 
 namespace qbr {
 
@@ -215,6 +218,41 @@ Electrostatics solveElectrostatics(const ProblemModel& model, double permittivit
     }
   }
   return out;
+}
+
+std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
+                                                 const Matrix<double>& capacitance,
+                                                 double permittivityRelative, int threads) {
+  const auto coarser = [&](int divisor) {
+    ProblemModel coarse = gridded;
+    for (BoundaryElement& element : coarse.elements) {
+      if (element.gridCount == 0) continue;
+      placeNodes(element, coarse.points, std::max(2, (element.gridCount + divisor - 1) / divisor));
+    }
+    return solveElectrostatics(coarse, permittivityRelative, threads).capacitanceFPerM;
+  };
+  const Matrix<double> half = coarser(2);
+  const Matrix<double> quarter = coarser(4);
+  std::vector<std::string> warnings;
+  for (int r = 0; r < capacitance.rows(); ++r) {
+    for (int c = r; c < capacitance.cols(); ++c) {
+      const double scale = std::sqrt(std::fabs(capacitance(r, r) * capacitance(c, c)));
+      const double toHalf = std::fabs(capacitance(r, c) - half(r, c)) / scale;
+      const double toQuarter = std::fabs(half(r, c) - quarter(r, c)) / scale;
+      // As for the inductance: a regular convergence makes the change to half the grid
+      // the error's measure, an irregular one the larger of the two changes.
+      const bool regular = toQuarter >= 1.5 * toHalf && toQuarter <= 8.0 * toHalf;
+      const double change = regular ? toHalf : std::max(toHalf, toQuarter);
+      if (!(change > 0.01)) continue;
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "Warning: C[%d,%d] changes by %.2g%% on coarser grids, so it may be off by "
+                    "as much; refine the grid where the charge crowds (edges and corners);",
+                    r + 1, c + 1, 100.0 * change);
+      warnings.emplace_back(text);
+    }
+  }
+  return warnings;
 }
 
 }  // namespace qbr

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "model/problem_model.hpp"
 #include "qbr/result.hpp"
 
@@ -34,6 +37,14 @@ struct Electrostatics {
 // threads (0: OpenMP's default); stops the run when the system is singular.
 Electrostatics solveElectrostatics(const ProblemModel& model, double permittivityRelative,
                                    int threads = 0);
+
+// The printed capacitance is resolved to about 1% or the run says so, as the grid check
+// of the inductance does (resolution.hpp): the electrostatic problem once more on grids
+// with half and with a quarter of the nodes of `gridded`'s, and a warning line for every
+// entry of the upper triangle that changes by more than 1% of sqrt(C_ii C_jj).
+std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
+                                                 const Matrix<double>& capacitance,
+                                                 double permittivityRelative, int threads = 0);
 
 // The vacuum permittivity in F/m (CODATA 2018).
 inline constexpr double kEpsilon0 = 8.8541878128e-12;

@@ -1,6 +1,6 @@
-// ngspice line models: the CPL element with the RLGC matrices, and for a lossless line
-// the ideal T line, or for coupled lines their modes as ideal lines between controlled
-// sources.
+// ngspice line models: the CPL element with the RLGC matrices; for a lossless line the
+// ideal T line, or for coupled lines their modes as ideal lines between controlled
+// sources; for one lossy line the LTRA element.
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -159,7 +159,15 @@ std::string spiceModel(const Result& result, double lengthM, const std::string& 
       << "+ G=" << triangle(line.conductanceSPerM) << "\n"
       << "+ C=" << triangle(line.capacitanceFPerM) << "\n"
       << ".ends " << rlgc << "\n";
-  if (!line.lossless) {
+  if (!line.lossless && n == 1) {
+    out << "* the lossy line (ngspice's LTRA) with the same R, L, G, C\n"
+        << ".subckt " << name << " in1 in0 out1 out0\n"
+        << "O1 in1 in0 out1 out0 " << name << "_ltra\n"
+        << ".model " << name << "_ltra ltra R=" << number(resistance(0, 0))
+        << " L=" << number(result.inductanceHPerM(0, 0)) << " G=" << number(line.conductanceSPerM(0, 0))
+        << " C=" << number(line.capacitanceFPerM(0, 0)) << " LEN=" << number(lengthM) << "\n"
+        << ".ends " << name << "\n";
+  } else if (!line.lossless) {
     out << ".subckt " << name << ports("in", n) << ports("out", n) << "\n"
         << "X1" << ports("in", n) << ports("out", n) << " " << rlgc << "\n"
         << ".ends " << name << "\n";
