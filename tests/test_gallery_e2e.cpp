@@ -81,7 +81,8 @@ std::vector<MatrixLine> matrixLines(const std::string& text) {
 // entries, Z0, velocity (and its share of c) and delay, each with its label.
 std::vector<MatrixLine> parameterLines(const std::string& text) {
   const std::regex capacitance(R"((\d)  (\d)   ([-+0-9.e]+))");
-  const std::regex labelled(R"((Z0 \[ohm\]|Phase velocity \[m/s\]|Delay \[ps/mm\]):  (\S+)(?: \((\S+) c\))?)");
+  const std::regex labelled(
+      R"((Z0 \[ohm\]|Phase velocity \[m/s\]|Delay \[ps/mm\]):  (\S+)(?: \((\S+) c\))?)");
   std::vector<MatrixLine> lines;
   std::istringstream in(text);
   std::string line;
@@ -160,7 +161,8 @@ TEST_P(GalleryExample, PrintsTheStatedLineParameters) {
     EXPECT_EQ(printed[i].indices, expected[i].indices);
     ASSERT_EQ(printed[i].values.size(), expected[i].values.size());
     for (std::size_t k = 0; k < expected[i].values.size(); ++k) {
-      EXPECT_NEAR(printed[i].values[k], expected[i].values[k], 2e-5 * std::fabs(expected[i].values[k]))
+      EXPECT_NEAR(printed[i].values[k], expected[i].values[k],
+                  2e-5 * std::fabs(expected[i].values[k]))
           << name << " " << expected[i].indices;
     }
   }

@@ -54,14 +54,16 @@ TEST(LineParameters, CapacitanceOfRoundConductorsAndTheIdentityLextCEqualsMuEps)
   const double epsR = 2.5;
   const double eps = kEps0 * epsR;
   const std::string material = "frequency 10 ghz\nlambda 1e-6\npermittivity 2.5";
-  const Result coax = solveText(reference::coaxInput("um", material, 1.0, 1.0, 3.0, 4.0, 200, 300, 300));
+  const Result coax =
+      solveText(reference::coaxInput("um", material, 1.0, 1.0, 3.0, 4.0, 200, 300, 300));
   ASSERT_TRUE(coax.line);
   const double c = capacitance(coax);
   EXPECT_NEAR(c / (2 * kPiFull * eps / std::log(3.0)), 1.0, 1e-4);
   const double l = coax.inductanceHPerM(0, 0);
   EXPECT_NEAR(l * c / (kMu0Full * eps), 1.0, 1e-4);
   EXPECT_TRUE(coax.line->lossless);
-  EXPECT_NEAR(coax.line->characteristicImpedanceOhm(0, 0).real(), std::sqrt(l / c), 1e-9 * std::sqrt(l / c));
+  EXPECT_NEAR(coax.line->characteristicImpedanceOhm(0, 0).real(), std::sqrt(l / c),
+              1e-9 * std::sqrt(l / c));
   EXPECT_NEAR(coax.line->modalVelocityMPerS[0] * std::sqrt(l * c), 1.0, 1e-12);
 
   const Result overPlane =
@@ -113,11 +115,12 @@ double changFringeFactor(double w, double h, double t) {
   const double b = 1.0 + t / h;
   const double p = 2 * b * b - 1 + 2 * b * std::sqrt(b * b - 1);
   const double sp = std::sqrt(p);
-  const double eta = sp * (kPiFull * w / (2 * h) + (p + 1) / (2 * sp) * (1 + std::log(4 / (p - 1))) -
-                           2 * std::atanh(1 / sp));
+  const double eta =
+      sp * (kPiFull * w / (2 * h) + (p + 1) / (2 * sp) * (1 + std::log(4 / (p - 1))) -
+            2 * std::atanh(1 / sp));
   const double rb = eta + (p + 1) / 2 * std::log(std::max(eta, p));  // w / h >= 5
-  const double lnRa = -1 - kPiFull * w / (2 * h) - (p + 1) / sp * std::atanh(1 / sp) -
-                      std::log((p - 1) / (4 * p));
+  const double lnRa =
+      -1 - kPiFull * w / (2 * h) - (p + 1) / sp * std::atanh(1 / sp) - std::log((p - 1) / (4 * p));
   return 2 * h / (kPiFull * w) * (std::log(2 * rb) - lnRa);
 }
 
@@ -151,7 +154,9 @@ TEST(LineParameters, ModesOfASymmetricLossyPairAreItsEvenAndOddHalves) {
   EXPECT_DOUBLE_EQ(p.conductanceSPerM(0, 1), omega * 0.02 * p.capacitanceFPerM(0, 1));
   const Cd j(0.0, 1.0);
   const auto z = [&](int a, int b) { return r.impedanceOhmPerM(a, b); };
-  const auto y = [&](int a, int b) { return p.conductanceSPerM(a, b) + j * omega * p.capacitanceFPerM(a, b); };
+  const auto y = [&](int a, int b) {
+    return p.conductanceSPerM(a, b) + j * omega * p.capacitanceFPerM(a, b);
+  };
   const Cd even = std::sqrt((z(0, 0) + z(0, 1)) * (y(0, 0) + y(0, 1)));
   const Cd odd = std::sqrt((z(0, 0) - z(0, 1)) * (y(0, 0) - y(0, 1)));
   ASSERT_EQ(p.modalPropagationPerM.size(), 2u);

@@ -57,7 +57,7 @@ std::string number(double v) {
 // input stays at 0.5 V once the edge has passed (a reflection would come back after
 // 2 TD, within the window); the far end crosses 0.25 V one delay after the input.
 struct StepResponse {
-  double delay = 0.0;     // from input to far end at 0.25 V
+  double delay = 0.0;            // from input to far end at 0.25 V
   double low = 0.0, high = 0.0;  // the input from the edge on
 };
 
@@ -65,8 +65,8 @@ StepResponse stepResponse(const Result& r, const std::string& model, double z0) 
   const double delay = 0.01 * r.line->modalDelaySPerM[0];
   const std::string netlist =
       "step into the exported line\n.include line.cir\nV1 s 0 PULSE(0 1 10p 2p 2p 1 2)\nR1 s a " +
-      number(z0) + "\nX1 a 0 b 0 " + model + "\nR2 b 0 " + number(z0) +
-      "\n.control\ntran 0.05p " + number(4 * delay + 20e-12) +
+      number(z0) + "\nX1 a 0 b 0 " + model + "\nR2 b 0 " + number(z0) + "\n.control\ntran 0.05p " +
+      number(4 * delay + 20e-12) +
       "\nmeas tran ta WHEN v(a)=0.25 RISE=1\nmeas tran tb WHEN v(b)=0.25 RISE=1\n"
       "meas tran high MAX v(a) FROM=20p\nmeas tran low MIN v(a) FROM=20p\n.endc\n.end\n";
   std::map<std::string, double> v = simulate(r, 0.01, netlist);
@@ -92,7 +92,8 @@ TEST(SpiceE2e, AStepIntoTheLineTerminatedInZ0NeitherReflectsNorMissesItsDelay) {
     const StepResponse step = stepResponse(*r, "qbr_line", z0);
     EXPECT_LT(step.high - 0.5, 0.01) << r->settings.caption;
     EXPECT_LT(0.5 - step.low, 0.01) << r->settings.caption;
-    EXPECT_NEAR(step.delay / (0.01 * r->line->modalDelaySPerM[0]), 1.0, 5e-3) << r->settings.caption;
+    EXPECT_NEAR(step.delay / (0.01 * r->line->modalDelaySPerM[0]), 1.0, 5e-3)
+        << r->settings.caption;
     // The card reads: ngspice takes the matrices and runs the element.
     EXPECT_GT(stepResponse(*r, "qbr_line_rlgc", z0).delay, 0.0) << r->settings.caption;
   }
@@ -117,8 +118,9 @@ TEST(SpiceE2e, NearEndCrosstalkOfACoupledPairIsThatOfItsModes) {
   const std::string netlist =
       "near-end crosstalk\n.include line.cir\nV1 s 0 PULSE(0 1 10p 2p 2p 1 2)\n"
       "R1 s a1 50\nR2 a2 0 50\nR3 b1 0 50\nR4 b2 0 50\nX1 a1 a2 0 b1 b2 0 qbr_line\n"
-      ".control\ntran 0.02p " + number(2 * delay) + "\nmeas tran next FIND v(a2) AT=" +
-      number(10e-12 + delay) + "\n.endc\n.end\n";
+      ".control\ntran 0.02p " +
+      number(2 * delay) + "\nmeas tran next FIND v(a2) AT=" + number(10e-12 + delay) +
+      "\n.endc\n.end\n";
   std::map<std::string, double> v = simulate(r, length, netlist);
   ASSERT_TRUE(v.count("next"));
   std::printf("near-end crosstalk %.6f V, from the modes %.6f V\n", v["next"], expected);

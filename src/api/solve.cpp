@@ -110,7 +110,8 @@ bool losslessLine(const ProblemModel& model) {
   if (model.omega == 0.0) return true;
   if (model.lossTangent > 0.0) return false;
   for (int e = 0; e < model.elementCount; ++e) {
-    const MaterialPatch& patch = model.patches[static_cast<std::size_t>(model.elements[static_cast<std::size_t>(e)].patch)];
+    const MaterialPatch& patch =
+        model.patches[static_cast<std::size_t>(model.elements[static_cast<std::size_t>(e)].patch)];
     if (!patch.superconducting || patch.sigma > 0.0) return false;
   }
   return true;
@@ -129,8 +130,8 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
   }
   reportLineParameters(*r.line, model.frequency, reference, io);
   if (options.gridCheck) {
-    for (const std::string& warning :
-         capacitanceGridWarnings(model, statics.capacitanceFPerM, model.permittivity, options.threads)) {
+    for (const std::string& warning : capacitanceGridWarnings(
+             model, statics.capacitanceFPerM, model.permittivity, options.threads)) {
       io.warn(warning, warning + "\n", warning + "\n");
     }
   }

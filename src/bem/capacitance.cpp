@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <limits>
 #include <optional>
 #include <string>
@@ -102,8 +102,8 @@ class SingleLayerRows {
           tau ? touchingParameter(geometry, piece.a, piece.b, *tau) : std::nullopt;
       FlankSums& s = sums[idx(p)];
       if (!far && !touching) {
-        const PieceRule rule = pieceRule(piece, geometry, ctx.x0, ctx.y0, std::nullopt, false,
-                                         0.0, kNowhere);
+        const PieceRule rule =
+            pieceRule(piece, geometry, ctx.x0, ctx.y0, std::nullopt, false, 0.0, kNowhere);
         if (rule.laplace) {
           s = integrateNearPiece(ctx, geometry, piece.a, piece.b, rule).laplaceSingle;
           continue;

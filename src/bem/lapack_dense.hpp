@@ -22,8 +22,7 @@ void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const i
 // Eigenvalues and right eigenvectors of a general complex matrix.
 void zgeev_(const char* jobvl, const char* jobvr, const int* n, std::complex<double>* a,
             const int* lda, std::complex<double>* w, std::complex<double>* vl, const int* ldvl,
-            std::complex<double>* vr, const int* ldvr, std::complex<double>* work,
-            const int* lwork, double* rwork, int* info, std::size_t jobvlLength,
-            std::size_t jobvrLength);
+            std::complex<double>* vr, const int* ldvr, std::complex<double>* work, const int* lwork,
+            double* rwork, int* info, std::size_t jobvlLength, std::size_t jobvrLength);
 
 }  // extern "C"

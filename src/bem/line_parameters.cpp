@@ -53,7 +53,8 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
     for (int k = 0; k < n; ++k) {
       const double g = lossless ? 0.0 : omega * lossTangent * capacitance(r, k);
       p.conductanceSPerM(r, k) = g;
-      l(r, k) = lossless ? Complex(inductance(r, k)) : Complex(inductance(r, k), -resistance(r, k) / omega);
+      l(r, k) = lossless ? Complex(inductance(r, k))
+                         : Complex(inductance(r, k), -resistance(r, k) / omega);
       c(r, k) = lossless ? Complex(capacitance(r, k)) : Complex(capacitance(r, k), -g / omega);
     }
   }
@@ -68,8 +69,8 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
   int info = 0;
   Complex unusedLeft;
   const int one = 1;
-  zgeev_("N", "V", &n, m.a.data(), &n, eigen.data(), &unusedLeft, &one, t.a.data(), &n,
-         work.data(), &lwork, rwork.data(), &info, 1, 1);
+  zgeev_("N", "V", &n, m.a.data(), &n, eigen.data(), &unusedLeft, &one, t.a.data(), &n, work.data(),
+         &lwork, rwork.data(), &info, 1, 1);
   if (info != 0) throw std::runtime_error("lineParameters: the modes did not converge");
   std::vector<Complex> s(idx(n));
   for (int k = 0; k < n; ++k) s[idx(k)] = std::sqrt(eigen[idx(k)]);

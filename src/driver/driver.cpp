@@ -2,15 +2,15 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cmath>
-#include <utility>
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <fstream>
 #include <new>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "base/console_progress.hpp"
 #include "base/fatal_stop.hpp"
@@ -57,7 +57,8 @@ std::optional<double> lengthInMetres(const std::string& text) {
   }
   std::string unit = text.substr(used);
   unit.erase(0, unit.find_first_not_of(' '));
-  const std::pair<const char*, double> units[] = {{"", 1.0}, {"m", 1.0}, {"cm", 1e-2}, {"mm", 1e-3}, {"um", 1e-6}};
+  const std::pair<const char*, double> units[] = {
+      {"", 1.0}, {"m", 1.0}, {"cm", 1e-2}, {"mm", 1e-3}, {"um", 1e-6}};
   for (const auto& [name, metres] : units) {
     if (unit == name && std::isfinite(value) && value > 0.0) return value * metres;
   }

@@ -16,7 +16,8 @@ const double kDecibelPerNeper = 20.0 / std::log(10.0);
 template <typename T>
 void matrixLines(std::ostream& text, const Matrix<T>& m, double scale) {
   for (int i = 0; i < m.rows(); ++i)
-    for (int j = 0; j < m.cols(); ++j) text << i + 1 << "  " << j + 1 << "   " << m(i, j) * scale << "\n";
+    for (int j = 0; j < m.cols(); ++j)
+      text << i + 1 << "  " << j + 1 << "   " << m(i, j) * scale << "\n";
 }
 
 void impedanceValue(std::ostream& text, std::complex<double> z, bool lossless) {
@@ -40,8 +41,8 @@ void reportLineParameters(const LineParameters& line, double frequencyHz,
     text << "\nConductance matrix [S/m] (loss tangent " << line.lossTangent << "):\n\n";
     matrixLines(text, line.conductanceSPerM, 1.0);
   }
-  text << "\nLine parameters at " << frequencyHz << " hz"
-       << (line.lossless ? ", lossless" : "") << ":\n\n";
+  text << "\nLine parameters at " << frequencyHz << " hz" << (line.lossless ? ", lossless" : "")
+       << ":\n\n";
   const std::size_t modes = line.modalVelocityMPerS.size();
   if (modes == 1) {
     text << "Z0 [ohm]:  ";
@@ -50,8 +51,7 @@ void reportLineParameters(const LineParameters& line, double frequencyHz,
          << line.modalVelocityMPerS[0] / kSpeedOfLight << " c)\n";
     text << "Delay [ps/mm]:  " << line.modalDelaySPerM[0] * 1e9 << "\n";
     if (!line.lossless) {
-      text << "Attenuation [dB/m]:  " << line.modalAttenuationNpPerM[0] * kDecibelPerNeper
-           << "\n";
+      text << "Attenuation [dB/m]:  " << line.modalAttenuationNpPerM[0] * kDecibelPerNeper << "\n";
     }
   } else {
     text << "Mode   velocity [m/s]   (of c)   delay [ps/mm]"

@@ -97,7 +97,8 @@ std::string modalNetwork(const Matrix<double>& l, const Matrix<double>& c, doubl
   std::vector<double> tv(root.size());
   for (int r = 0; r < n; ++r)
     for (int k = 0; k < n; ++k)
-      for (int p = 0; p < n; ++p) tv[at(r, k)] += inverseRoot[at(r, p)] * modes.vectors[at(p, k)] * s;
+      for (int p = 0; p < n; ++p)
+        tv[at(r, k)] += inverseRoot[at(r, p)] * modes.vectors[at(p, k)] * s;
 
   std::ostringstream out;
   out << "* the modes as ideal lines between controlled sources\n"
@@ -164,7 +165,8 @@ std::string spiceModel(const Result& result, double lengthM, const std::string& 
         << ".subckt " << name << " in1 in0 out1 out0\n"
         << "O1 in1 in0 out1 out0 " << name << "_ltra\n"
         << ".model " << name << "_ltra ltra R=" << number(resistance(0, 0))
-        << " L=" << number(result.inductanceHPerM(0, 0)) << " G=" << number(line.conductanceSPerM(0, 0))
+        << " L=" << number(result.inductanceHPerM(0, 0))
+        << " G=" << number(line.conductanceSPerM(0, 0))
         << " C=" << number(line.capacitanceFPerM(0, 0)) << " LEN=" << number(lengthM) << "\n"
         << ".ends " << name << "\n";
   } else if (!line.lossless) {
