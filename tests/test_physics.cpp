@@ -328,6 +328,36 @@ TEST(Physics, UnresolvedResultsAreReported) {
   }
 }
 
+// Graded grids (nodes clustered toward corners, the pieces next to every node integrated
+// with their logarithm taken out): the superconducting coax, which has no corners, is
+// within 1e-6 of the London solution with 10 nodes on the wire (3e-5 on the even grid); the
+// superconducting microstrip of the gallery converges at about second order (its error
+// 3e-4, 1e-4, 3e-5 at 612, 1,224 and 2,448 nodes, against 1.1e-3 on even grids of 2,448).
+TEST(Physics, GradedGridsConvergeFaster) {
+  const reference::ScCoaxInductance london = superconductingCoaxInductance(0.09, 1.0, 3.0, 4.0);
+  const std::string sc = "frequency 10 ghz\npatch 0 sc 0 0.09";
+  const double graded =
+      compute(coaxInput("um", sc, 1.0, 1.0, 3.0, 4.0, 10, 30, 30, "grid graded\n"))(1, 1).real();
+  const double even = compute(coaxInput("um", sc, 1.0, 1.0, 3.0, 4.0, 10, 30, 30))(1, 1).real();
+  EXPECT_LT(std::fabs(graded / london.total() - 1.0), 1e-6);
+  EXPECT_GT(std::fabs(even / london.total() - 1.0), 1e-5);
+
+  const auto microstrip = [](int m) {
+    char input[1024];
+    std::snprintf(input, sizeof input,
+                  "grid graded\nfrequency 10 ghz\nlambda 0.09\n"
+                  "el 0 0 -10 -0.2 10 -0.2 0 %d\nel 0 0 10 -0.2 10 0 0 %d\n"
+                  "el 0 0 10 0 2 0 0 %d\nel 0 0 2 0 -2 0 0 %d\nel 0 0 -2 0 -10 0 0 %d\n"
+                  "el 0 0 -10 0 -10 -0.2 0 %d\nrect -1 1 0.2 0.4 1 0 %d %d\n",
+                  25 * m, 2 * m, 20 * m, 40 * m, 20 * m, 2 * m, 20 * m, 2 * m);
+    return compute(input)(1, 1).real();
+  };
+  const double l2 = microstrip(2), l4 = microstrip(4), l8 = microstrip(8);
+  // Successive changes falling by 2.8 or more: an order of 1.5 or better.
+  EXPECT_GT((l4 - l2) / (l8 - l4), 2.8) << l2 << " " << l4 << " " << l8;
+  EXPECT_NEAR(l8 / 0.168766, 1.0, 6e-5);
+}
+
 // The same structure with its return conductor, written in um, mm and m (coordinates,
 // radii and lambda scaled), gives the same matrix: with a return conductor nothing
 // depends on the length unit.

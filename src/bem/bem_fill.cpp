@@ -466,7 +466,12 @@ class NodeBlockFill {
         re = re + (h.single.real() + lnDistance) * f.w[g] * use.factor[i];
         im = im + h.single.imag() * f.w[g] * use.factor[i];
       }
-      out.laplace = out.laplace + laplace / use.divisor;
+      const KernelScratch::NearPiece* nearLaplace = scratch.nearPiece(use.piece);
+      if (nearLaplace && nearLaplace->rule.laplace) {
+        out.laplace = out.laplace + flankValue(nearLaplace->values.laplaceSingle, use.flank).real();
+      } else {
+        out.laplace = out.laplace + laplace / use.divisor;
+      }
       // Where the interior kernel decays within the piece, the graded rule (which carries
       // the same logarithm) replaces the Gauss sum.
       const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
@@ -513,8 +518,8 @@ class NodeBlockFill {
       const PieceSummary& piece = f.pieceSummary[idx(p)];
       const std::optional<double> touching =
           own ? touchingParameter(geometry, piece.a, piece.b, tau) : std::nullopt;
-      const PieceRule rule =
-          pieceRule(piece, geometry, x0, y0, touching, interior, medium.kModulus, medium.reach);
+      const PieceRule rule = pieceRule(piece, geometry, x0, y0, touching, interior, medium.kModulus,
+                                       medium.reach, model_.gradedGrids);
       if (!rule.refined()) continue;
       scratch.near.push_back(
           {p, piece.a, piece.b, rule, integrateNearPiece(ctx, geometry, piece.a, piece.b, rule)});
@@ -533,8 +538,11 @@ class NodeBlockFill {
                      SupportValues& v) {
     const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
     if (near && near->rule.laplace) {
-      v.laplace = v.laplace + Lanes{flankValue(near->values.laplaceSingle, use.flank).real(),
-                                    flankValue(near->values.laplaceDouble, use.flank).real()};
+      double single = flankValue(near->values.laplaceSingle, use.flank).real();
+      if (near->rule.touching)
+        single -= flankLogIntegral(near->a, near->b, use.flank, near->rule.tauPiece);
+      v.laplace =
+          v.laplace + Lanes{single, flankValue(near->values.laplaceDouble, use.flank).real()};
     } else {
       v.laplace = v.laplace + pieceSum(scratch.laplace, use);
     }
@@ -580,13 +588,13 @@ class NodeBlockFill {
         const double tau = rowElement.nodeT[idx(N)];
         const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
         const Regularised reg = regularisedSelf(column, j, x0, y0, tau, scratch);
-        // The pieces next to the row node are never near for the Laplace kernels.
-        const Lanes laplace = supportSum(scratch.laplace, support);
+        Lanes laplace = supportSum(scratch.laplace, support);
         Complex helmholtzDouble{};
         if (near) {
           SupportValues v;
           for (const PieceUse& use : support) addUse(scratch, use, helmholtz, v);
           helmholtzDouble = v.normal;
+          laplace[1] = v.laplace[1];
         } else if (helmholtz) {
           const Lanes normal = supportSum(scratch.normal, support);
           helmholtzDouble = Complex(normal[0], normal[1]);

@@ -70,13 +70,15 @@ std::optional<Complex> nearPieceIntegral(const KernelContext& ctx, const Element
   const std::optional<double> touching =
       own ? touchingParameter(geometry, a, b, tau) : std::nullopt;
   const PieceRule rule = pieceRule(summary, geometry, ctx.x0, ctx.y0, touching, ctx.interior,
-                                   std::abs(ctx.k), ctx.reach);
+                                   std::abs(ctx.k), ctx.reach, ctx.secondOrder);
   if (!(isHelmholtz(kind) ? rule.helmholtz : rule.laplace)) return std::nullopt;
   const RefinedPiece piece = integrateNearPiece(ctx, geometry, a, b, rule);
   switch (kind) {
     case IntegralKind::LaplaceSingleRegularised:
-    case IntegralKind::LaplaceSingle:
       return flankValue(piece.laplaceSingle, flank);
+    case IntegralKind::LaplaceSingle:
+      return flankValue(piece.laplaceSingle, flank) -
+             (rule.touching ? flankLogIntegral(a, b, flank, rule.tauPiece) : 0.0);
     case IntegralKind::LaplaceDouble:
       return flankValue(piece.laplaceDouble, flank);
     case IntegralKind::HelmholtzSingleRegularised:
