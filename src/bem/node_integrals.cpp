@@ -73,21 +73,22 @@ std::optional<Complex> nearPieceIntegral(const KernelContext& ctx, const Element
                                    std::abs(ctx.k), ctx.reach, ctx.secondOrder);
   if (!(isHelmholtz(kind) ? rule.helmholtz : rule.laplace)) return std::nullopt;
   const RefinedPiece piece = integrateNearPiece(ctx, geometry, a, b, rule);
+  // On a piece that ends at the observation point the graded rule carries the logarithm
+  // taken out of the single layers; outside the self term it comes back in closed form.
+  const auto single = [&](const FlankSums& sums, bool regularised) -> Complex {
+    const Complex v = flankValue(sums, flank);
+    if (regularised || !rule.touching) return v;
+    return v - flankLogIntegral(a, b, flank, rule.tauPiece);
+  };
   switch (kind) {
     case IntegralKind::LaplaceSingleRegularised:
-      return flankValue(piece.laplaceSingle, flank);
     case IntegralKind::LaplaceSingle:
-      return flankValue(piece.laplaceSingle, flank) -
-             (rule.touching ? flankLogIntegral(a, b, flank, rule.tauPiece) : 0.0);
+      return single(piece.laplaceSingle, kind == IntegralKind::LaplaceSingleRegularised);
+    case IntegralKind::HelmholtzSingleRegularised:
+    case IntegralKind::HelmholtzSingle:
+      return single(piece.helmholtzSingle, kind == IntegralKind::HelmholtzSingleRegularised);
     case IntegralKind::LaplaceDouble:
       return flankValue(piece.laplaceDouble, flank);
-    case IntegralKind::HelmholtzSingleRegularised:
-      return flankValue(piece.helmholtzSingle, flank);
-    case IntegralKind::HelmholtzSingle:
-      // On a piece that ends at the observation point the graded rule carries the
-      // logarithm taken out; it comes back in closed form.
-      return flankValue(piece.helmholtzSingle, flank) -
-             (rule.touching ? flankLogIntegral(a, b, flank, rule.tauPiece) : 0.0);
     case IntegralKind::HelmholtzDouble:
       return flankValue(piece.helmholtzDouble, flank);
     case IntegralKind::Unit:
