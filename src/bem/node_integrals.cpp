@@ -129,37 +129,15 @@ double laplaceNormalKernel(const KernelContext& ctx, double x, double y, double 
 // way the kernel is the field of a unit line source, -ln r near it. The image in y = 0
 // is never applied here: the interior of a conductor does not see the mirror plane.
 Complex helmholtzKernel(const KernelContext& ctx, double x, double y) {
-  const double dx = x - ctx.x0;
-  const double dy = y - ctx.y0;
-  const double r = std::sqrt(dx * dx + dy * dy);
-  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  const bool firstKind = ctx.k.imag() > 0.0;
-  if (ctx.beta != Complex{}) {
-    const HelmholtzSample s = helmholtzSample(z, firstKind);
-    return Complex(0.0, firstKind ? kPi / 2.0 : -kPi / 2.0) * s.h0 - ctx.beta * s.j0;
-  }
-  if (firstKind) return Complex(0.0, kPi / 2.0) * hankel0First(z);
-  return Complex(0.0, -kPi / 2.0) * hankel0Second(z);
+  return helmholtzKernels(ctx, x, y, 0.0, 0.0).single;
+}
+
+Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
+  return helmholtzKernels(ctx, x, y, nx, ny).normal;
 }
 
 // dK/dn = K'(r) (dr.n)/r with K'(r) = -+j pi/2 k H1(kr); the shift adds beta k J1(kr) (dr.n)/r
-// = beta k^2 J1(z)/z (dr.n).
-Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
-  const double dx = x - ctx.x0;
-  const double dy = y - ctx.y0;
-  const double r = std::sqrt(dx * dx + dy * dy);
-  const double a = dx * nx + dy * ny;
-  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  const bool firstKind = ctx.k.imag() > 0.0;
-  if (ctx.beta != Complex{}) {
-    const HelmholtzSample s = helmholtzSample(z, firstKind);
-    return Complex(0.0, firstKind ? -kPi / 2.0 : kPi / 2.0) * ctx.k * s.h1 * a / r +
-           ctx.beta * ctx.k * ctx.k * s.j1OverZ * a;
-  }
-  if (firstKind) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
-  return Complex(0.0, kPi / 2.0) * ctx.k * hankel1Second(z) * a / r;
-}
-
+// = beta k^2 J1(z)/z (dr.n). The pair of one order is bitwise the separate functions.
 HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, double nx, double ny) {
   const double dx = x - ctx.x0;
   const double dy = y - ctx.y0;
