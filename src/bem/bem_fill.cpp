@@ -78,7 +78,15 @@ struct Medium {
   Complex betaK2{};  // beta k^2
   Complex k2{};      // k^2
   double kModulus = 0.0;
+  // Graded grids: a lossless superconductor's kernel from K0 and K1 to rounding.
+  bool exactImaginaryAxis = false;
 };
+
+inline HankelPair hankelPairOf(const Medium& medium, Complex z) {
+  if (!medium.firstKind) return hankelSecondPair(z);
+  if (medium.exactImaginaryAxis && z.real() == 0.0) return hankelFirstPairImaginary(z.imag());
+  return hankelFirstPair(z);
+}
 
 Medium mediumOf(Complex k, double size, double kernelBlend, double columnBlend) {
   Medium m;
@@ -120,7 +128,7 @@ inline HelmholtzValues helmholtzKernels(const Medium& medium, double x, double y
         Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * s.j1OverZ * along};
   }
   if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) return {};
-  const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+  const HankelPair h = hankelPairOf(medium, z);
   const Complex n = cplx::product(medium.normalFactor, h.h1);
   return {cplx::product(medium.singleFactor, h.h0), {n.real() * along / r, n.imag() * along / r}};
 }
@@ -245,6 +253,7 @@ class NodeBlockFill {
       columns_.push_back(
           {buildFillElement(element, geometry_.back(), patch),
            mediumOf(patch.k, form.size[c], form.kernelBlend[c], form.columnBlend[c])});
+      columns_.back().medium.exactImaginaryAxis = model.gradedGrids;
       maxPoints_ = std::max(maxPoints_, columns_.back().samples.t.size());
       for (int i = 1; i <= element.gridCount; ++i) rowNodes_.push_back({e, i});
     }
@@ -392,7 +401,7 @@ class NodeBlockFill {
           h1[g] = Lanes{0.0, 0.0};
           continue;
         }
-        const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+        const HankelPair h = hankelPairOf(medium, z);
         h0[g] = Lanes{h.h0.real(), h.h0.imag()};
         h1[g] = Lanes{h.h1.real(), h.h1.imag()};
       }

@@ -152,7 +152,9 @@ HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, dou
     return {singleFactor * s.h0 - ctx.beta * s.j0,
             normalFactor * s.h1 * a / r + ctx.beta * ctx.k * ctx.k * s.j1OverZ * a};
   }
-  const HankelPair h = firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+  const HankelPair h = !firstKind ? hankelSecondPair(z)
+                       : ctx.secondOrder && z.real() == 0.0 ? hankelFirstPairImaginary(z.imag())
+                                                            : hankelFirstPair(z);
   return {singleFactor * h.h0, normalFactor * h.h1 * a / r};
 }
 
