@@ -102,8 +102,10 @@ class SingleLayerRows {
           tau ? touchingParameter(geometry, piece.a, piece.b, *tau) : std::nullopt;
       FlankSums& s = sums[idx(p)];
       if (!far && !touching) {
+        // Never touching here (the pieces at the observation point are handled below on
+        // every grid), so the order of the grids does not enter.
         const PieceRule rule =
-            pieceRule(piece, geometry, ctx.x0, ctx.y0, std::nullopt, false, 0.0, kNowhere);
+            pieceRule(piece, geometry, ctx.x0, ctx.y0, std::nullopt, false, 0.0, kNowhere, false);
         if (rule.laplace) {
           s = integrateNearPiece(ctx, geometry, piece.a, piece.b, rule).laplaceSingle;
           continue;
@@ -225,10 +227,10 @@ std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
                                                  double permittivityRelative, int threads) {
   const auto coarser = [&](int divisor) {
     ProblemModel coarse = gridded;
-    for (BoundaryElement& element : coarse.elements) {
-      if (element.gridCount == 0) continue;
-      placeNodes(element, coarse.points, std::max(2, (element.gridCount + divisor - 1) / divisor));
-    }
+    std::vector<std::int32_t> counts;
+    for (int e = 0; e < coarse.elementCount; ++e)
+      counts.push_back(std::max(2, (coarse.elements[idx(e)].gridCount + divisor - 1) / divisor));
+    placeGrids(coarse, counts);
     return solveElectrostatics(coarse, permittivityRelative, threads).capacitanceFPerM;
   };
   const Matrix<double> half = coarser(2);

@@ -165,6 +165,8 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     model.permittivity = tokens.real("permittivity", RealRange::kPositive);
   } else if (keyword == "losstangent") {
     model.lossTangent = tokens.real("loss tangent", RealRange::kNotNegative);
+  } else if (keyword == "grid") {
+    model.grid = tokens.word("grid word");
   } else if (keyword == "patch") {
     readPatchLine(model, tokens);
   } else if (keyword == "pl") {

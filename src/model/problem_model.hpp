@@ -74,6 +74,8 @@ struct ProblemModel {
   std::string conductanceunit = "ms/m";
   std::string symmetry = "off";
   std::string variables = "phases";
+  // "graded": nodes clustered toward the corners of the outlines; any other word: even.
+  std::string grid = "uniform";
   // The dielectric around the conductors: relative permittivity (0 when no "permittivity"
   // line was given: no capacitance is computed) and loss tangent.
   double permittivity = 0.0;
@@ -82,6 +84,8 @@ struct ProblemModel {
   // Derived by the set-up and the grids.
   double lengthScale = 0.0;
   bool symmetryOn = false;
+  // Nodes clustered toward the corners of the outlines instead of spread evenly.
+  bool gradedGrids = false;
   bool phaseVariables = true;
   double omega = 0.0;
   std::int32_t nd = 0;
