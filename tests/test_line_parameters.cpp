@@ -12,6 +12,7 @@
 
 #include "base/run_io.hpp"
 #include "bem/capacitance.hpp"
+#include "bem/line_parameters.hpp"
 #include "prep/grids.hpp"
 #include "prep/setup.hpp"
 #include "qbr/qbr.hpp"
@@ -173,6 +174,40 @@ TEST(LineParameters, ModesOfASymmetricLossyPairAreItsEvenAndOddHalves) {
   EXPECT_GT(p.modalAttenuationNpPerM[0], 0.0);
 
   EXPECT_EQ(Result::fromJson(r.toJson()), r);
+
+  // The four-port of 1 cm of the pair is the sum and difference of the two-ports of its
+  // even and odd lines: S11 = G (1 - E^2) / (1 - G^2 E^2), S21 = E (1 - G^2) / (1 - G^2 E^2),
+  // G = (Zm - 50) / (Zm + 50), E = exp(-gamma l).
+  Matrix<Cd> zz(2, 2), yy(2, 2);
+  for (int a = 0; a < 2; ++a)
+    for (int b = 0; b < 2; ++b) {
+      zz(a, b) = z(a, b);
+      yy(a, b) = y(a, b);
+    }
+  const Matrix<Cd> s = lineScattering(zz, yy, 0.01, 50.0);
+  const auto twoPort = [](Cd zm, Cd gamma) {
+    const Cd g = (zm - 50.0) / (zm + 50.0);
+    const Cd e = std::exp(-gamma * 0.01);
+    const Cd d = 1.0 - g * g * e * e;
+    return std::pair<Cd, Cd>{g * (1.0 - e * e) / d, e * (1.0 - g * g) / d};
+  };
+  const auto [evenS11, evenS21] = twoPort(zEven, even);
+  const auto [oddS11, oddS21] = twoPort(zOdd, odd);
+  EXPECT_LT(std::abs(s(0, 0) - 0.5 * (evenS11 + oddS11)), 1e-9);
+  EXPECT_LT(std::abs(s(1, 0) - 0.5 * (evenS11 - oddS11)), 1e-9);
+  EXPECT_LT(std::abs(s(2, 0) - 0.5 * (evenS21 + oddS21)), 1e-9);
+  EXPECT_LT(std::abs(s(3, 0) - 0.5 * (evenS21 - oddS21)), 1e-9);
+  EXPECT_LT(std::abs(s(3, 2) - s(1, 0)), 1e-9) << "the far ends see the pair from the other side";
+
+  // Touchstone: a four-port, the rows of S on lines of four entries, one block per result.
+  const std::string text = touchstone({r, r}, 0.01);
+  EXPECT_NE(text.find("\n# Hz S RI R 50\n"), std::string::npos) << text;
+  std::istringstream data(text.substr(text.find("# Hz")));
+  std::string header;
+  std::getline(data, header);
+  int numbers = 0;
+  for (double v; data >> v;) ++numbers;
+  EXPECT_EQ(numbers, 2 * (1 + 2 * 16));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "qbr/result.hpp"
 
@@ -23,5 +24,14 @@ namespace qbr {
 //   coupling of modes of different velocity or present an open input, depending on
 //   the values (seen on a pair and on the gallery's stripline), hence the ideal lines.
 std::string spiceModel(const Result& result, double lengthM, const std::string& name = "qbr_line");
+
+// touchstone: the S-parameters of a line `lengthM` metres long over the results of a
+// frequency sweep (one model at several frequencies above 0, every result with its line
+// parameters) as a Touchstone file, version 1: "# Hz S RI R <referenceOhm>", one block per
+// result in the sweep's order. 2N ports: 1..N the near ends of conductors 1..N, N+1..2N
+// their far ends, each against conductor 0 (or the reference); a two-port lists S11 S21
+// S12 S22, larger ones row by row, four entries a line.
+std::string touchstone(const std::vector<Result>& sweep, double lengthM,
+                       double referenceOhm = 50.0);
 
 }  // namespace qbr

@@ -35,6 +35,37 @@ Square product(const Square& x, const Square& y) {
   return out;
 }
 
+// M = T diag(values) T^-1.
+struct Eigen {
+  std::vector<Complex> values;
+  Square vectors;
+};
+
+Eigen eigen(Square m) {
+  const int n = m.n;
+  Eigen out{std::vector<Complex>(idx(n)), Square(n)};
+  std::vector<Complex> work(idx(4 * n + 4));
+  std::vector<double> rwork(idx(2 * n));
+  const int lwork = static_cast<int>(work.size());
+  int info = 0;
+  Complex unusedLeft;
+  const int one = 1;
+  zgeev_("N", "V", &n, m.a.data(), &n, out.values.data(), &unusedLeft, &one, out.vectors.a.data(),
+         &n, work.data(), &lwork, rwork.data(), &info, 1, 1);
+  if (info != 0) throw std::runtime_error("lineParameters: the modes did not converge");
+  return out;
+}
+
+// a^-1 b for the columns of b.
+Square solve(Square a, Square b) {
+  std::vector<int> pivots(idx(a.n));
+  int info = 0;
+  const int columns = b.n;
+  zgesv_(&a.n, &columns, a.a.data(), &a.n, pivots.data(), b.a.data(), &a.n, &info);
+  if (info != 0) throw std::runtime_error("lineParameters: a singular matrix");
+  return b;
+}
+
 }  // namespace
 
 LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<double>& resistance,
@@ -61,26 +92,13 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
   Square m = product(l, c);
 
   // M = T S^2 T^-1: gamma = j omega s, the forward root with Re s > 0.
-  std::vector<Complex> eigen(idx(n));
-  Square t(n);
-  std::vector<Complex> work(idx(4 * n + 4));
-  std::vector<double> rwork(idx(2 * n));
-  const int lwork = static_cast<int>(work.size());
-  int info = 0;
-  Complex unusedLeft;
-  const int one = 1;
-  zgeev_("N", "V", &n, m.a.data(), &n, eigen.data(), &unusedLeft, &one, t.a.data(), &n, work.data(),
-         &lwork, rwork.data(), &info, 1, 1);
-  if (info != 0) throw std::runtime_error("lineParameters: the modes did not converge");
+  const Eigen modes = eigen(product(l, c));
+  const Square& t = modes.vectors;
   std::vector<Complex> s(idx(n));
-  for (int k = 0; k < n; ++k) s[idx(k)] = std::sqrt(eigen[idx(k)]);
+  for (int k = 0; k < n; ++k) s[idx(k)] = std::sqrt(modes.values[idx(k)]);
 
   // Zc = Gamma^-1 Z = T S^-1 T^-1 (L - j R / omega).
-  Square factors = t;
-  Square x = l;
-  std::vector<int> pivots(idx(n));
-  zgesv_(&n, &n, factors.a.data(), &n, pivots.data(), x.a.data(), &n, &info);
-  if (info != 0) throw std::runtime_error("lineParameters: the modes are not independent");
+  Square x = solve(t, l);
   for (int r = 0; r < n; ++r)
     for (int k = 0; k < n; ++k) x(r, k) /= s[idx(r)];
   const Square zc = product(t, x);
@@ -101,6 +119,55 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
     p.modalAttenuationNpPerM.push_back(lossless ? 0.0 : -omega * root.imag());
   }
   return p;
+}
+
+Matrix<Complex> lineScattering(const Matrix<Complex>& impedance, const Matrix<Complex>& admittance,
+                               double lengthM, double referenceOhm) {
+  const int n = impedance.rows();
+  Square z(n), y(n);
+  for (int r = 0; r < n; ++r) {
+    for (int k = 0; k < n; ++k) {
+      z(r, k) = impedance(r, k);
+      y(r, k) = admittance(r, k);
+    }
+  }
+  // Z Y = T Gamma^2 T^-1; the currents of the modes' voltages T are Yc T = Z^-1 T Gamma.
+  const Eigen modes = eigen(product(z, y));
+  const Square& t = modes.vectors;
+  Square tGamma = t;
+  std::vector<Complex> e(idx(n));
+  for (int k = 0; k < n; ++k) {
+    const Complex gamma = std::sqrt(modes.values[idx(k)]);
+    for (int r = 0; r < n; ++r) tGamma(r, k) *= gamma;
+    e[idx(k)] = std::exp(-gamma * lengthM);
+  }
+  const Square ycT = solve(z, tGamma);
+  // With V(x) = T (e^-Gamma x f + e^-Gamma (l - x) g) and the power waves (V +- z I)/(2 sqrt z)
+  // at the ports (currents into the line), incident a = P (f, g) and reflected b = Q (f, g):
+  // P = [[Ap, Am E], [Am E, Ap]], Q = [[Am, Ap E], [Ap E, Am]], Ap,m = T +- z Yc T,
+  // E = e^-Gamma l, every block bounded however long or lossy the line. S = Q P^-1.
+  const int m = 2 * n;
+  Square pT(m), qT(m);  // P and Q transposed: S^T = P^-T Q^T
+  for (int r = 0; r < n; ++r) {
+    for (int k = 0; k < n; ++k) {
+      const Complex plus = t(r, k) + referenceOhm * ycT(r, k);
+      const Complex minus = t(r, k) - referenceOhm * ycT(r, k);
+      const Complex ek = e[idx(k)];
+      pT(k, r) = plus;
+      pT(k + n, r + n) = plus;
+      pT(k + n, r) = minus * ek;
+      pT(k, r + n) = minus * ek;
+      qT(k, r) = minus;
+      qT(k + n, r + n) = minus;
+      qT(k + n, r) = plus * ek;
+      qT(k, r + n) = plus * ek;
+    }
+  }
+  const Square sT = solve(pT, qT);
+  Matrix<Complex> out(m, m);
+  for (int r = 0; r < m; ++r)
+    for (int k = 0; k < m; ++k) out(r, k) = sT(k, r);
+  return out;
 }
 
 }  // namespace qbr

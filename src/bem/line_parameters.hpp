@@ -13,4 +13,12 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
                               const Matrix<double>& capacitance, double omega,
                               double permittivityRelative, double lossTangent, bool lossless);
 
+// The scattering matrix of `lengthM` metres of line with per-unit-length Z = R + j omega L
+// and Y = G + j omega C (SI, conductors x conductors), 2N x 2N: ports 1..N the near ends
+// of conductors 1..N, N+1..2N their far ends, each against conductor 0 (or the
+// reference), all with the real reference impedance `referenceOhm`.
+Matrix<std::complex<double>> lineScattering(const Matrix<std::complex<double>>& impedance,
+                                            const Matrix<std::complex<double>>& admittance,
+                                            double lengthM, double referenceOhm);
+
 }  // namespace qbr

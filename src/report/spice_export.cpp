@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bem/lapack_dense.hpp"
+#include "bem/line_parameters.hpp"
 #include "qbr/error.hpp"
 #include "qbr/export.hpp"
 
@@ -127,15 +128,67 @@ std::string modalNetwork(const Matrix<double>& l, const Matrix<double>& c, doubl
   return out.str();
 }
 
-}  // namespace
-
-std::string spiceModel(const Result& result, double lengthM, const std::string& name) {
+// A model, a length and a frequency fit for a line model.
+void checkLineModel(const Result& result, double lengthM) {
   if (!result.line) {
     throw Error(
         "\nThe line model needs the capacitance: give the permittivity of the dielectric "
         "(a \"permittivity\" line in the input);\n");
   }
   if (!(lengthM > 0.0)) throw Error("\nThe line model needs a positive length;\n");
+}
+
+}  // namespace
+
+std::string touchstone(const std::vector<Result>& sweep, double lengthM, double referenceOhm) {
+  if (sweep.empty()) throw Error("\nThe S-parameters need at least one frequency;\n");
+  const int n = sweep.front().conductors;
+  std::ostringstream out;
+  out << "! qbr: S-parameters of " << number(lengthM)
+      << " m of line: " << sweep.front().settings.caption << "\n! ports 1.." << n
+      << ": near ends of conductors 1.." << n << "; " << n + 1 << ".." << 2 * n
+      << ": their far ends\n# Hz S RI R " << number(referenceOhm) << "\n";
+  for (const Result& r : sweep) {
+    checkLineModel(r, lengthM);
+    if (r.conductors != n || !(r.omegaRadPerS > 0.0)) {
+      throw Error("\nThe S-parameters need one model at frequencies above 0;\n");
+    }
+    const LineParameters& line = *r.line;
+    Matrix<std::complex<double>> z(n, n), y(n, n);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        const double w = r.omegaRadPerS;
+        z(i, j) = line.lossless ? std::complex<double>(0.0, w * r.inductanceHPerM(i, j))
+                                : r.impedanceOhmPerM(i, j);
+        y(i, j) = {line.conductanceSPerM(i, j), w * line.capacitanceFPerM(i, j)};
+      }
+    }
+    const Matrix<std::complex<double>> s = lineScattering(z, y, lengthM, referenceOhm);
+    const auto entry = [&](int i, int j) {
+      std::string text = " ";
+      text += number(s(i, j).real());
+      text += ' ';
+      text += number(s(i, j).imag());
+      return text;
+    };
+    out << number(r.frequencyHz);
+    if (n == 1) {
+      out << entry(0, 0) << entry(1, 0) << entry(0, 1) << entry(1, 1) << "\n";
+      continue;
+    }
+    for (int i = 0; i < 2 * n; ++i) {
+      for (int j = 0; j < 2 * n; ++j) {
+        if (j > 0 && j % 4 == 0) out << "\n";
+        out << entry(i, j);
+      }
+      out << "\n";
+    }
+  }
+  return out.str();
+}
+
+std::string spiceModel(const Result& result, double lengthM, const std::string& name) {
+  checkLineModel(result, lengthM);
   const LineParameters& line = *result.line;
   const int n = result.conductors;
   Matrix<double> resistance = result.resistanceOhmPerM;
