@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/fatal_stop.hpp"
+#include "bem/blas_threads.hpp"
 #include "bem/fill_geometry.hpp"
 #include "bem/lapack_dense.hpp"
 #include "bem/near_field.hpp"
@@ -138,10 +139,12 @@ class SingleLayerRows {
 };
 
 // Solves the n x n column-major system for the columns of b; stops the run where it is
-// singular.
-void solveDense(std::vector<double>& a, int n, std::vector<double>& b, int columns) {
+// singular. Holds the BLAS as the inductance's solve does, so that solves in several
+// threads give the bits each gives alone.
+void solveDense(std::vector<double>& a, int n, std::vector<double>& b, int columns, int threads) {
   std::vector<int> pivots(idx(n));
   int info = 0;
+  const BlasSession blas(threads);
   dgesv_(&n, &columns, a.data(), &n, pivots.data(), b.data(), &n, &info);
   if (info != 0) {
     fatalStop("\nThe electrostatic system is singular (zero pivot in column " +
@@ -189,7 +192,7 @@ Electrostatics solveElectrostatics(const ProblemModel& model, double permittivit
     b[idx(c - 1) * ld + idx(conductorSlot(c))] = 1.0;
     if (hasReturn) b[idx(c - 1) * ld + idx(conductorSlot(0))] = -1.0;
   }
-  solveDense(a, size, b, conductors);
+  solveDense(a, size, b, conductors, threads);
 
   Electrostatics out;
   out.potential = Matrix<double>(conductors, conductors);
@@ -209,7 +212,7 @@ Electrostatics solveElectrostatics(const ProblemModel& model, double permittivit
     }
     inverse[idx(c * conductors + c)] = 1.0;
   }
-  solveDense(p, conductors, inverse, conductors);
+  solveDense(p, conductors, inverse, conductors, threads);
   out.capacitanceFPerM = Matrix<double>(conductors, conductors);
   const double eps = kEpsilon0 * permittivityRelative;
   for (int r = 0; r < conductors; ++r) {
