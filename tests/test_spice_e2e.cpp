@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -17,6 +18,7 @@ namespace qbr {
 namespace {
 
 using testing::readFile;
+using testing::runQbr;
 using testing::TempDir;
 
 Result solveText(const std::string& input) {
@@ -126,6 +128,31 @@ TEST(SpiceE2e, NearEndCrosstalkOfACoupledPairIsThatOfItsModes) {
   std::printf("near-end crosstalk %.6f V, from the modes %.6f V\n", v["next"], expected);
   EXPECT_GT(expected, 0.02);
   EXPECT_NEAR(v["next"] / expected, 1.0, 0.01);
+}
+
+// The program's options: --spice writes the model for the length given in any unit; a
+// length without a unit it knows is refused before the run, a model without the
+// permittivity after the report, with the message and status 1.
+TEST(SpiceE2e, TheProgramWritesTheModelOfTheLengthAskedFor) {
+  TempDir dir;
+  const std::string line = "lengthunit um\nlambda 0.09\nsymmetry on\nel 2 1 0 5 1 + 0 40\n";
+  dir.write("with.txt", line + "permittivity 2\n");
+  dir.write("without.txt", line);
+  const auto written = runQbr(
+      dir.path(), {"--no-wait", "--quiet", "--spice", "m.cir", "--length", "5mm", "with.txt"});
+  ASSERT_EQ(written.exitStatus, 0) << written.console;
+  EXPECT_NE(readFile(dir / "m.cir").find(" len=0.005\n"), std::string::npos)
+      << readFile(dir / "m.cir");
+  const auto badLength =
+      runQbr(dir.path(), {"--no-wait", "--spice", "n.cir", "--length", "5 furlongs", "with.txt"});
+  EXPECT_EQ(badLength.exitStatus, 1);
+  EXPECT_NE(badLength.console.find("not a positive number with m, cm, mm or um"),
+            std::string::npos);
+  const auto noPermittivity =
+      runQbr(dir.path(), {"--no-wait", "--spice", "n.cir", "--length", "1cm", "without.txt"});
+  EXPECT_EQ(noPermittivity.exitStatus, 1);
+  EXPECT_NE(noPermittivity.console.find("The line model needs the capacitance"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "n.cir"));
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ std::optional<int> parseCommandLine(const std::vector<std::string>& args, Comman
                 return lengthInMetres(text) ? std::string()
                                             : "not a positive number with m, cm, mm or um after it";
               },
-              "LENGTH"));
+              ""));
   app.add_option("--spice", line.spice,
                  "Also write an ngspice model of the line, LENGTH long, into FILE (needs the "
                  "permittivity in the input)")
