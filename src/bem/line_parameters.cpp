@@ -89,9 +89,8 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
       c(r, k) = lossless ? Complex(capacitance(r, k)) : Complex(capacitance(r, k), -g / omega);
     }
   }
-  Square m = product(l, c);
-
-  // M = T S^2 T^-1: gamma = j omega s, the forward root with Re s > 0.
+  // M = (L - j R / omega) (C - j G / omega) = T S^2 T^-1: gamma = j omega s, the forward
+  // root with Re s > 0.
   const Eigen modes = eigen(product(l, c));
   const Square& t = modes.vectors;
   std::vector<Complex> s(idx(n));
