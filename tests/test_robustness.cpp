@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,18 +69,17 @@ std::vector<std::filesystem::path> filesIn(const std::string& folder) {
 TEST_F(RobustnessTest, FuzzCorpusEndsInAStopOrASoundModel) {
   const std::vector<std::filesystem::path> files = filesIn("fuzz/corpus");
   ASSERT_GE(files.size(), 10u);
-  int passed = 0;
+  // Seeds lead the fuzzer into the deep phases: all but these reach the grids.
+  const std::set<std::string> stopping{"dxc_incomplete.txt", "error_point_number.txt"};
   for (const std::filesystem::path& file : files) {
     const PhaseOutcome outcome = runInputPhases(testing::readFile(file));
+    EXPECT_EQ(outcome.stopped, stopping.count(file.filename().string()) == 1)
+        << file << outcome.message;
     if (outcome.stopped) {
       EXPECT_NE(outcome.message.find_first_not_of('\n'), std::string::npos) << file;
-    } else {
-      EXPECT_EQ(outcome.fault, "") << file;
-      ++passed;
     }
+    EXPECT_EQ(outcome.fault, "") << file;
   }
-  // The examples and most seeds are sound models.
-  EXPECT_GE(passed, 8);
 }
 
 TEST_F(RobustnessTest, PolylineFileAfterTheFirstNulByte) {
