@@ -101,6 +101,26 @@ TEST_F(Grids, BoundedCountsFromAhAreReported) {
 }
 
 // ceil(length / ah) can be far outside the int range; it is bounded before conversion.
+// The echo measures each patch's wavelength in steps of ah; where the counts given make a
+// patch's grid coarser than ah, the grid report gives the figure on the coarsest grid.
+TEST_F(Grids, PatchesGriddedCoarserThanAhAreReported) {
+  model.ah = 0.5;
+  line(4.0, 1, 4);  // h = 1, coarser than ah
+  line(4.0, 1, 16);
+  ASSERT_EQ(build(), "no stop");
+  EXPECT_NE(log.str().find("Patch 0: wave/h=(0,-0.628319) on its coarsest grid (element 0, h=1)\n"),
+            std::string::npos)
+      << log.str();
+  model = ProblemModel{};
+  setDefaults(model);
+  model.patches[0].lambda = 0.1;
+  log.str("");
+  line(4.0);  // from ah
+  line(4.0, 1, 16);
+  ASSERT_EQ(build(), "no stop");
+  EXPECT_EQ(log.str().find("coarsest grid"), std::string::npos) << log.str();
+}
+
 TEST_F(Grids, DegenerateAhNeverReachesTheConversion) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::pair<double, int> cases[] = {{0.0, 500}, {-0.0, 3}, {1e-300, 500}, {-1e-300, 3},

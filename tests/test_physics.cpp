@@ -10,12 +10,16 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "bem/resolution.hpp"
 #include "driver/driver.hpp"
+#include "driver/fatal_stop.hpp"
 #include "driver/run_io.hpp"
 #include "model/input_reader.hpp"
 #include "prep/model_checks.hpp"
 #include "prep/setup.hpp"
+#include "support/bar_reference.hpp"
 #include "support/coax_reference.hpp"
 #include "support/test_support.hpp"
 
@@ -24,6 +28,7 @@ namespace {
 
 using reference::Cd;
 using reference::coaxInput;
+using reference::hollowWireImpedance;
 using reference::kMu0Full;
 using reference::kPiFull;
 using reference::normalCoaxImpedance;
@@ -72,13 +77,22 @@ TEST(Physics, SuperconductingCoaxMatchesTheLondonSolution) {
   for (int n : {40, 80, 160}) {
     const ConductorMatrix m = compute(coaxInput("um", sc, 1.0, a, b, c, n, 3 * n, 3 * n));
     const double error = std::fabs(m(1, 1).real() / reference - 1.0);
-    std::printf("superconducting coax, %d/%d/%d nodes: L = %.9f pH/um, reference %.9f, "
-                "relative error %.2e\n", n, 3 * n, 3 * n, m(1, 1).real(), reference, error);
-    EXPECT_LT(error, previousError) << "the error must shrink with the grid";
+    std::printf(
+        "superconducting coax, %d/%d/%d nodes: L = %.9f pH/um, reference %.9f, "
+        "relative error %.2e\n",
+        n, 3 * n, 3 * n, m(1, 1).real(), reference, error);
     EXPECT_LT(std::fabs(m(1, 1).imag()), 1e-9) << "a lossless line has no resistance";
-    previousError = error;
+    // With 40 nodes on the wire they lie 1.75 penetration depths apart and the pieces
+    // next to each node are integrated by the graded rule (7.6e-6); from 80 nodes on by
+    // the plain rule, whose error falls with the grid (1.2e-5, 5.9e-6).
+    if (n == 40) {
+      EXPECT_LT(error, 1e-5);
+    } else {
+      EXPECT_LT(error, previousError) << "the error must shrink with the grid";
+      previousError = error;
+    }
   }
-  EXPECT_LT(previousError, 2e-5);
+  EXPECT_LT(previousError, 1e-5);
 }
 
 // A copper coax from skin depth far beyond the wire radius (resistance 1/(sigma pi a^2),
@@ -94,8 +108,8 @@ TEST(Physics, CopperCoaxImpedanceFollowsTheSkinEffect) {
     int nodes;
     double tolerance;
   };
-  for (const Case& cs : {Case{0.2, 60, 1e-4}, Case{1.0, 60, 1e-4}, Case{3.0, 80, 2e-4},
-                         Case{8.0, 160, 2e-4}}) {
+  for (const Case& cs :
+       {Case{0.2, 60, 1e-4}, Case{1.0, 60, 1e-4}, Case{3.0, 80, 2e-4}, Case{8.0, 160, 2e-4}}) {
     const double delta = a / cs.radiusOverSkinDepth;
     const double omega = 2.0 / (kMu0Full * sigma * delta * delta);
     const double frequency = omega / (2 * kPiFull);
@@ -105,16 +119,18 @@ TEST(Physics, CopperCoaxImpedanceFollowsTheSkinEffect) {
     std::snprintf(material, sizeof material,
                   "frequency %.17g hz\nconductanceunit s/m\nvariables impedance\npatch 0 nc %.17g",
                   frequency, sigma);
-    const ConductorMatrix m = compute(
-        coaxInput("mm", material, 1e3, a, b, c, cs.nodes, 3 * cs.nodes, 3 * cs.nodes));
+    const ConductorMatrix m =
+        compute(coaxInput("mm", material, 1e3, a, b, c, cs.nodes, 3 * cs.nodes, 3 * cs.nodes));
     const Cd z = m(1, 1);
-    std::printf("copper coax, a/delta = %g: R = %.7g (reference %.7g), L = %.7g pH/um "
-                "(reference %.7g)\n", cs.radiusOverSkinDepth, z.real(), reference.real(),
-                z.imag() / omega, reference.imag() / omega);
-    EXPECT_NEAR(z.real() / reference.real(), 1.0, cs.tolerance) << "a/delta "
-                                                                 << cs.radiusOverSkinDepth;
-    EXPECT_NEAR(z.imag() / reference.imag(), 1.0, cs.tolerance) << "a/delta "
-                                                                 << cs.radiusOverSkinDepth;
+    std::printf(
+        "copper coax, a/delta = %g: R = %.7g (reference %.7g), L = %.7g pH/um "
+        "(reference %.7g)\n",
+        cs.radiusOverSkinDepth, z.real(), reference.real(), z.imag() / omega,
+        reference.imag() / omega);
+    EXPECT_NEAR(z.real() / reference.real(), 1.0, cs.tolerance)
+        << "a/delta " << cs.radiusOverSkinDepth;
+    EXPECT_NEAR(z.imag() / reference.imag(), 1.0, cs.tolerance)
+        << "a/delta " << cs.radiusOverSkinDepth;
     if (cs.radiusOverSkinDepth < 0.5) {
       // Nearly uniform current: direct-current resistance and the wire's internal
       // inductance mu0 / (8 pi) on top of the field between the conductors.
@@ -126,14 +142,215 @@ TEST(Physics, CopperCoaxImpedanceFollowsTheSkinEffect) {
   }
 }
 
+// Far below the skin effect the current is uniform: R is the direct-current resistance and
+// L the inductance of the uniform current, which the resistance exceeds by a factor of up
+// to 3e9 here (a 1 um copper wire at 1 Hz). The inductance is a small remainder of the
+// solution and must not take the discretisation error of the resistive part with it.
+TEST(Physics, CopperWireFromOneHertzToOneMegahertz) {
+  const double sigma = 58e6;
+  for (const double frequency : {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6}) {
+    const double omega = 2.0 * kPiFull * frequency;
+    const Cd reference = normalCoaxImpedance(sigma, omega, 1e-6, 3e-6, 4e-6);
+    char material[160];
+    std::snprintf(material, sizeof material,
+                  "frequency %.17g hz\nvariables impedance\npatch 0 nc 58", frequency);
+    const Cd z = compute(coaxInput("um", material, 1.0, 1.0, 3.0, 4.0, 60, 120, 120))(1, 1);
+    EXPECT_NEAR(z.real() / reference.real(), 1.0, 1e-4) << frequency << " Hz";
+    EXPECT_NEAR(z.imag() / reference.imag(), 1.0, 1e-3) << frequency << " Hz";
+  }
+}
+
+// A copper PCB microstrip, 200 x 35 um over a 2 mm ground of the same thickness: up to
+// 1 kHz (skin depth 2 mm) R and L are their direct-current values, from the mean of ln r
+// over the bars' cross-sections.
+TEST(Physics, PcbMicrostripBelowTheSkinEffectHasItsDirectCurrentValues) {
+  using reference::Bar;
+  const Bar unitSquare{0.0, 1.0, 0.0, 1.0};
+  EXPECT_NEAR(reference::meanLogDistance(unitSquare, unitSquare),
+              std::log(2.0) / 3.0 + kPiFull / 3.0 - 25.0 / 12.0, 1e-12);
+  const Bar strip{-100.0, 100.0, 100.0, 135.0};
+  const Bar ground{-1000.0, 1000.0, -35.0, 0.0};
+  const double inductance = reference::directCurrentInductance(strip, ground);  // pH/um
+  const double sigma = 58e6;
+  const double resistance = (1.0 / strip.area() + 1.0 / ground.area()) / sigma * 1e12 * 1e6;
+  for (const double frequency : {1.0, 1e1, 1e2, 1e3}) {
+    char input[1024];
+    std::snprintf(input, sizeof input,
+                  "frequency %.17g hz\nvariables impedance\npatch 0 nc 58\n"
+                  "el 0 0 -1000 -35 -300 -35 0 100\nel 0 0 -300 -35 300 -35 0 100\n"
+                  "el 0 0 300 -35 1000 -35 0 100\nel 0 0 1000 -35 1000 0 0 20\n"
+                  "el 0 0 1000 0 300 0 0 100\nel 0 0 300 0 -300 0 0 400\n"
+                  "el 0 0 -300 0 -1000 0 0 100\nel 0 0 -1000 0 -1000 -35 0 20\n"
+                  "rect -100 100 100 135 1 0 400 100\n",
+                  frequency);
+    const Cd z = compute(input)(1, 1);
+    const double omega = 2.0 * kPi * frequency;
+    EXPECT_NEAR(z.real() / resistance, 1.0, 1e-4) << frequency << " Hz";
+    EXPECT_NEAR(z.imag() / omega / inductance, 1.0, 5e-3) << frequency << " Hz";
+  }
+}
+
+// Strong skin effect: the copper coax of the gallery at 1 and 10 GHz, skin depths of 2.1 and
+// 0.66 um against nodes 6 to 25 um apart. The interior kernel dies within a few skin
+// depths of each node; the pieces it lives on are integrated by the graded rule.
+TEST(Physics, CopperCoaxAtStrongSkinEffect) {
+  const double sigma = 58e6;
+  for (const double frequency : {1e9, 1e10}) {
+    const double omega = 2.0 * kPiFull * frequency;
+    const Cd reference = normalCoaxImpedance(sigma, omega, 0.5e-3, 1.75e-3, 2e-3);
+    char material[160];
+    std::snprintf(material, sizeof material,
+                  "frequency %.17g hz\nvariables impedance\npatch 0 nc 58", frequency);
+    double previous = 1.0;
+    for (const int n : frequency < 5e9 ? std::vector<int>{250} : std::vector<int>{125, 250, 500}) {
+      const Cd z = compute(coaxInput("mm", material, 1e3, 0.5e-3, 1.75e-3, 2e-3, n, n, n))(1, 1);
+      const double errorR = std::fabs(z.real() / reference.real() - 1.0);
+      const double errorL = std::fabs(z.imag() / reference.imag() - 1.0);
+      // Measured: 3.6e-6, 1.7e-6 and 7.6e-7 in R and L alike.
+      EXPECT_LT(errorR, 1e-5) << frequency << " Hz, " << n << " nodes";
+      EXPECT_LT(errorL, 1e-5) << frequency << " Hz, " << n << " nodes";
+      EXPECT_LT(errorR, previous) << "the error must fall with the grid";
+      previous = errorR;
+    }
+  }
+}
+
+// Walls and films far thinner than the node spacing: the other face of the wall lies
+// closer to every node than the pieces are long, and a penetration depth far below the
+// spacing keeps its kinetic inductance.
+TEST(Physics, ThinWallsAndSmallPenetrationDepths) {
+  const double lambda = 0.09;
+  // A coax whose inner conductor is a superconducting tube (wall 2% and 1% of lambda),
+  // 140 nodes per circle: about 0.5 lambda apart, 25 to 50 wall thicknesses.
+  for (const double wall : {0.02 * lambda, 0.01 * lambda}) {
+    const Cd k2 = -1.0 / (lambda * lambda);
+    const Cd jOmegaMu{0.0, 1.0};
+    const double reference =
+        0.2 * std::log(3.0) + ((hollowWireImpedance(k2, jOmegaMu, 1.0 - wall, 1.0) +
+                                tubeImpedance(k2, jOmegaMu, 3.0, 4.0)) /
+                               jOmegaMu)
+                                      .real() *
+                                  0.4 * kPiFull;
+    char input[512];
+    std::snprintf(input, sizeof input,
+                  "frequency 10 ghz\npatch 0 sc 0 %.17g\npt 0 0 0\ncircle 1 0 1 + 0 140\n"
+                  "circle 1 0 %.17g - 0 140\ncircle 0 0 3 - 0 140\ncircle 0 0 4 + 0 140\n",
+                  lambda, 1.0 - wall);
+    EXPECT_NEAR(compute(input)(1, 1).real() / reference, 1.0, 1e-4) << "wall " << wall;
+  }
+  // A copper tube 0.2 um thick on a 100 um radius at 1 GHz (skin depth 2.1 um), 200 nodes.
+  {
+    const double omega = 2.0 * kPiFull * 1e9;
+    const Cd jOmegaMu{0.0, omega * kMu0Full};
+    const Cd k2 = -jOmegaMu * 58e6;
+    const Cd reference =
+        (hollowWireImpedance(k2, jOmegaMu, 99.8e-6, 100e-6) +
+         tubeImpedance(k2, jOmegaMu, 300e-6, 400e-6) + jOmegaMu / (2 * kPiFull) * std::log(3.0)) *
+        1e6;
+    const Cd z = compute(
+        "frequency 1 ghz\nvariables impedance\npatch 0 nc 58\npt 0 0 0\n"
+        "circle 1 0 100 + 0 200\ncircle 1 0 99.8 - 0 200\ncircle 0 0 300 - 0 200\n"
+        "circle 0 0 400 + 0 200\n")(1, 1);
+    EXPECT_NEAR(z.real() / reference.real(), 1.0, 1e-4);
+    EXPECT_NEAR(z.imag() / reference.imag(), 1.0, 1e-4);
+  }
+  // A superconducting coax with lambda from a/10 down to a/1e5 (nodes up to 1250 lambda
+  // apart): its kinetic inductance, L less the lambda -> 0 limit on the same grid.
+  const auto coax = [](double lambda) {
+    char material[96];
+    std::snprintf(material, sizeof material, "frequency 10 ghz\npatch 0 sc 0 %.17g", lambda);
+    return compute(coaxInput("um", material, 1.0, 1.0, 3.0, 4.0, 100, 100, 100))(1, 1).real();
+  };
+  const double limit = coax(1e-8);
+  for (const double ratio : {1e-1, 1e-2, 1e-3, 1e-4, 1e-5}) {
+    const reference::ScCoaxInductance london = superconductingCoaxInductance(ratio, 1.0, 3.0, 4.0);
+    EXPECT_NEAR((coax(ratio) - limit) / (london.wire + london.tube), 1.0, 1e-2) << ratio;
+  }
+  // A 5 nm film, 2 um wide, lambda 0.4 um (kinetic inductance mu0 lambda^2 / (w t) =
+  // 20.106 pH/um, a lower bound of L), 0.2 um above a thick ground: 40 film thicknesses
+  // between nodes at 10 nodes across (before: -7.4 pH/um at 20 nodes). What remains is the
+  // grid's error at the film's edges, first order in the spacing.
+  const auto film = [](int n) {
+    char input[256];
+    std::snprintf(input, sizeof input,
+                  "patch 0 sc 0 0.05\npatch 1 sc 0 0.4\nrect -5 5 -1 0 0 0 400 40\n"
+                  "rect -1 1 0.2 0.205 1 1 %d 3\n",
+                  n);
+    return compute(input)(1, 1).real();
+  };
+  const double fine = film(200);
+  double previous = 1.0;
+  for (const int n : {10, 20, 50}) {
+    const double l = film(n);
+    const double error = std::fabs(l / fine - 1.0);
+    // Measured: -0.92%, -0.44%, -0.13% against 200 nodes (-0.94%, -0.45%, -0.15% against
+    // the extrapolated value).
+    EXPECT_LT(error, previous) << n;
+    EXPECT_LT(error, n == 10 ? 1e-2 : 5e-3) << n;
+    if (n > 10) {
+      EXPECT_GT(l, 0.4 * kPiFull * 0.4 * 0.4 / (2.0 * 0.005)) << n;
+    }
+    previous = error;
+  }
+}
+
+// A printed number is right to about 1% or the run says so. The grid's error is estimated
+// from the results on grids with half and a quarter of the nodes: a superconducting
+// microstrip on grids 5.5 and 1.4 penetration depths apart along the strip (1.2% and 0.5%
+// below the converged 0.168759 pH/um) and a copper PCB microstrip at 100 GHz, whose
+// resistance 0.5 um nodes against a skin depth of 0.21 um get to about 1.5%. And at 1e-6 Hz
+// a 1 um wire's inductance is refused: it is within rounding of its resistance.
+TEST(Physics, UnresolvedResultsAreReported) {
+  const auto warnings = [](const std::string& input) {
+    testing::TempDir dir;
+    const auto file = dir.write("model.txt", input);
+    ProblemModel model;
+    setDefaults(model);
+    readInputFile(model, file.string());
+    std::ostringstream console, log;
+    RunIo io{console, log};
+    setUpModel(model, io);
+    checkModelIsSolvable(model);
+    const ProblemModel prepared = model;
+    return gridResolutionWarnings(prepared, solveModel(model, io));
+  };
+  const auto microstrip = [](int m) {
+    char input[256];
+    std::snprintf(input, sizeof input,
+                  "frequency 10 ghz\nlambda 0.09\nrect -10 10 -0.2 0 0 0 %d %d\n"
+                  "rect -1 1 0.2 0.4 1 0 %d %d\n",
+                  20 * m, 3 * m, 4 * m, 3 * m);
+    return std::string(input);
+  };
+  const std::vector<std::string> coarse = warnings(microstrip(1));
+  ASSERT_EQ(coarse.size(), 1u);
+  EXPECT_EQ(coarse[0].rfind("Warning: L[1,1] changes by ", 0), 0u) << coarse[0];
+  EXPECT_TRUE(warnings(microstrip(4)).empty());
+  const std::vector<std::string> pcb = warnings(
+      "frequency 100 ghz\nvariables impedance\npatch 0 nc 58\n"
+      "el 0 0 -1000 -35 -300 -35 0 100\nel 0 0 -300 -35 300 -35 0 100\n"
+      "el 0 0 300 -35 1000 -35 0 100\nel 0 0 1000 -35 1000 0 0 20\n"
+      "el 0 0 1000 0 300 0 0 100\nel 0 0 300 0 -300 0 0 400\n"
+      "el 0 0 -300 0 -1000 0 0 100\nel 0 0 -1000 0 -1000 -35 0 20\n"
+      "rect -100 100 100 135 1 0 400 100\n");
+  ASSERT_EQ(pcb.size(), 1u);
+  EXPECT_EQ(pcb[0].rfind("Warning: R[1,1] changes by ", 0), 0u) << pcb[0];
+  try {
+    compute(coaxInput("um", "frequency 1e-6 hz\nvariables impedance\npatch 0 nc 58", 1.0, 1.0, 3.0,
+                      4.0, 60, 120, 120));
+    ADD_FAILURE() << "an inductance lost in rounding was reported";
+  } catch (const FatalError& error) {
+    EXPECT_NE(error.message().find("is lost in rounding"), std::string::npos);
+  }
+}
+
 // The same structure with its return conductor, written in um, mm and m (coordinates,
 // radii and lambda scaled), gives the same matrix: with a return conductor nothing
 // depends on the length unit.
 TEST(Physics, ResultDoesNotDependOnTheLengthUnit) {
   const auto input = [](const std::string& unit, double scale) {
     char material[128];
-    std::snprintf(material, sizeof material, "frequency 1 ghz\npatch 0 sc 0 %.17g",
-                  0.09 * scale);
+    std::snprintf(material, sizeof material, "frequency 1 ghz\npatch 0 sc 0 %.17g", 0.09 * scale);
     return coaxInput(unit, material, scale, 1.0, 3.0, 4.0, 30, 60, 60);
   };
   const Cd inMicrometres = compute(input("um", 1.0))(1, 1);

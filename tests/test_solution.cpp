@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "driver/fatal_stop.hpp"
 
@@ -161,26 +162,29 @@ TEST(SolveConductorMatrix, ANonFiniteResultStopsTheRun) {
   }
 }
 
-TEST(SolveConductorMatrix, AnInductanceLostBehindTheResistanceStopsTheRun) {
-  const ProblemModel model = modelWith(1, 1, false);
-  const Unknowns unknowns(model);
-  for (const double ratio : {1e3, 1e5}) {
-    WorkArrays work = workFor(unknowns);
-    // x3 = 1 / g: a potential whose resistive part is `ratio` times its inductive part.
-    work.A(1, 1) = 1.0;
-    work.A(2, 2) = 1.0;
-    work.A(3, 3) = 1.0 / Complex(1.0, -ratio);
-    std::ostringstream console;
-    if (ratio < 1e4) {
-      EXPECT_NO_THROW(solveConductorMatrix(model, unknowns, work, console));
-      continue;
-    }
-    try {
-      solveConductorMatrix(model, unknowns, work, console);
-      ADD_FAILURE() << "an inductance beyond the precision was reported";
-    } catch (const FatalError& error) {
-      EXPECT_NE(error.message().find("resistance of conductor 1 is more than 1e4 times"),
-                std::string::npos);
+// A self inductance within a hundred rounding errors of the resistance (sqrt(nd) units of
+// roundoff of the largest entry) is refused: in the impedance scale (R, X) and in the
+// inductance scale (L, -R/omega) alike.
+TEST(SolveConductorMatrix, AnInductanceLostInRoundingStopsTheRun) {
+  for (const bool phases : {false, true}) {
+    for (const double ratio : {1e-10, 1e-14}) {
+      ConductorMatrix m(2);
+      const Complex resistiveOnly = phases ? Complex(0.0, -1.0) : Complex(1.0, 0.0);
+      const Complex inductiveOnly = phases ? Complex(1.0, 0.0) : Complex(0.0, 1.0);
+      m(1, 1) = resistiveOnly + ratio * inductiveOnly;
+      m(2, 2) = resistiveOnly + 0.5 * inductiveOnly;
+      m(1, 2) = m(2, 1) = 0.1 * inductiveOnly;
+      if (ratio > 1e-12) {
+        EXPECT_NO_THROW(checkInductanceAboveRounding(m, phases, 2500)) << ratio;
+        continue;
+      }
+      try {
+        checkInductanceAboveRounding(m, phases, 2500);
+        ADD_FAILURE() << "an inductance beyond the precision was reported";
+      } catch (const FatalError& error) {
+        EXPECT_NE(error.message().find("inductance of conductor 1 is lost in rounding"),
+                  std::string::npos);
+      }
     }
   }
 }

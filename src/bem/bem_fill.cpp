@@ -16,6 +16,8 @@
 #include "bem/fill_geometry.hpp"
 #include "bem/geometry.hpp"
 #include "bem/hankel.hpp"
+#include "bem/low_frequency.hpp"
+#include "bem/near_field.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {
@@ -59,8 +61,9 @@ inline LaplaceValues laplaceKernels(double x, double y, double nx, double ny, do
   return {-0.5 * std::log(r2 / image2), (dx * nx + ys * ny) / image2 - along / r2};
 }
 
-// What the Helmholtz kernels of one patch share: the wave number, which Hankel function
-// decays, and the constant factors of K and dK/dn.
+// What the Helmholtz kernels of one patch on one conductor share: the wave number, which
+// Hankel function decays, the constant factors of K and dK/dn, and the low-frequency form
+// (low_frequency.hpp): its blend and the shift beta of the kernel.
 struct Medium {
   Complex k{};
   bool firstKind = false;
@@ -69,17 +72,32 @@ struct Medium {
   // Beyond this distance the kernels are cut off, with a relative margin far above the
   // rounding of r and of k r: whatever lies wholly beyond it is zero without a doubt.
   double reach = std::numeric_limits<double>::infinity();
+  // Blends of the low-frequency form: the shift of the kernel and the column integral.
+  double kernelBlend = 0.0;
+  double columnBlend = 0.0;
+  Complex beta{};
+  Complex betaK2{};  // beta k^2
+  Complex k2{};      // k^2
+  double kModulus = 0.0;
 };
 
-Medium mediumOf(Complex k) {
+Medium mediumOf(Complex k, double size, double kernelBlend, double columnBlend) {
   Medium m;
   m.k = k;
   m.firstKind = k.imag() > 0.0;
-  const double decay = m.firstKind ? k.imag() : -k.imag();
-  if (decay > 0.0) m.reach = kHankelCutOff / decay * (1.0 + 1e-9);
   m.singleFactor = m.firstKind ? Complex(0.0, kPi / 2.0) : Complex(0.0, -kPi / 2.0);
   m.normalFactor =
       cplx::product(m.firstKind ? Complex(0.0, -kPi / 2.0) : Complex(0.0, kPi / 2.0), k);
+  m.kernelBlend = kernelBlend;
+  m.columnBlend = columnBlend;
+  m.beta = kernelShift(k, size, kernelBlend);
+  m.k2 = k * k;
+  m.betaK2 = m.beta * m.k2;
+  m.kModulus = std::abs(k);
+  // The low-frequency form needs every point of the conductor: the shifted kernel does
+  // not decay, and the column integral carries the static part everywhere. It is only
+  // used where |Im k| D < 16, inside the cut-off.
+  if (columnBlend == 0.0) m.reach = hankelReach(k);
   return m;
 }
 
@@ -95,6 +113,13 @@ inline HelmholtzValues helmholtzKernels(const Medium& medium, double x, double y
   const double r = std::sqrt(dx * dx + dy * dy);
   const double along = dx * nx + dy * ny;
   const Complex z(medium.k.real() * r, medium.k.imag() * r);
+  if (medium.kernelBlend > 0.0) {
+    const HelmholtzSample s = helmholtzSample(z, medium.firstKind);
+    const Complex n = cplx::product(medium.normalFactor, s.h1);
+    return {
+        cplx::product(medium.singleFactor, s.h0) - medium.beta * s.j0,
+        Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * s.j1OverZ * along};
+  }
   if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) return {};
   const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
   const Complex n = cplx::product(medium.normalFactor, h.h1);
@@ -123,6 +148,23 @@ struct KernelScratch {
   std::vector<Lanes> laplace;  // (G w, dG/dn w)
   std::vector<Lanes> single;   // K w as (re, im)
   std::vector<Lanes> normal;   // dK/dn w as (re, im)
+  // The conductor column's low-frequency integral over the column element, for the row
+  // node being filled (see low_frequency.hpp).
+  Complex smoothColumn;
+  // The pieces of the column element that the row node sees in its near field, with
+  // their graded integrals (near_field.hpp).
+  struct NearPiece {
+    int piece;
+    double a, b;
+    PieceRule rule;
+    RefinedPiece values;
+  };
+  std::vector<NearPiece> near;
+  const NearPiece* nearPiece(int piece) const {
+    for (const NearPiece& n : near)
+      if (n.piece == piece) return &n;
+    return nullptr;
+  }
 
   void reserve(std::size_t n) {
     for (std::vector<double>* v : {&r2, &along, &image2, &alongImage, &logArgument, &lnValue,
@@ -194,11 +236,16 @@ class NodeBlockFill {
     const int count = model.elementCount;
     geometry_.reserve(idx(count));
     columns_.reserve(idx(count));
+    const LowFrequencyForm form = lowFrequencyForm(model);
+    for (int c = 0; c <= kMaxConductorNumber; ++c) columnBlend_[idx(c)] = form.columnBlend[idx(c)];
     for (int e = 0; e < count; ++e) {
       const BoundaryElement& element = model.elements[idx(e)];
       const MaterialPatch& patch = model.patches[idx(element.patch)];
+      const auto c = idx(element.conductor);
       geometry_.push_back(element.geometry(model.points));
-      columns_.push_back({buildFillElement(element, geometry_.back(), patch), mediumOf(patch.k)});
+      columns_.push_back(
+          {buildFillElement(element, geometry_.back(), patch),
+           mediumOf(patch.k, form.size[c], form.kernelBlend[c], form.columnBlend[c])});
       maxPoints_ = std::max(maxPoints_, columns_.back().samples.t.size());
       for (int i = 1; i <= element.gridCount; ++i) rowNodes_.push_back({e, i});
     }
@@ -215,10 +262,15 @@ class NodeBlockFill {
                  ComplexMatrix& A) const {
     const std::size_t ld = 2 * static_cast<std::size_t>(kRowBlock);
     const auto rows = [&](int g) { return block.data() + 2 * idx(g - first); };
-    for (int e = 0; e < model_.elementCount; ++e)
-      for (int g = first; g < last; ++g)
+    std::array<Complex, kRowBlock> smoothColumn{};
+    for (int e = 0; e < model_.elementCount; ++e) {
+      for (int g = first; g < last; ++g) {
         fillRowNodeAgainst(rowNodes_[idx(g)], e, rows(g), ld, scratch);
-    for (int g = first; g < last; ++g) fillConductorColumns(rowNodes_[idx(g)], rows(g), ld);
+        smoothColumn[idx(g - first)] += scratch.smoothColumn;
+      }
+    }
+    for (int g = first; g < last; ++g)
+      fillConductorColumns(rowNodes_[idx(g)], rows(g), ld, smoothColumn[idx(g - first)]);
 
     const std::size_t height = 2 * idx(last - first);
     const RowNode& top = rowNodes_[idx(first)];
@@ -312,7 +364,12 @@ class NodeBlockFill {
     for (std::size_t g = 0; g < points; ++g) laplace[g] = Lanes{single[g], normal[g]};
 
     const Medium& medium = column.medium;
+    s.smoothColumn = Complex{};
     if (!helmholtz || beyondReach(f.elementDisc, medium.reach, x0, y0)) return false;
+    if (medium.columnBlend > 0.0) {
+      evaluateLowFrequencyKernels(column, s);
+      return true;
+    }
     // The Hankel pairs first, then their products in a pass of plain lane arithmetic, free
     // of calls.
     double* __restrict r = s.r.data();
@@ -356,6 +413,33 @@ class NodeBlockFill {
     return true;
   }
 
+  // The Helmholtz kernels in the low-frequency form: K - beta J0, dK/dn + beta k^2 J1/z
+  // (dr.n), and the conductor column's smooth integrand k^2 F(z)/z^2 (dr.n) + beta k^2 J1/z
+  // (dr.n) integrated over the pieces that cover the element once (ds = J dt).
+  void evaluateLowFrequencyKernels(const ColumnElement& column, KernelScratch& s) const {
+    const FillElement& f = column.samples;
+    const Medium& medium = column.medium;
+    const std::size_t covering = idx(f.coveringPieces) * kGauss;
+    Complex smooth{};
+    for (std::size_t g = 0; g < f.t.size(); ++g) {
+      const double r = std::sqrt(s.r2[g]);
+      const double along = s.along[g];
+      const HelmholtzSample h =
+          helmholtzSample(Complex(medium.k.real() * r, medium.k.imag() * r), medium.firstKind);
+      const Complex single = cplx::product(medium.singleFactor, h.h0) - medium.beta * h.j0;
+      const Complex n = cplx::product(medium.normalFactor, h.h1);
+      const Complex normal =
+          Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * h.j1OverZ * along;
+      s.single[g] = Lanes{single.real(), single.imag()} * f.w[g];
+      s.normal[g] = Lanes{normal.real(), normal.imag()} * f.w[g];
+      if (g < covering) {
+        smooth += (kKernelScale * medium.k2 * h.fOverZ2 + medium.betaK2 * h.j1OverZ) *
+                  (along * f.jacobian[g] * f.w[g]);
+      }
+    }
+    s.smoothColumn = smooth;
+  }
+
   // The single layers of the self term carry ln|t - tau| through the Gauss rule; the
   // logarithm comes back out in closed form, by nodeLogIntegral.
   struct Regularised {
@@ -363,8 +447,8 @@ class NodeBlockFill {
     Complex helmholtz;
   };
 
-  Regularised regularisedSelf(const ColumnElement& column, int j, double x0, double y0,
-                              double tau) const {
+  Regularised regularisedSelf(const ColumnElement& column, int j, double x0, double y0, double tau,
+                              const KernelScratch& scratch) const {
     const FillElement& f = column.samples;
     Regularised out{0.0, {}};
     for (const PieceUse& use : f.support[idx(j)]) {
@@ -384,9 +468,89 @@ class NodeBlockFill {
         im = im + h.single.imag() * f.w[g] * use.factor[i];
       }
       out.laplace = out.laplace + laplace / use.divisor;
-      out.helmholtz = out.helmholtz + Complex(re / use.divisor, im / use.divisor);
+      // Where the interior kernel decays within the piece, the graded rule (which carries
+      // the same logarithm) replaces the Gauss sum.
+      const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
+      if (near && near->rule.helmholtz) {
+        out.helmholtz = out.helmholtz + flankValue(near->values.helmholtzSingle, use.flank);
+      } else {
+        out.helmholtz = out.helmholtz + Complex(re / use.divisor, im / use.divisor);
+      }
     }
     return out;
+  }
+
+  // The pieces of column element e in the near field of the row node, integrated by the
+  // graded rule. A quick test against a disc around the whole element leaves out every
+  // element that is far from the row node.
+  void findNearPieces(const RowNode& rowNode, int e, bool interior, KernelScratch& scratch) const {
+    scratch.near.clear();
+    const ColumnElement& column = columns_[idx(e)];
+    const FillElement& f = column.samples;
+    const Medium& medium = column.medium;
+    const BoundaryElement& rowElement = model_.elements[idx(rowNode.element)];
+    const double x0 = rowElement.nodeX[idx(rowNode.node)];
+    const double y0 = rowElement.nodeY[idx(rowNode.node)];
+    const bool own = e == rowNode.element;
+    if (!own) {
+      // Any piece must be nearer than half its length, or within the reach of a kernel
+      // that decays within it (|k| l > 3), to need the graded rule.
+      const bool decaying = interior && medium.kModulus * f.longestPiece > 3.0;
+      const double bound =
+          decaying ? std::max(0.5 * f.longestPiece, medium.reach) : 0.5 * f.longestPiece;
+      const double dx = x0 - f.nearDisc.x;
+      const double dy = y0 - f.nearDisc.y;
+      if (dx * dx + dy * dy >= (f.nearDisc.radius + bound) * (f.nearDisc.radius + bound)) return;
+    }
+    const ElementGeometry& geometry = geometry_[idx(e)];
+    const double tau = rowElement.nodeT[idx(rowNode.node)];
+    KernelContext ctx;
+    ctx.x0 = x0;
+    ctx.y0 = y0;
+    ctx.k = medium.k;
+    ctx.beta = medium.beta;
+    ctx.symmetryOn = model_.symmetryOn;
+    for (int p = 0; p < f.pieceCount; ++p) {
+      const PieceSummary& piece = f.pieceSummary[idx(p)];
+      const std::optional<double> touching =
+          own ? touchingParameter(geometry, piece.a, piece.b, tau) : std::nullopt;
+      const PieceRule rule =
+          pieceRule(piece, geometry, x0, y0, touching, interior, medium.kModulus, medium.reach);
+      if (!rule.refined()) continue;
+      scratch.near.push_back(
+          {p, piece.a, piece.b, rule, integrateNearPiece(ctx, geometry, piece.a, piece.b, rule)});
+    }
+  }
+
+  // One part of a node's support from the graded rule where the piece is in the near
+  // field, else from the Gauss sums: the Laplace kernels as (G, dG/dn), the interior
+  // kernels as K and dK/dn. On a piece that ends at the row node the graded K carries
+  // ln|t - tau|, which comes back out in closed form.
+  struct SupportValues {
+    Lanes laplace{0.0, 0.0};
+    Complex single{}, normal{};
+  };
+  static void addUse(const KernelScratch& scratch, const PieceUse& use, bool helmholtz,
+                     SupportValues& v) {
+    const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
+    if (near && near->rule.laplace) {
+      v.laplace = v.laplace + Lanes{flankValue(near->values.laplaceSingle, use.flank).real(),
+                                    flankValue(near->values.laplaceDouble, use.flank).real()};
+    } else {
+      v.laplace = v.laplace + pieceSum(scratch.laplace, use);
+    }
+    if (!helmholtz) return;
+    if (near && near->rule.helmholtz) {
+      v.single += flankValue(near->values.helmholtzSingle, use.flank);
+      if (near->rule.touching)
+        v.single -= flankLogIntegral(near->a, near->b, use.flank, near->rule.tauPiece);
+      v.normal += flankValue(near->values.helmholtzDouble, use.flank);
+    } else {
+      const Lanes single = pieceSum(scratch.single, use);
+      const Lanes normal = pieceSum(scratch.normal, use);
+      v.single += Complex(single[0], single[1]);
+      v.normal += Complex(normal[0], normal[1]);
+    }
   }
 
   // Rows r1 (exterior) and r2 (interior) of one row node against the nodes of column
@@ -403,30 +567,52 @@ class NodeBlockFill {
     // The interior field of a conductor only sees the boundary of that conductor.
     const bool sameConductor = f.conductor == rowElement.conductor;
     const bool helmholtz = evaluateKernels(column, x0, y0, sameConductor, scratch);
+    findNearPieces(rowNode, e, sameConductor, scratch);
     const double mu = f.mu;
 
     for (int j = 1; j <= f.nodeCount; ++j) {
       const std::array<PieceUse, 2>& support = f.support[idx(j)];
       Complex* first = out + idx(unknowns_.nodeFirst(e, j) - 1) * ld;
       Complex* second = first + ld;
-      const Lanes laplace = supportSum(scratch.laplace, support);
-      const double doubleLayer = laplace[1];
+      const bool near = !scratch.near.empty() && (scratch.nearPiece(support[0].piece) ||
+                                                  scratch.nearPiece(support[1].piece));
 
       if (e == m && j == N) {
         const double tau = rowElement.nodeT[idx(N)];
         const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
-        const Regularised reg = regularisedSelf(column, j, x0, y0, tau);
-        const Lanes helmholtzDouble =
-            helmholtz ? supportSum(scratch.normal, support) : Lanes{0.0, 0.0};
+        const Regularised reg = regularisedSelf(column, j, x0, y0, tau, scratch);
+        // The pieces next to the row node are never near for the Laplace kernels.
+        const Lanes laplace = supportSum(scratch.laplace, support);
+        Complex helmholtzDouble{};
+        if (near) {
+          SupportValues v;
+          for (const PieceUse& use : support) addUse(scratch, use, helmholtz, v);
+          helmholtzDouble = v.normal;
+        } else if (helmholtz) {
+          const Lanes normal = supportSum(scratch.normal, support);
+          helmholtzDouble = Complex(normal[0], normal[1]);
+        }
         // Half the full angle at a smooth boundary point, per unit of t.
         const double freeTerm = kPi / f.nodeJacobian[idx(N)];
-        first[0] = Complex(doubleLayer + freeTerm, 0.0);
+        first[0] = Complex(laplace[1] + freeTerm, 0.0);
         second[0] = -(Complex(reg.laplace, 0.0) - F);
-        first[1] = -Complex(helmholtzDouble[0], helmholtzDouble[1]);
+        first[1] = -helmholtzDouble;
         first[1] += freeTerm;
         second[1] = mu * (reg.helmholtz - F);
         continue;
       }
+
+      if (near) {
+        SupportValues v;
+        for (const PieceUse& use : support) addUse(scratch, use, helmholtz, v);
+        first[0] = Complex(v.laplace[1], 0.0);
+        second[0] = -Complex(v.laplace[0], 0.0);
+        first[1] = -v.normal;
+        second[1] = mu * v.single;
+        continue;
+      }
+      const Lanes laplace = supportSum(scratch.laplace, support);
+      const double doubleLayer = laplace[1];
 
       first[0] = Complex(doubleLayer, 0.0);
       second[0] = -Complex(laplace[0], 0.0);
@@ -447,7 +633,8 @@ class NodeBlockFill {
   // equal to the constant puts J times it into every first unknown of the conductor; s
   // is minus this row's response to that, so the interior unknown becomes u minus the
   // constant.
-  void fillConductorColumns(const RowNode& rowNode, Complex* out, std::size_t ld) const {
+  void fillConductorColumns(const RowNode& rowNode, Complex* out, std::size_t ld,
+                            Complex smoothColumn) const {
     const auto entry = [out, ld](int column) { return out + idx(column - 1) * ld; };
     const int conductor = model_.elements[idx(rowNode.element)].conductor;
     for (int c = nd0_ + 1; c <= nd_; ++c) {
@@ -461,6 +648,9 @@ class NodeBlockFill {
       for (int j = 1; j <= f.nodeCount; ++j)
         s = s - f.nodeJacobian[idx(j)] * entry(unknowns_.nodeFirst(q, j))[1];
     }
+    // At low frequency the smooth integral of the column, blended into the sum.
+    const double blend = columnBlend_[idx(conductor)];
+    if (blend > 0.0) s = blend * smoothColumn + (1.0 - blend) * s;
     entry(unknowns_.conductor(conductor))[1] = s;
   }
 
@@ -472,6 +662,7 @@ class NodeBlockFill {
   std::vector<ColumnElement> columns_;
   std::vector<RowNode> rowNodes_;
   std::size_t maxPoints_ = 0;
+  std::array<double, kMaxConductorNumber + 1> columnBlend_{};
 };
 
 }  // namespace

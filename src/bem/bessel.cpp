@@ -182,6 +182,36 @@ BesselJY01 besselJY01(Complex z) {
           asymptoticJY1(z, common, coshIm, sinhIm, amp)};
 }
 
+HelmholtzSample helmholtzSample(Complex z, bool firstKind) {
+  // The kernel's factor -+j pi/2 times r dK/dr = +-j pi/2 z H1 contributes, with
+  // H1 = J1 +- j Y1, sigma j pi/2 z J1 + pi/2 z Y1, sigma = -1 for the first kind.
+  const Complex sigmaHalfJPi(0.0, firstKind ? -2.0 * kPiOver4 : 2.0 * kPiOver4);
+  const auto hankel = [firstKind](const BesselJY& jy) {
+    return firstKind ? jy.j + product(kJ, jy.y) : jy.j - product(kJ, jy.y);
+  };
+  if (smallBranch(z)) {
+    const Complex w = product(z, z);
+    const Complex logZ = std::log(z);
+    const Complex j0 = smallJ0(w);
+    const PolynomialPair j1Pair = hornerPair(kJ1Num, kJ1Den, w);
+    const Complex j1OverZ = quotient(j1Pair.first, j1Pair.second);
+    const Complex j1 = product(z, j1OverZ);
+    const PolynomialPair y1Pair = hornerPair(kY1Num, kY1Den, w);
+    const Complex y1Regular = quotient(y1Pair.first, y1Pair.second);
+    const Complex y1 = product(z, y1Regular) +
+                       scaled(kTwoOverPi, product(j1, logZ) - quotient(Complex{1.0, 0.0}, z));
+    // Y1 = z R + (2/pi)(J1 ln z - 1/z) makes pi/2 z Y1 = pi/2 z^2 R + z J1 ln z - 1, so
+    // F / z^2 = J1/z (sigma j pi/2 + ln z) + pi/2 R.
+    const Complex f = product(j1OverZ, sigmaHalfJPi + logZ) + scaled(2.0 * kPiOver4, y1Regular);
+    return {hankel({j0, smallY0(w, j0, logZ)}), hankel({j1, y1}), j0, j1OverZ, f};
+  }
+  const BesselJY01 jy = besselJY01(z);
+  const Complex h1 = hankel(jy.order1);
+  const Complex inverse = quotient(Complex{1.0, 0.0}, z);
+  const Complex f = product(inverse, inverse) + product(product(sigmaHalfJPi, h1), inverse);
+  return {hankel(jy.order0), h1, jy.order0.j, product(jy.order1.j, inverse), f};
+}
+
 Complex besselJ0(Complex z) {
   if (smallBranch(z)) return smallJ0(product(z, z));
   return besselJY0(z).j;

@@ -41,6 +41,22 @@ struct BesselJY01 {
 };
 BesselJY01 besselJY01(Complex z);
 
+// Everything the interior kernel needs at one argument z = kr when its static part is
+// treated apart (low frequency): the Hankel functions of orders 0 and 1 of the kernel's
+// kind (first for Im k > 0, second otherwise), J0(z), J1(z)/z, and
+//   F(z)/z^2 = (1 + r dK/dr) / z^2   for K = (+-j pi/2) H0(kr),
+// which tends to (ln(z/2) + gamma - 1/2 -+ j pi/2) / 2 as z -> 0 (the upper sign for the
+// first kind). For |z| <= 8 the small forms give F without cancellation: the 1/z of Y1
+// cancels the 1 analytically. Beyond, F comes from the Hankel function itself.
+struct HelmholtzSample {
+  Complex h0;
+  Complex h1;
+  Complex j0;
+  Complex j1OverZ;
+  Complex fOverZ2;
+};
+HelmholtzSample helmholtzSample(Complex z, bool firstKind);
+
 // Complex product and quotient written out on real and imaginary parts, for hot loops.
 // g++ compiles std::complex's * and / into calls that recover infinities from NaN
 // results; these give the same bits for finite operands and results without the call.

@@ -12,6 +12,7 @@ namespace {
 
 // Appends the Gauss points of [a, b] and returns the new piece's index.
 int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double b) {
+  fe.pieceSummary.push_back(summarisePiece(geometry, a, b));
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   for (int i = 0; i < kFillGaussOrder; ++i) {
@@ -24,6 +25,7 @@ int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double 
     fe.nx.push_back(n.x);
     fe.ny.push_back(n.y);
     fe.w.push_back(half * kGaussWeights[static_cast<std::size_t>(i)]);
+    fe.jacobian.push_back(geometry.jacobianAt(t));
   }
   return fe.pieceCount++;
 }
@@ -32,6 +34,7 @@ int addPiece(FillElement& fe, const ElementGeometry& geometry, double a, double 
 PieceUse linearUse(const FillElement& fe, int piece, double z0, double z1, bool shiftedTau) {
   PieceUse use;
   use.piece = piece;
+  use.flank = z0 < z1 ? Flank::Rising : Flank::Falling;
   use.shiftedTau = shiftedTau;
   use.divisor = z1 - z0;
   for (int i = 0; i < kFillGaussOrder; ++i)
@@ -81,7 +84,8 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   fe.nodeT = element.nodeT;
   const auto s = [&element](int i) { return element.nodeT[static_cast<std::size_t>(i)]; };
   const std::size_t points = static_cast<std::size_t>((n + 1) * kFillGaussOrder);
-  for (std::vector<double>* v : {&fe.t, &fe.x, &fe.y, &fe.nx, &fe.ny, &fe.w}) v->reserve(points);
+  for (std::vector<double>* v : {&fe.t, &fe.x, &fe.y, &fe.nx, &fe.ny, &fe.w, &fe.jacobian})
+    v->reserve(points);
 
   fe.support.resize(static_cast<std::size_t>(n) + 1);
   fe.nodeJacobian.resize(static_cast<std::size_t>(n) + 1);
@@ -99,7 +103,9 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   }
   if (open) {
     support(n)[1] = constantUse(addPiece(fe, geometry, s(n), 1.0));
+    fe.coveringPieces = fe.pieceCount;
   } else {
+    fe.coveringPieces = fe.pieceCount;
     const double left = s(n - 1) - 2.0;
     support(n)[0] = linearUse(fe, addPiece(fe, geometry, left, -1.0), left, -1.0, true);
     support(n)[1] = linearUse(fe, first, s(1), -1.0, true);
@@ -112,6 +118,14 @@ FillElement buildFillElement(const BoundaryElement& element, const ElementGeomet
   for (int p = 0; p < fe.pieceCount; ++p)
     fe.pieceDisc.push_back(discAround(fe, p * kFillGaussOrder, (p + 1) * kFillGaussOrder));
   fe.elementDisc = discAround(fe, 0, fe.pieceCount * kFillGaussOrder);
+  fe.nearDisc.x = fe.elementDisc.x;
+  fe.nearDisc.y = fe.elementDisc.y;
+  for (const PieceSummary& piece : fe.pieceSummary) {
+    fe.nearDisc.radius =
+        std::max(fe.nearDisc.radius,
+                 std::hypot(piece.cx - fe.nearDisc.x, piece.cy - fe.nearDisc.y) + piece.radius);
+    fe.longestPiece = std::max(fe.longestPiece, piece.length);
+  }
   return fe;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bem/geometry.hpp"
+#include "bem/near_field.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/problem_model.hpp"
 
@@ -21,6 +22,7 @@ inline constexpr int kFillGaussOrder = static_cast<int>(kGaussAbscissae.size());
 // product and quotient exact, so one code path serves both.
 struct PieceUse {
   int piece = 0;
+  Flank flank = Flank::Constant;
   // The last node of a circle writes its hat over [s(n-1) - 2, s1] and measures the
   // observation parameter shifted by -2 with it.
   bool shiftedTau = false;
@@ -37,6 +39,11 @@ struct FillElement {
   int pieceCount = 0;
   // Gauss points, piece after piece, kFillGaussOrder of them per piece.
   std::vector<double> t, x, y, nx, ny, w;
+  // |dr/dt| at every Gauss point.
+  std::vector<double> jacobian;
+  // Pieces 0 .. coveringPieces - 1 cover the element once; a circle's last piece repeats
+  // the arc of the piece before it, shifted by one period.
+  int coveringPieces = 0;
   // A circle round the Gauss points of each piece, and one round all of them: where it
   // lies wholly beyond the reach of a decaying kernel, no point inside needs evaluating.
   struct Disc {
@@ -44,6 +51,11 @@ struct FillElement {
   };
   std::vector<Disc> pieceDisc;
   Disc elementDisc;
+  // Every piece as the near-field test sees it, a disc containing all of them and the
+  // longest piece's arc length.
+  std::vector<PieceSummary> pieceSummary;
+  Disc nearDisc;
+  double longestPiece = 0.0;
   // Node j (1..nodeCount; slot 0 unused): left part then right part of its support.
   std::vector<std::array<PieceUse, 2>> support;
   // |dr/dt| at node j (slot 0 unused).

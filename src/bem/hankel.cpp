@@ -1,5 +1,8 @@
 #include "bem/hankel.hpp"
 
+#include <cmath>
+#include <limits>
+
 #include "bem/bessel.hpp"
 
 namespace qbr {
@@ -49,6 +52,12 @@ Complex hankel1First(Complex z) {
 Complex hankel1Second(Complex z) {
   if (secondKindVanishes(z)) return {0.0, 0.0};
   return secondKind(besselJY1(z));
+}
+
+double hankelReach(Complex k) {
+  const double decay = std::fabs(k.imag());
+  if (!(decay > 0.0)) return std::numeric_limits<double>::infinity();
+  return kCutOff / decay * (1.0 + 1e-9);
 }
 
 HankelPair hankelFirstPair(Complex z) {

@@ -21,4 +21,8 @@ struct HankelPair {
 HankelPair hankelFirstPair(Complex z);
 HankelPair hankelSecondPair(Complex z);
 
+// The distance beyond which the decaying Hankel function of k r is cut off, with a
+// relative margin far above the rounding of r and of k r (infinity when k does not decay).
+double hankelReach(Complex k);
+
 }  // namespace qbr

@@ -2,8 +2,11 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 
+#include "bem/bessel.hpp"
 #include "bem/hankel.hpp"
+#include "bem/near_field.hpp"
 
 namespace qbr {
 
@@ -49,16 +52,58 @@ double constantLogPrimitive(double u) {
   return u * (std::log(std::fabs(u)) - 1.0);
 }
 
-double linearPieceLog(double a, double b, double z0, double z1, double tau) {
+bool isHelmholtz(IntegralKind kind) {
+  return kind == IntegralKind::HelmholtzSingleRegularised ||
+         kind == IntegralKind::HelmholtzSingle || kind == IntegralKind::HelmholtzDouble;
+}
+
+// The graded rule's value for one kind over [a, b] against `flank`, or nothing where the
+// plain rule serves.
+std::optional<Complex> nearPieceIntegral(const KernelContext& ctx, const ElementGeometry& geometry,
+                                         double a, double b, Flank flank, IntegralKind kind,
+                                         double tau) {
+  if (kind == IntegralKind::Unit) return std::nullopt;
+  const PieceSummary summary = summarisePiece(geometry, a, b);
+  // The regularised kinds are the self terms: their observation point is on the element.
+  const bool own = ctx.ownElement || kind == IntegralKind::LaplaceSingleRegularised ||
+                   kind == IntegralKind::HelmholtzSingleRegularised;
+  const std::optional<double> touching =
+      own ? touchingParameter(geometry, a, b, tau) : std::nullopt;
+  const PieceRule rule = pieceRule(summary, geometry, ctx.x0, ctx.y0, touching, ctx.interior,
+                                   std::abs(ctx.k), ctx.reach);
+  if (!(isHelmholtz(kind) ? rule.helmholtz : rule.laplace)) return std::nullopt;
+  const RefinedPiece piece = integrateNearPiece(ctx, geometry, a, b, rule);
+  switch (kind) {
+    case IntegralKind::LaplaceSingleRegularised:
+    case IntegralKind::LaplaceSingle:
+      return flankValue(piece.laplaceSingle, flank);
+    case IntegralKind::LaplaceDouble:
+      return flankValue(piece.laplaceDouble, flank);
+    case IntegralKind::HelmholtzSingleRegularised:
+      return flankValue(piece.helmholtzSingle, flank);
+    case IntegralKind::HelmholtzSingle:
+      // On a piece that ends at the observation point the graded rule carries the
+      // logarithm taken out; it comes back in closed form.
+      return flankValue(piece.helmholtzSingle, flank) -
+             (rule.touching ? flankLogIntegral(a, b, flank, rule.tauPiece) : 0.0);
+    case IntegralKind::HelmholtzDouble:
+      return flankValue(piece.helmholtzDouble, flank);
+    case IntegralKind::Unit:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+double linearPieceLogIntegral(double a, double b, double z0, double z1, double tau) {
   return (linearLogPrimitive(b - tau, z0 - tau) - linearLogPrimitive(a - tau, z0 - tau)) /
          (z1 - z0);
 }
 
-double constantPieceLog(double a, double b, double tau) {
+double constantPieceLogIntegral(double a, double b, double tau) {
   return constantLogPrimitive(b - tau) - constantLogPrimitive(a - tau);
 }
-
-}  // namespace
 
 double laplaceKernel(const KernelContext& ctx, double x, double y) {
   const double dx = x - ctx.x0;
@@ -85,22 +130,55 @@ Complex helmholtzKernel(const KernelContext& ctx, double x, double y) {
   const double dy = y - ctx.y0;
   const double r = std::sqrt(dx * dx + dy * dy);
   const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  if (ctx.k.imag() > 0.0) return Complex(0.0, kPi / 2.0) * hankel0First(z);
+  const bool firstKind = ctx.k.imag() > 0.0;
+  if (ctx.beta != Complex{}) {
+    const HelmholtzSample s = helmholtzSample(z, firstKind);
+    return Complex(0.0, firstKind ? kPi / 2.0 : -kPi / 2.0) * s.h0 - ctx.beta * s.j0;
+  }
+  if (firstKind) return Complex(0.0, kPi / 2.0) * hankel0First(z);
   return Complex(0.0, -kPi / 2.0) * hankel0Second(z);
 }
 
+// dK/dn = K'(r) (dr.n)/r with K'(r) = -+j pi/2 k H1(kr); the shift adds beta k J1(kr) (dr.n)/r
+// = beta k^2 J1(z)/z (dr.n).
 Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
   const double dx = x - ctx.x0;
   const double dy = y - ctx.y0;
   const double r = std::sqrt(dx * dx + dy * dy);
   const double a = dx * nx + dy * ny;
   const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  if (ctx.k.imag() > 0.0) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
+  const bool firstKind = ctx.k.imag() > 0.0;
+  if (ctx.beta != Complex{}) {
+    const HelmholtzSample s = helmholtzSample(z, firstKind);
+    return Complex(0.0, firstKind ? -kPi / 2.0 : kPi / 2.0) * ctx.k * s.h1 * a / r +
+           ctx.beta * ctx.k * ctx.k * s.j1OverZ * a;
+  }
+  if (firstKind) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
   return Complex(0.0, kPi / 2.0) * ctx.k * hankel1Second(z) * a / r;
+}
+
+HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, double nx, double ny) {
+  const double dx = x - ctx.x0;
+  const double dy = y - ctx.y0;
+  const double r = std::sqrt(dx * dx + dy * dy);
+  const double a = dx * nx + dy * ny;
+  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
+  const bool firstKind = ctx.k.imag() > 0.0;
+  const Complex singleFactor(0.0, firstKind ? kPi / 2.0 : -kPi / 2.0);
+  const Complex normalFactor = Complex(0.0, firstKind ? -kPi / 2.0 : kPi / 2.0) * ctx.k;
+  if (ctx.beta != Complex{}) {
+    const HelmholtzSample s = helmholtzSample(z, firstKind);
+    return {singleFactor * s.h0 - ctx.beta * s.j0,
+            normalFactor * s.h1 * a / r + ctx.beta * ctx.k * ctx.k * s.j1OverZ * a};
+  }
+  const HankelPair h = firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+  return {singleFactor * h.h0, normalFactor * h.h1 * a / r};
 }
 
 Complex constantPieceIntegral(const KernelContext& ctx, const ElementGeometry& geometry, double a,
                               double b, IntegralKind kind, double tau) {
+  if (const auto near = nearPieceIntegral(ctx, geometry, a, b, Flank::Constant, kind, tau))
+    return *near;
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   Complex sum{};
@@ -114,6 +192,10 @@ Complex constantPieceIntegral(const KernelContext& ctx, const ElementGeometry& g
 
 Complex linearPieceIntegral(const KernelContext& ctx, const ElementGeometry& geometry, double a,
                             double b, double z0, double z1, IntegralKind kind, double tau) {
+  if (z0 == a || z0 == b) {
+    const Flank flank = z0 == a ? Flank::Rising : Flank::Falling;
+    if (const auto near = nearPieceIntegral(ctx, geometry, a, b, flank, kind, tau)) return *near;
+  }
   const double mid = (a + b) / 2.0;
   const double half = (b - a) / 2.0;
   Complex sum{};
@@ -158,19 +240,20 @@ double nodeLogIntegral(const ElementGeometry& geometry, const std::vector<double
   const auto s = [&nodeT](int i) { return nodeT[static_cast<std::size_t>(i)]; };
   const bool open = geometry.hasEndPoints();
   if (j == 1) {
-    const double right = linearPieceLog(s(1), s(2), s(2), s(1), tau);
-    if (open) return constantPieceLog(-1.0, s(1), tau) + right;
-    return linearPieceLog(-1.0, s(1), -1.0, s(1), tau) + right;
+    const double right = linearPieceLogIntegral(s(1), s(2), s(2), s(1), tau);
+    if (open) return constantPieceLogIntegral(-1.0, s(1), tau) + right;
+    return linearPieceLogIntegral(-1.0, s(1), -1.0, s(1), tau) + right;
   }
   if (j < n) {
-    return linearPieceLog(s(j - 1), s(j), s(j - 1), s(j), tau) +
-           linearPieceLog(s(j), s(j + 1), s(j + 1), s(j), tau);
+    return linearPieceLogIntegral(s(j - 1), s(j), s(j - 1), s(j), tau) +
+           linearPieceLogIntegral(s(j), s(j + 1), s(j + 1), s(j), tau);
   }
   if (open)
-    return linearPieceLog(s(n - 1), s(n), s(n - 1), s(n), tau) + constantPieceLog(s(n), 1.0, tau);
+    return linearPieceLogIntegral(s(n - 1), s(n), s(n - 1), s(n), tau) +
+           constantPieceLogIntegral(s(n), 1.0, tau);
   const double left = s(n - 1) - 2.0;
-  return linearPieceLog(left, -1.0, left, -1.0, tau - 2.0) +
-         linearPieceLog(-1.0, s(1), s(1), -1.0, tau - 2.0);
+  return linearPieceLogIntegral(left, -1.0, left, -1.0, tau - 2.0) +
+         linearPieceLogIntegral(-1.0, s(1), s(1), -1.0, tau - 2.0);
 }
 
 }  // namespace qbr

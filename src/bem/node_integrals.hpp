@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 #include <vector>
 
 #include "bem/geometry.hpp"
@@ -28,12 +29,22 @@ enum class IntegralKind {
   HelmholtzDouble                // dK/dn
 };
 
-// What the kernels see: the observation point, the wave number of the source patch and
+// What the kernels see: the observation point, the wave number of the source patch,
+// the low-frequency shift of the interior kernel (K - beta J0(kr), low_frequency.hpp) and
 // whether the Laplace kernels carry the odd image in y = 0.
+//
+// For the near-field rule (near_field.hpp) the piece integrals also need to know whether
+// the observation point is a node of the element being integrated (`ownElement`, at the
+// parameter tau given to the integral), whether the interior kernel is wanted for this
+// element (`interior`: same conductor) and where it is cut off (`reach`).
 struct KernelContext {
   double x0 = 0, y0 = 0;
   Complex k{};
+  Complex beta{};
   bool symmetryOn = false;
+  bool ownElement = false;
+  bool interior = false;
+  double reach = std::numeric_limits<double>::infinity();
 };
 
 // G = -ln r (with the image: -ln r + ln r', r' the distance to (x0, -y0)).
@@ -41,10 +52,19 @@ double laplaceKernel(const KernelContext&, double x, double y);
 // dG/dn at the source point (x, y) with unit normal (nx, ny).
 double laplaceNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
 // K = (j pi/2) H0(1)(k r) for Im k > 0, else (-j pi/2) H0(2)(k r); both ~ -ln r at 0.
+// With a shift beta the kernel is K - beta J0(kr).
 Complex helmholtzKernel(const KernelContext&, double x, double y);
 Complex helmholtzNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
+// K and dK/dn together, from one evaluation of the cylinder functions.
+struct HelmholtzPair {
+  Complex single;
+  Complex normal;
+};
+HelmholtzPair helmholtzKernels(const KernelContext&, double x, double y, double nx, double ny);
 
-// Integrals in the element parameter t (no Jacobian), by the 6-point Gauss rule.
+// Integrals in the element parameter t (no Jacobian), by the 6-point Gauss rule, or by
+// the graded rule of near_field.hpp where the piece is near the observation point or the
+// interior kernel decays within it.
 // Over [a, b] of integrand(kind).
 Complex constantPieceIntegral(const KernelContext&, const ElementGeometry&, double a, double b,
                               IntegralKind, double tau);
@@ -57,5 +77,9 @@ Complex nodeIntegral(const KernelContext&, const ElementGeometry&, const std::ve
                      int j, IntegralKind, double tau);
 // The same support, of ln|t - tau| times the shape function, in closed form.
 double nodeLogIntegral(const ElementGeometry&, const std::vector<double>& nodeT, int j, double tau);
+
+// Over [a, b], ln|t - tau| times (t - z0)/(z1 - z0), and ln|t - tau| alone, in closed form.
+double linearPieceLogIntegral(double a, double b, double z0, double z1, double tau);
+double constantPieceLogIntegral(double a, double b, double tau);
 
 }  // namespace qbr

@@ -10,30 +10,7 @@
 
 namespace qbr {
 
-namespace {
-
-// At low frequency a normal metal's resistance dwarfs its reactance, and the
-// reactance is a small difference of large terms of the solution, with an error of
-// about 1e-7 times the ratio of the two (a copper coax with a 1 um wire, in um units:
-// 0.4% off at 100 kHz where the ratio is 3.4e4, 1% at 10 kHz, the wrong sign at
-// 1 kHz). Below the skin effect the inductance no longer changes with frequency, so
-// the cure is a higher frequency.
-void checkInductanceIsResolved(const ConductorMatrix& m, bool phaseVariables) {
-  constexpr double kMaxResistanceToReactance = 1e4;
-  for (int r = 1; r <= m.size(); ++r) {
-    // Inductance scale: (L, -R/omega); impedance scale: (R, X).
-    const double reactive = std::fabs(phaseVariables ? m(r, r).real() : m(r, r).imag());
-    const double resistive = std::fabs(phaseVariables ? m(r, r).imag() : m(r, r).real());
-    if (resistive > kMaxResistanceToReactance * reactive) {
-      fatalStop("\nAt this frequency the resistance of conductor " + std::to_string(r) +
-                " is more than 1e4 times its reactance, so its inductance is lost in "
-                "rounding; compute at a higher frequency (below the skin effect the inductance "
-                "does not change with frequency);\n");
-    }
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, std::ostream& console) {
@@ -70,7 +47,6 @@ ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& 
       }
     }
   }
-  checkInductanceIsResolved(result, model.phaseVariables);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "bem/bem_fill.hpp"
+#include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "driver/fatal_stop.hpp"
 #include "driver/run_io.hpp"
@@ -49,11 +50,16 @@ void runPhases(ProblemModel& model, const std::string& inputName, RunIo& io) {
   echoModel(model, io);
   writeEpsPlot(model.elements, model.elementCount, model.symmetryOn, inputName, model.points, io);
   checkModelIsSolvable(model);
+  const ProblemModel prepared = model;
   const ConductorMatrix result = solveModel(model, io);
   if (model.phaseVariables) {
     reportInductanceMatrix(result, io);
   } else {
     reportImpedanceMatrix(result, model.omega, io);
+  }
+  for (const std::string& warning : gridResolutionWarnings(prepared, result)) {
+    io.console << warning << "\n";
+    io.log << warning << "\n";
   }
 }
 
@@ -75,6 +81,7 @@ ConductorMatrix solveModel(ProblemModel& model, RunIo& io) {
   const Unknowns unknowns(model);
   fillBemMatrix(model, unknowns, work.A, io.console);
   const ConductorMatrix result = solveConductorMatrix(model, unknowns, work, io.console);
+  checkInductanceAboveRounding(result, model.phaseVariables, unknowns.nd());
   releaseWorkArrays(model, work);
   return result;
 }

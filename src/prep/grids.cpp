@@ -43,40 +43,66 @@ std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double
   return n;
 }
 
+// The echo's wave/h measures the complex wavelength of each patch in steps of `ah`; grid
+// counts given on the elements (or bounded) can make a grid coarser than that. For every
+// patch whose coarsest grid is coarser than `ah`, the figure on that grid.
+void reportCoarseGrids(const ProblemModel& model, std::ostream& log) {
+  for (std::int32_t p = 0; p < model.patchCount && p < kMaxPatches; ++p) {
+    double coarsest = 0.0;
+    std::int32_t where = -1;
+    for (std::int32_t e = 0; e < model.elementCount; ++e) {
+      const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+      if (element.patch != p || element.gridCount <= 0) continue;
+      const double h = element.length / element.gridCount;
+      if (h > coarsest) {
+        coarsest = h;
+        where = e;
+      }
+    }
+    if (where < 0 || !(coarsest > model.ah * (1.0 + 1e-9))) continue;
+    log << "Patch " << p
+        << ": wave/h=" << model.patches[static_cast<std::size_t>(p)].wavelength / coarsest
+        << " on its coarsest grid (element " << where << ", h=" << coarsest << ")\n";
+  }
+}
+
 }  // namespace
+
+void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n) {
+  element.gridCount = n;
+  const std::size_t slots = static_cast<std::size_t>(n) + 1;
+  try {
+    element.nodeT.assign(slots, 0.0);
+    element.nodeX.assign(slots, 0.0);
+    element.nodeY.assign(slots, 0.0);
+  } catch (const std::bad_alloc&) {
+    fatalStop("\nCan not allocate grids\n");
+  }
+
+  const ElementGeometry geometry = element.geometry(points);
+  if (geometry.hasEndPoints()) {
+    // Midpoints of n equal parameter intervals: no node on an end point, where
+    // neighbouring elements meet.
+    const double half = 2.0 / (2.0 * n);
+    const double step = (2.0 - 2.0 * half) / (n - 1);
+    for (std::int32_t i = 1; i <= n; ++i) element.nodeT[i] = (i - 1) * step + half - 1.0;
+  } else {
+    // Right ends of n equal intervals round the closed circle; the last node is its
+    // start and end point.
+    const double step = 2.0 / n;
+    for (std::int32_t i = 1; i <= n; ++i) element.nodeT[i] = i * step - 1.0;
+  }
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const Vec2 p = geometry.pointAt(element.nodeT[i]);
+    element.nodeX[i] = p.x;
+    element.nodeY[i] = p.y;
+  }
+}
 
 void buildGrids(ProblemModel& model, RunIo& io) {
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
     BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
-    const std::int32_t n = gridCountFor(element, e, model.ah, io);
-    element.gridCount = n;
-    const std::size_t slots = static_cast<std::size_t>(n) + 1;
-    try {
-      element.nodeT.assign(slots, 0.0);
-      element.nodeX.assign(slots, 0.0);
-      element.nodeY.assign(slots, 0.0);
-    } catch (const std::bad_alloc&) {
-      fatalStop("\nCan not allocate grids\n");
-    }
-
-    const ElementGeometry geometry = element.geometry(model.points);
-    if (geometry.hasEndPoints()) {
-      // Midpoints of n equal parameter intervals: no node on an end point, where
-      // neighbouring elements meet.
-      const double half = 2.0 / (2.0 * n);
-      const double step = (2.0 - 2.0 * half) / (n - 1);
-      for (std::int32_t i = 1; i <= n; ++i) element.nodeT[i] = (i - 1) * step + half - 1.0;
-    } else {
-      // Right ends of n equal intervals round the closed circle; the last node is its
-      // start and end point.
-      const double step = 2.0 / n;
-      for (std::int32_t i = 1; i <= n; ++i) element.nodeT[i] = i * step - 1.0;
-    }
-    for (std::int32_t i = 1; i <= n; ++i) {
-      const Vec2 p = geometry.pointAt(element.nodeT[i]);
-      element.nodeX[i] = p.x;
-      element.nodeY[i] = p.y;
-    }
+    placeNodes(element, model.points, gridCountFor(element, e, model.ah, io));
   }
 
   const Unknowns unknowns(model);
@@ -88,6 +114,7 @@ void buildGrids(ProblemModel& model, RunIo& io) {
     io.log << "element " << e << "  ni=" << model.elements[static_cast<std::size_t>(e)].gridCount
            << "\n";
   }
+  reportCoarseGrids(model, io.log);
   io.log << "\n";
   io.console << "Conductors:  " << model.conductorCount << "   Number of unknowns:  " << model.nd
              << "   Frequency:  " << model.frequency << " hz\n";

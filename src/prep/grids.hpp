@@ -11,4 +11,8 @@ namespace qbr {
 // the console.
 void buildGrids(ProblemModel& model, RunIo& io);
 
+// Places n nodes on one element (n >= 2): the midpoints of n equal parameter intervals
+// on lines and curves, their right ends on circles; sets `gridCount` to n.
+void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n);
+
 }  // namespace qbr

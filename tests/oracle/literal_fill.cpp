@@ -1,9 +1,13 @@
 #include "oracle/literal_fill.hpp"
 
 #include <cstddef>
+#include <limits>
 #include <vector>
 
+#include "bem/bessel.hpp"
 #include "bem/geometry.hpp"
+#include "bem/hankel.hpp"
+#include "bem/low_frequency.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {
@@ -22,6 +26,41 @@ const MaterialPatch& patchOf(const ProblemModel& model, const BoundaryElement& e
 
 double at(const std::vector<double>& grid, int i) {
   return grid[static_cast<std::size_t>(i)];
+}
+
+// The integral over the boundary of conductor c of dK'/dn - (kPi/pi) dG/dn seen from
+// (x0, y0): k^2 (dr.n) (kPi/pi F(z)/z^2 + beta J1(z)/z), piece by piece over the node
+// intervals with the 6-point rule, ds = J dt.
+Complex smoothConductorColumn(const ProblemModel& model, const LowFrequencyForm& form, int c,
+                              double x0, double y0, const std::vector<ElementGeometry>& geometry) {
+  Complex sum{};
+  for (int q = 0; q < model.elementCount; ++q) {
+    const BoundaryElement& element = elementAt(model, q);
+    if (element.conductor != c) continue;
+    const ElementGeometry& g = geometry[static_cast<std::size_t>(q)];
+    const Complex k = patchOf(model, element).k;
+    const auto cc = static_cast<std::size_t>(c);
+    const Complex beta = kernelShift(k, form.size[cc], form.kernelBlend[cc]);
+    std::vector<double> ends{-1.0};
+    for (int j = 1; j <= element.gridCount; ++j) ends.push_back(at(element.nodeT, j));
+    if (g.hasEndPoints()) ends.push_back(1.0);
+    for (std::size_t p = 0; p + 1 < ends.size(); ++p) {
+      const double mid = (ends[p] + ends[p + 1]) / 2.0;
+      const double half = (ends[p + 1] - ends[p]) / 2.0;
+      for (std::size_t i = 0; i < kGaussAbscissae.size(); ++i) {
+        const double t = mid + half * kGaussAbscissae[i];
+        const Vec2 point = g.pointAt(t);
+        const Vec2 normal = g.normalAt(t);
+        const double dx = point.x - x0;
+        const double dy = point.y - y0;
+        const double r = std::sqrt(dx * dx + dy * dy);
+        const HelmholtzSample h = helmholtzSample(k * r, k.imag() > 0.0);
+        sum += k * k * (kKernelScale * h.fOverZ2 + beta * h.j1OverZ) *
+               ((dx * normal.x + dy * normal.y) * g.jacobianAt(t) * half * kGaussWeights[i]);
+      }
+    }
+  }
+  return sum;
 }
 
 }  // namespace
@@ -45,6 +84,7 @@ void fillBemMatrixLiteral(const ProblemModel& model, const Unknowns& unknowns, C
 
   KernelContext ctx;
   ctx.symmetryOn = model.symmetryOn;
+  const LowFrequencyForm form = lowFrequencyForm(model);
 
   // Node block: the exterior and interior row of every node against the two unknowns of
   // every node.
@@ -56,8 +96,17 @@ void fillBemMatrixLiteral(const ProblemModel& model, const Unknowns& unknowns, C
       const ElementGeometry& colGeometry = geometry[static_cast<std::size_t>(e)];
       const std::vector<double>& colT = colElement.nodeT;
       ctx.k = patchOf(model, colElement).k;
+      const auto colConductor = static_cast<std::size_t>(colElement.conductor);
+      ctx.beta = kernelShift(ctx.k, form.size[colConductor], form.kernelBlend[colConductor]);
+      // The near-field rule needs to know where the interior kernel is cut off (nowhere
+      // in the low-frequency form), whether it is wanted, and whether the row node lies on
+      // this element.
+      ctx.reach = form.columnBlend[colConductor] > 0.0 ? std::numeric_limits<double>::infinity()
+                                                       : hankelReach(ctx.k);
+      ctx.ownElement = e == m;
       const double mu = patchOf(model, colElement).mu;
       const bool sameConductor = rowElement.conductor == colElement.conductor;
+      ctx.interior = sameConductor;
 
       for (int N = 1; N <= rowElement.gridCount; ++N) {
         ctx.x0 = at(rowElement.nodeX, N);
@@ -120,6 +169,14 @@ void fillBemMatrixLiteral(const ProblemModel& model, const Unknowns& unknowns, C
           const double J = geometry[static_cast<std::size_t>(q)].jacobianAt(at(other.nodeT, j));
           s = s - J * A(row, unknowns.nodeFirst(q, j));
         }
+      }
+      // At low frequency the column is integrated from the smooth difference of the
+      // kernel and the static kernel (low_frequency.hpp), blended with the sum.
+      const double blend = form.columnBlend[static_cast<std::size_t>(c)];
+      if (blend > 0.0) {
+        const Complex smooth = smoothConductorColumn(model, form, c, at(element.nodeX, i),
+                                                     at(element.nodeY, i), geometry);
+        s = blend * smooth + (1.0 - blend) * s;
       }
       A(row, O) = s;
     }

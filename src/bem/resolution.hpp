@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/conductor_matrix.hpp"
+#include "model/problem_model.hpp"
+
+namespace qbr {
+
+// Whether the printed numbers are resolved: a printed number is right to about 1% or the
+// run says so.
+
+// Rounding. Far below the skin effect a normal metal's resistance exceeds its reactance
+// by omega L / R (3e9 for a 1 um copper wire at 1 Hz), and the inductance is a remainder
+// of the solution. Its rounding error is about sqrt(nd) times the unit roundoff of the
+// matrix's largest entry (measured: below one roundoff of |Z| on a copper wire from 1 Hz
+// down to 1e-9 Hz). Stops the run when a self inductance is not 100 times that, i.e. not
+// resolved to 1% (a frequency below about 1e-4 Hz for that wire). The estimate rests on
+// the resistive part and the size of the system, never on the inductance itself.
+void checkInductanceAboveRounding(const ConductorMatrix& m, bool phaseVariables, int nd);
+
+// Discretisation. Solves the model once more, silently, on a grid with half the nodes of
+// every element (at least 3) and compares the printed entries: the method converges at
+// first order in the node spacing or better, so the change is about the error of the
+// finer grid or more. Returns a warning line for every entry of the upper triangle that
+// changes by more than 1% of its scale (sqrt of the two diagonal entries' magnitudes of
+// the same part; the resistive part of a lossless line, which is rounding noise, is left
+// out). `prepared` is the model as it stood before its grids were built.
+std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
+                                                const ConductorMatrix& result);
+
+}  // namespace qbr
