@@ -161,9 +161,23 @@ double parameterAt(double e, double sigma) {
   return e * (1.0 - sigma);
 }
 
+// A box of two parameter ranges.
 struct ParamBox {
   double s0, s1, t0, t1;
 };
+
+// Puts the two halves of the box, cut across its first range or its second, on the stack.
+void pushHalves(std::vector<ParamBox>& stack, const ParamBox& box, bool cutFirst) {
+  const double sc = 0.5 * (box.s0 + box.s1);
+  const double tc = 0.5 * (box.t0 + box.t1);
+  if (cutFirst) {
+    stack.push_back({box.s0, sc, box.t0, box.t1});
+    stack.push_back({sc, box.s1, box.t0, box.t1});
+  } else {
+    stack.push_back({box.s0, box.s1, box.t0, tc});
+    stack.push_back({box.s0, box.s1, tc, box.t1});
+  }
+}
 
 // Near the point P that neighbours p and q share at (e, f), in the triangle
 // sigma + tau <= 2 of parameter distances from it: p(s) - P = sigma U(s) and
@@ -191,46 +205,42 @@ class NearEndSearch {
         clear_(kClearFraction * meet_) {}
 
   std::optional<Vec2> run(long& pieces) const {
-    struct Box {
-      double r0, r1, l0, l1;
-    };
-    std::vector<Box> stack{{0.0, 2.0, 0.0, 1.0}};
+    // Boxes of r (first range) and lambda (second).
+    std::vector<ParamBox> stack{{0.0, 2.0, 0.0, 1.0}};
     while (!stack.empty()) {
-      const Box box = stack.back();
+      const ParamBox box = stack.back();
       stack.pop_back();
-      const double rc = 0.5 * (box.r0 + box.r1);
-      const double lc = 0.5 * (box.l0 + box.l1);
+      const double r0 = box.s0;
+      const double r1 = box.s1;
+      const double l0 = box.t0;
+      const double l1 = box.t1;
+      const double rc = 0.5 * (r0 + r1);
+      const double lc = 0.5 * (l0 + l1);
       const Vec2 gc = g(rc, lc);
       ++pieces;
       if (norm(gc) <= meet_) return pointAt(rc, lc);
       // Bernstein coefficients: linear in r, quadratic in lambda.
-      const std::array<Vec2, 3> a{along(box.l0), 0.5 * (along(box.l0) + along(box.l1)),
-                                  along(box.l1)};
-      const std::array<Vec2, 3> b{
-          bend(box.l0), bend(box.l0) + (0.5 * (box.l1 - box.l0)) * bendSlope(box.l0), bend(box.l1)};
+      const std::array<Vec2, 3> a{along(l0), 0.5 * (along(l0) + along(l1)), along(l1)};
+      const std::array<Vec2, 3> b{bend(l0), bend(l0) + (0.5 * (l1 - l0)) * bendSlope(l0), bend(l1)};
       std::array<Vec2, 6> control;
       for (std::size_t j = 0; j < 3; ++j) {
-        control[j] = a[j] + box.r0 * b[j];
-        control[3 + j] = a[j] + box.r1 * b[j];
+        control[j] = a[j] + r0 * b[j];
+        control[3 + j] = a[j] + r1 * b[j];
       }
       std::array<double, 6> bounds;
       bounds.fill(clear_);
       if (separated(control, bounds, {unit(closestHullPoint(control)), unit(gc)})) continue;
+      // Halve the range along which the control points spread further.
       double acrossR = 0.0;
       double acrossL = 0.0;
-      for (std::size_t j = 0; j < 3; ++j)
+      for (std::size_t j = 0; j < 3; ++j) {
         acrossR = std::max(acrossR, norm(control[3 + j] - control[j]));
+      }
       for (const std::size_t i : {0u, 3u}) {
         acrossL = std::max(
             {acrossL, norm(control[i + 1] - control[i]), norm(control[i + 2] - control[i + 1])});
       }
-      if (acrossR > acrossL) {
-        stack.push_back({box.r0, rc, box.l0, box.l1});
-        stack.push_back({rc, box.r1, box.l0, box.l1});
-      } else {
-        stack.push_back({box.r0, box.r1, box.l0, lc});
-        stack.push_back({box.r0, box.r1, lc, box.l1});
-      }
+      pushHalves(stack, box, acrossR > acrossL);
     }
     return std::nullopt;
   }
@@ -289,13 +299,7 @@ class BoxSearch {
       if (clear(box, fc)) continue;
       // Halve the side whose piece of track is longer, so that a long element against a
       // short one is not cut into needless pieces along the short one.
-      if (trackLength(p_, box.s0, box.s1) >= trackLength(q_, box.t0, box.t1)) {
-        stack.push_back({box.s0, sc, box.t0, box.t1});
-        stack.push_back({sc, box.s1, box.t0, box.t1});
-      } else {
-        stack.push_back({box.s0, box.s1, box.t0, tc});
-        stack.push_back({box.s0, box.s1, tc, box.t1});
-      }
+      pushHalves(stack, box, trackLength(p_, box.s0, box.s1) >= trackLength(q_, box.t0, box.t1));
     }
     return std::nullopt;
   }
