@@ -29,13 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.hpp"
-#include "driver/fatal_stop.hpp"
-#include "driver/run_io.hpp"
-#include "model/input_reader.hpp"
-#include "model/problem_model.hpp"
-#include "prep/model_checks.hpp"
-#include "prep/setup.hpp"
+#include "qbr/qbr.hpp"
 #include "support/bar_reference.hpp"
 #include "support/coax_reference.hpp"
 
@@ -46,13 +40,6 @@ using qbr::reference::Cd;
 using qbr::reference::kMu0Full;
 using qbr::reference::kPiFull;
 
-// Swallows the spinner and the warnings of the phases.
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 struct Result {
   Cd value;  // conductor matrix entry (1, 1)
   int nd = 0;
@@ -61,26 +48,18 @@ struct Result {
   double seconds = 0.0;
 };
 
-// The program's phases on an input file, in process: read, set up, check, grids, fill,
+// A solve of an input file through the library: read, set up, check, grids, fill,
 // factorisation and solution. The time covers all of them.
 Result computeFile(const std::string& file) {
-  NullBuffer nullBuffer;
-  std::ostream sink(&nullBuffer);
-  qbr::RunIo io{sink, sink};
   Result result;
   const auto start = std::chrono::steady_clock::now();
   try {
-    qbr::ProblemModel model;
-    qbr::setDefaults(model);
-    qbr::readInputFile(model, file);
-    qbr::setUpModel(model, io);
-    qbr::checkModelIsSolvable(model);
-    const qbr::ConductorMatrix m = qbr::solveModel(model, io);
-    result.value = m(1, 1);
-    result.nd = model.nd;
-    result.omega = model.omega;
-    result.inductance = model.phaseVariables;
-  } catch (const qbr::FatalError& error) {
+    const qbr::Result r = qbr::solve(qbr::Model::fromFile(file));
+    result.value = r.printed(0, 0);
+    result.nd = r.nd;
+    result.omega = r.omegaRadPerS;
+    result.inductance = r.mode == qbr::Result::Mode::kInductance;
+  } catch (const qbr::Error& error) {
     std::fprintf(stderr, "qbr-accuracy: the run of %s stopped:%s\n", file.c_str(),
                  error.message().c_str());
     std::exit(2);

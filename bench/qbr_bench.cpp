@@ -23,25 +23,23 @@
 #include <string>
 #include <vector>
 
+#include "base/console_progress.hpp"
 #include "bem/bem_fill.hpp"
 #include "bem/lapack.hpp"
 #include "bem/lu.hpp"
-#include "bem/solution.hpp"
 #include "bench_models.hpp"
 #include "bench_process.hpp"
-#include "driver/fatal_stop.hpp"
-#include "driver/run_io.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/run_io.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
 #include "oracle/literal_fill.hpp"
-#include "plot/eps_plot.hpp"
-#include "prep/echo.hpp"
 #include "prep/grids.hpp"
 #include "prep/model_checks.hpp"
 #include "prep/setup.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
-#include "report/reports.hpp"
+#include "qbr/qbr.hpp"
 
 // OpenBLAS's own controls (declared in its cblas.h, which may be another vendor's here).
 extern "C" {
@@ -467,42 +465,39 @@ int runTable(const std::vector<RowSet>& sets, bool allowLiteral, int repeat) {
 
 struct PhaseTimes {
   int nd = 0;
-  double setUp = 0, grids = 0, fill = 0, solve = 0, report = 0, total = 0;
+  double setUp = 0, grids = 0, fill = 0, solve = 0, gridCheck = 0, report = 0, json = 0, total = 0;
 };
 
-// The phases in the order the driver runs them, without the closing wait.
-PhaseTimes timedRun(const std::string& inputName, RunIo& io, std::ostream& console) {
+// A run as the program makes it, through the library: read, solve with the program's
+// texts (the console discarded, the log into `io.log`) and its drawing, and, when
+// `jsonFile` is given, the JSON result with the per-node data; no closing wait.
+PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& jsonFile) {
   PhaseTimes t;
   const Clock::time_point start = Clock::now();
-  auto model = std::make_unique<ProblemModel>();
-  t.setUp = timed([&] {
-    setDefaults(*model);
-    readInputFile(*model, inputName);
-    setUpModel(*model, io);
-    echoModel(*model, io);
-    writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, inputName, model->points,
-                 io);
-    checkModelIsSolvable(*model);
-  });
-  WorkArrays work;
-  t.grids = timed([&] {
-    buildGrids(*model, io);
-    work = allocateWorkArrays(*model);
-  });
-  t.nd = model->nd;
-  const Unknowns unknowns(*model);
-  t.fill = timed([&] { fillBemMatrix(*model, unknowns, work.A, console); });
-  ConductorMatrix result(0);
-  t.solve = timed([&] { result = solveConductorMatrix(*model, unknowns, work, console); });
-  t.report = timed([&] {
-    if (model->phaseVariables) {
-      reportInductanceMatrix(result, io);
-    } else {
-      reportImpedanceMatrix(result, model->omega, io);
-    }
-    releaseWorkArrays(*model, work);
-  });
+  double read = 0;
+  std::unique_ptr<Model> model;
+  read = timed([&] { model = std::make_unique<Model>(Model::fromFile(inputName)); });
+  SolveOptions options;
+  options.console = &io.console;
+  options.log = &io.log;
+  options.drawingBase = inputName;
+  options.progress = consoleSpinner(io.console);
+  const Result result = solve(*model, options);
+  if (!jsonFile.empty()) {
+    t.json = timed([&] {
+      std::ofstream out(jsonFile, std::ios::out | std::ios::trunc);
+      out << result.toJson();
+    });
+  }
   t.total = secondsSince(start);
+  t.nd = result.nd;
+  t.setUp = read + result.times.setUp;
+  t.grids = result.times.grids;
+  t.fill = result.times.fill;
+  t.solve = result.times.factorisation;
+  t.gridCheck = result.times.gridCheck;
+  t.report = result.times.total - result.times.setUp - result.times.grids - result.times.fill -
+             result.times.factorisation - result.times.gridCheck;
   return t;
 }
 
@@ -516,7 +511,8 @@ double timedZgetrf(const std::string& inputName, RunIo& io, std::ostream& consol
   return timed([&] { bareZgetrf(A, pivots); });
 }
 
-int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
+int runInput(const std::string& inputName, bool withZgetrf, int repeat,
+             const std::string& jsonFile) {
   NullBuffer nullBuffer;
   std::ostream null(&nullBuffer);
   // The run log goes to a file of its own, removed also when the run stops.
@@ -531,7 +527,7 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
   std::vector<double> zgetrfs;
   long peakKiB = 0;
   for (int r = 0; r < repeat; ++r) {
-    runs.push_back(timedRun(inputName, io, null));
+    runs.push_back(timedRun(inputName, io, jsonFile));
     if (r == 0) peakKiB = peakResidentKiB();
     if (withZgetrf) zgetrfs.push_back(timedZgetrf(inputName, io, null));
     std::printf("round %d: total %.3f s%s  load %s\n", r + 1, runs.back().total,
@@ -551,6 +547,11 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat) {
   std::printf("  factorisation + solve              %9.3f s  (%.1f GFLOP/s)\n", best.solve,
               luGflops(nd, best.solve));
   std::printf("  report + release                   %9.3f s\n", best.report);
+  std::printf("  grid check (half, quarter grids)   %9.3f s\n", best.gridCheck);
+  if (!jsonFile.empty()) {
+    std::printf("  JSON with per-node data            %9.3f s  (%.2f%% of the total)\n",
+                best.json, 100.0 * best.json / best.total);
+  }
   std::printf("  total (no closing wait)            %9.3f s\n", best.total);
   const double boundMiB = 1.1 * 16.0 * nd * static_cast<double>(nd) / kMiB + 100.0;
   std::printf("  peak resident memory               %9.0f MiB  (bound %.0f MiB)\n",
@@ -702,9 +703,14 @@ int runLuBreakdown(int targetNd, const std::vector<int>& panels) {
 int runSmoke() {
   int status = runTable({{"strips", {150, 300}}, {"coax", {150}}}, true, 2);
   const TempInput input(stripsModel(300).text);
-  const ChildRun run = runSelf({"--input", input.path().string(), "--zgetrf"});
+  const TempInput json("");
+  const ChildRun run =
+      runSelf({"--input", input.path().string(), "--zgetrf", "--json", json.path().string()});
   std::cout << "\n" << run.output;
-  if (run.exitStatus != 0 || run.output.find("total / zgetrf") == std::string::npos) status = 1;
+  if (run.exitStatus != 0 || run.output.find("total / zgetrf") == std::string::npos ||
+      run.output.find("JSON with per-node data") == std::string::npos) {
+    status = 1;
+  }
   std::cout << (status == 0 ? "smoke run passed\n" : "smoke run FAILED\n");
   return status;
 }
@@ -718,8 +724,9 @@ void usage() {
          "      --coax adds the normal-metal coax rows (500,1000,2000,3002), --full the sizes\n"
          "      12000, 16004 and the 20-element capacity row (nd 20005); --repeat R keeps the\n"
          "      best of R timings of every phase (default 1)\n"
-         "  qbr-bench --input FILE [--zgetrf] [--repeat R]   phases of one input file, and a\n"
-         "      bare zgetrf on its matrix\n"
+         "  qbr-bench --input FILE [--zgetrf] [--json OUT] [--repeat R]   a run of one input\n"
+         "      file through the library as the program makes it, a bare zgetrf on its matrix,\n"
+         "      and the time of writing its JSON result to OUT\n"
          "  qbr-bench --lu-compare ND [--repeat R] [--panels NB,NB,...]\n"
          "  qbr-bench --lu-breakdown ND [--panels NB,NB,...]   time of each step of our LU\n"
          "  qbr-bench --write-model strips|strips4|coax ND FILE\n"
@@ -749,7 +756,10 @@ int run(const std::vector<std::string>& args) {
                   repeat);
   }
   if (has("--smoke")) return runSmoke();
-  if (has("--input")) return runInput(valueAfter("--input"), has("--zgetrf"), repeat);
+  if (has("--input")) {
+    return runInput(valueAfter("--input"), has("--zgetrf"), repeat,
+                    has("--json") ? valueAfter("--json") : std::string());
+  }
   if (has("--write-model")) {
     const GeneratedModel m =
         generatedModel(valueAfter("--write-model"), std::stoi(valueAfter("--write-model", 2)));

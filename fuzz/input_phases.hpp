@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/fatal_stop.hpp"
-#include "driver/run_io.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/run_io.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
 #include "plot/eps_plot.hpp"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/problem_model.hpp"
 #include "prep/element_paths.hpp"
 #include "prep/intersections.hpp"

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/ensure-packages.sh"
-ensure_packages cmake g++ make libgtest-dev libopenblas-dev libbenchmark-dev ghostscript
+ensure_packages cmake g++ make libgtest-dev libopenblas-dev libbenchmark-dev ghostscript \
+  nlohmann-json3-dev libcli11-dev
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$root/build}"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "bem/bem_fill.hpp"
-#include "bem/geometry.hpp"
 #include "bem/low_frequency.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/rectangle.hpp"
 #include "oracle/literal_fill.hpp"

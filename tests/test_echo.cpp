@@ -3,7 +3,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/problem_model.hpp"
 #include "prep/echo.hpp"
 #include "prep/grids.hpp"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/problem_model.hpp"
 #include "plot/eps_plot.hpp"
 #include "support/test_support.hpp"

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/problem_model.hpp"
 #include "prep/grids.hpp"
 #include "prep/setup.hpp"

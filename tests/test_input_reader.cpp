@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/input_reader.hpp"
 #include "model/line_tokens.hpp"
 #include "support/test_support.hpp"

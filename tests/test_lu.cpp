@@ -9,7 +9,7 @@
 
 #include "bem/lapack.hpp"
 #include "bem/lu.hpp"
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 namespace {

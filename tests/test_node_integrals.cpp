@@ -5,8 +5,8 @@
 #include <numbers>
 #include <vector>
 
-#include "bem/geometry.hpp"
 #include "bem/hankel.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/input_reader.hpp"
 #include "model/polyline_import.hpp"
 #include "support/test_support.hpp"

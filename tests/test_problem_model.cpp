@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/input_reader.hpp"
 #include "model/rectangle.hpp"
 #include "support/test_support.hpp"

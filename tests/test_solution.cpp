@@ -5,7 +5,7 @@
 
 #include "bem/resolution.hpp"
 #include "bem/solution.hpp"
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 namespace {

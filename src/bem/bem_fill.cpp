@@ -12,19 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "base/console_progress.hpp"
 #include "bem/bessel.hpp"
 #include "bem/fill_geometry.hpp"
-#include "bem/geometry.hpp"
 #include "bem/hankel.hpp"
 #include "bem/low_frequency.hpp"
 #include "bem/near_field.hpp"
 #include "bem/node_integrals.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 
 namespace {
-
-constexpr char kSpinner[] = "|/-\\";
 
 // Beyond |Im(k r)| = 20 on its decaying side the Hankel function is taken as exactly zero
 // (hankel.cpp); the fill tests the argument first and skips the Bessel work altogether.
@@ -191,42 +190,42 @@ inline Lanes supportSum(const std::vector<Lanes>& weighted, const std::array<Pie
   return pieceSum(weighted, uses[0]) + pieceSum(weighted, uses[1]);
 }
 
-// The fixed spinner text, one "\b" and character per (row element, column element, row
-// node), written as a prefix that grows with the share of row nodes done.
-class Spinner {
+// Progress in steps of (row element, column element, row node), as a prefix that grows
+// with the share of row nodes done; an event only when the prefix grows.
+class FillProgress {
  public:
-  explicit Spinner(const ProblemModel& model) : model_(model) {
-    for (int m = 0; m < model.elementCount; ++m)
+  FillProgress(const ProblemModel& model, const ProgressCallback& callback) : callback_(callback) {
+    if (!callback_) return;
+    Progress begin;
+    begin.phase = Progress::Phase::kFill;
+    for (int m = 0; m < model.elementCount; ++m) {
       total_ += static_cast<std::int64_t>(model.elementCount) * model.elements[idx(m)].gridCount;
+      begin.elementNodes.push_back(model.elements[idx(m)].gridCount);
+    }
+    begin.total = total_;
+    callback_(begin);
   }
 
-  void advanceTo(std::int64_t doneNodes, std::int64_t totalNodes, std::ostream& console) {
+  void advanceTo(std::int64_t doneNodes, std::int64_t totalNodes) {
+    if (!callback_) return;
     const std::int64_t target = totalNodes > 0 ? total_ * doneNodes / totalNodes : total_;
-    if (target <= written_) return;
-    std::string text;
-    text.reserve(static_cast<std::size_t>(2 * (target - written_)));
-    for (; written_ < target; ++written_) {
-      // Row elements without nodes have no steps.
-      while (model_.elements[idx(m_)].gridCount == 0) ++m_;
-      text += '\b';
-      text += kSpinner[node_ % 4];
-      if (++node_ > model_.elements[idx(m_)].gridCount) {
-        node_ = 1;
-        if (++e_ == model_.elementCount) {
-          e_ = 0;
-          ++m_;
-        }
-      }
-    }
-    console << text;
-    console.flush();
+    if (target <= done_) return;
+    done_ = target;
+    send(Progress::Stage::kAdvance);
+  }
+
+  void end() {
+    if (callback_) send(Progress::Stage::kEnd);
   }
 
  private:
-  const ProblemModel& model_;
+  void send(Progress::Stage stage) const {
+    sendProgress(callback_, Progress::Phase::kFill, stage, done_, total_);
+  }
+
+  const ProgressCallback& callback_;
   std::int64_t total_ = 0;
-  std::int64_t written_ = 0;
-  int m_ = 0, e_ = 0, node_ = 1;
+  std::int64_t done_ = 0;
 };
 
 class NodeBlockFill {
@@ -669,6 +668,11 @@ class NodeBlockFill {
 
 void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
                    std::ostream& console) {
+  fillBemMatrix(model, unknowns, A, consoleSpinner(console), 0);
+}
+
+void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
+                   const ProgressCallback& progress, int threads) {
   const int nd = unknowns.nd();
   // Every entry is written below; a matrix of the right size is reused as it is.
   if (A.rows() != nd || A.cols() != nd) A = ComplexMatrix(nd, nd);
@@ -676,12 +680,10 @@ void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexM
   const NodeBlockFill fill(model, unknowns);
   const int rowNodes = fill.rowNodeCount();
   const int blocks = (rowNodes + kRowBlock - 1) / kRowBlock;
-  Spinner spinner(model);
   std::atomic<std::int64_t> done{0};
   std::exception_ptr failure;
 
-  console << "Filling BEM matrix:  ";
-  console.flush();
+  FillProgress spinner(model, progress);
   // No exception may leave a worksharing loop (the other threads would wait at its end for
   // ever): the first failure is kept, the remaining blocks are skipped, and it is thrown
   // again once the threads have joined.
@@ -691,7 +693,7 @@ void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexM
     if (!failure) failure = std::current_exception();
     failed = true;
   };
-#pragma omp parallel
+#pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
   {
     std::vector<Complex> block;
     KernelScratch scratch;
@@ -709,15 +711,15 @@ void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexM
         const int last = std::min(rowNodes, first + kRowBlock);
         fill.fillBlock(first, last, block, scratch, A);
         const std::int64_t now = done.fetch_add(last - first) + (last - first);
-        if (omp_get_thread_num() == 0) spinner.advanceTo(now, rowNodes, console);
+        if (omp_get_thread_num() == 0) spinner.advanceTo(now, rowNodes);
       } catch (...) {
         keep();
       }
     }
   }
   if (failure) std::rethrow_exception(failure);
-  spinner.advanceTo(rowNodes, rowNodes, console);
-  console << "\b  done;\n";
+  spinner.advanceTo(rowNodes, rowNodes);
+  spinner.end();
 
   fill.fillCurrentRows(A);
 }

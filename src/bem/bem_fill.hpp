@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "model/problem_model.hpp"
+#include "qbr/progress.hpp"
 #include "prep/complex_matrix.hpp"
 #include "prep/unknowns.hpp"
 
@@ -20,5 +21,10 @@ namespace qbr {
 // number of threads, bit for bit.
 void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
                    std::ostream& console);
+
+// The same with the progress as events (the console version is consoleSpinner's) on
+// `threads` threads (0: OpenMP's default).
+void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
+                   const ProgressCallback& progress, int threads);
 
 }  // namespace qbr

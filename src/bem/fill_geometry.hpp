@@ -3,8 +3,8 @@
 #include <array>
 #include <vector>
 
-#include "bem/geometry.hpp"
 #include "bem/near_field.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/problem_model.hpp"
 

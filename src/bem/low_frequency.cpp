@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 

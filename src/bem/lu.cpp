@@ -4,58 +4,40 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/console_progress.hpp"
+#include "base/fatal_stop.hpp"
+#include "bem/blas_threads.hpp"
 #include "bem/lapack.hpp"
-#include "driver/fatal_stop.hpp"
 
 namespace qbr {
 
 namespace {
-
-const char kSpinner[] = "|/-\\";
 
 [[noreturn]] void stopSingular(std::int64_t column) {
   fatalStop("\nThe BEM system is singular (zero pivot in column " + std::to_string(column) +
             ");\n");
 }
 
-// One spinner step per eliminated column first..last (1-based), written at once.
-void writeSpinner(std::ostream& console, int first, int last) {
-  if (first > last) return;
-  std::string text;
-  text.reserve(static_cast<std::size_t>(2 * (last - first + 1)));
-  for (int k = first; k <= last; ++k) {
-    text += '\b';
-    text += kSpinner[k % 4];
-  }
-  console << text;
-  console.flush();
+void report(const ProgressCallback& progress, Progress::Stage stage, std::int64_t done,
+            std::int64_t total) {
+  sendProgress(progress, Progress::Phase::kFactorisation, stage, done, total);
 }
-
-// Runs the enclosed OpenBLAS calls on one thread. The tall narrow panel is a chain of
-// small dependent steps: with two threads each step pays a synchronisation, which
-// costs 20% of the whole factorisation when another process holds one of the cores,
-// and gains nothing when the machine is idle.
-class SingleThreadedBlas {
- public:
-  SingleThreadedBlas() : threads_(openblas_get_num_threads()) { openblas_set_num_threads(1); }
-  ~SingleThreadedBlas() { openblas_set_num_threads(threads_); }
-  SingleThreadedBlas(const SingleThreadedBlas&) = delete;
-  SingleThreadedBlas& operator=(const SingleThreadedBlas&) = delete;
-
- private:
-  int threads_;
-};
 
 }  // namespace
 
 void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console) {
-  luFactor(A, pivots, console, kLuPanelWidth);
+  luFactor(A, pivots, consoleSpinner(console), kLuPanelWidth);
+}
+
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console, int panelWidth) {
+  luFactor(A, pivots, consoleSpinner(console), panelWidth);
 }
 
 // Right-looking blocked LU: each panel of columns is factorised by LAPACK on its full
 // height, its row exchanges are carried to the columns on both sides, and the trailing
 // matrix gets one rank-nb update through zgemm, where nearly all the time goes.
-void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console, int panelWidth) {
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback& progress,
+              int panelWidth) {
   if (A.rows() != A.cols()) throw std::invalid_argument("luFactor: matrix is not square");
   const int n = static_cast<int>(A.rows());
   pivots.assign(static_cast<std::size_t>(n), 0);
@@ -71,14 +53,16 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console,
   const Complex unit(1.0, 0.0);
   const Complex minusUnit(-1.0, 0.0);
 
-  console << "LU:  ";
-  console.flush();
+  report(progress, Progress::Stage::kBegin, 0, n - 1);
   for (int j = 0; j < n; j += nb) {
     const int jb = std::min(nb, n - j);
     const int height = n - j;
     int info = 0;
     {
-      const SingleThreadedBlas oneThread;
+      // The tall narrow panel is a chain of small dependent steps: with two threads each
+      // step pays a synchronisation, which costs 20% of the whole factorisation when
+      // another process holds one of the cores, and gains nothing when the machine is idle.
+      const BlasThreads oneThread(1);
       zgetrf_(&height, &jb, &A(j + 1, j + 1), &lda, pivots.data() + j, &info);
     }
     if (info > 0) stopSingular(static_cast<std::int64_t>(j) + info);
@@ -95,10 +79,9 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console,
       zgemm_("N", "N", &rest, &rest, &jb, &minusUnit, &A(j + jb + 1, j + 1), &lda,
              &A(j + 1, j + jb + 1), &lda, &unit, &A(j + jb + 1, j + jb + 1), &lda, 1, 1);
     }
-    writeSpinner(console, j + 1, std::min(j + jb, n - 1));
+    report(progress, Progress::Stage::kAdvance, std::min(j + jb, n - 1), n - 1);
   }
-  console << "\b  done;\n";
-  console.flush();
+  report(progress, Progress::Stage::kEnd, n - 1, n - 1);
 }
 
 void luSolve(const ComplexMatrix& A, const std::vector<int>& pivots, ComplexMatrix& b) {

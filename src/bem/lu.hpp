@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "prep/complex_matrix.hpp"
+#include "qbr/progress.hpp"
 
 namespace qbr {
 
@@ -21,6 +22,10 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console)
 
 // The same with a chosen panel width (tests and benchmarks).
 void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console, int panelWidth);
+
+// The same with the progress as events (the console version is consoleSpinner's).
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback& progress,
+              int panelWidth = kLuPanelWidth);
 
 // Solves with the factors for all columns of b at once (b: n x m, overwritten by the
 // solution).

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "model/constants.hpp"
 
 namespace qbr {

@@ -9,8 +9,8 @@
 
 #include "bem/bem_fill.hpp"
 #include "bem/solution.hpp"
-#include "driver/fatal_stop.hpp"
-#include "driver/run_io.hpp"
+#include "base/fatal_stop.hpp"
+#include "base/run_io.hpp"
 #include "prep/grids.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"

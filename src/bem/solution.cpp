@@ -5,8 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/console_progress.hpp"
+#include "base/fatal_stop.hpp"
+#include "bem/blas_threads.hpp"
 #include "bem/lu.hpp"
-#include "driver/fatal_stop.hpp"
 
 namespace qbr {
 
@@ -14,13 +16,20 @@ namespace {}  // namespace
 
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, std::ostream& console) {
+  return solveConductorMatrix(model, unknowns, work, consoleSpinner(console), 0);
+}
+
+ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
+                                     WorkArrays& work, const ProgressCallback& progress,
+                                     int threads) {
   const int count = model.conductorCount;
   const bool hasReturn = unknowns.hasReturnConductor();
   if (work.A.rows() != unknowns.nd() || work.b.rows() != unknowns.nd() || work.b.cols() < count) {
     throw std::invalid_argument("solveConductorMatrix: work arrays do not fit the unknowns");
   }
 
-  luFactor(work.A, work.pivots, console);
+  const BlasSession blas(threads);
+  luFactor(work.A, work.pivots, progress);
 
   ComplexMatrix& b = work.b;
   for (int c = 1; c <= count; ++c) {

@@ -6,6 +6,7 @@
 #include "model/problem_model.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
+#include "qbr/progress.hpp"
 
 namespace qbr {
 
@@ -17,5 +18,12 @@ namespace qbr {
 // (column c for conductor c). Writes the factorisation progress to the console.
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, std::ostream& console);
+
+// The same with the factorisation's progress as events, and OpenBLAS on `threads`
+// threads (0: as it is); one such factorisation and solution runs at a time in the
+// process (see BlasSession).
+ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
+                                     WorkArrays& work, const ProgressCallback& progress,
+                                     int threads);
 
 }  // namespace qbr

@@ -1,26 +1,19 @@
 #include "driver/driver.hpp"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <fstream>
 #include <new>
+#include <optional>
+#include <sstream>
 #include <thread>
 
-#include "bem/bem_fill.hpp"
-#include "bem/resolution.hpp"
-#include "bem/solution.hpp"
-#include "driver/fatal_stop.hpp"
-#include "driver/run_io.hpp"
-#include "model/input_reader.hpp"
-#include "model/problem_model.hpp"
-#include "plot/eps_plot.hpp"
-#include "prep/echo.hpp"
-#include "prep/grids.hpp"
-#include "prep/model_checks.hpp"
-#include "prep/setup.hpp"
-#include "prep/unknowns.hpp"
-#include "prep/work_arrays.hpp"
-#include "report/reports.hpp"
+#include "base/console_progress.hpp"
+#include "base/fatal_stop.hpp"
+#include "model/constants.hpp"
+#include "qbr/qbr.hpp"
 
 namespace qbr {
 
@@ -42,25 +35,36 @@ std::string horizontalRule(const char* left, const char* right) {
   return line + right + "\n";
 }
 
-// The phases of one computation, in their fixed order.
-void runPhases(ProblemModel& model, const std::string& inputName, RunIo& io) {
-  setDefaults(model);
-  readInputFile(model, inputName);
-  setUpModel(model, io);
-  echoModel(model, io);
-  writeEpsPlot(model.elements, model.elementCount, model.symmetryOn, inputName, model.points, io);
-  checkModelIsSolvable(model);
-  const ProblemModel prepared = model;
-  const ConductorMatrix result = solveModel(model, io);
-  if (model.phaseVariables) {
-    reportInductanceMatrix(result, io);
-  } else {
-    reportImpedanceMatrix(result, model.omega, io);
+struct CommandLine {
+  bool noWait = false;
+  bool quiet = false;
+  std::string json;
+  std::vector<std::string> files;
+};
+
+// Reads the options. Returns an exit status when the run ends here (help, version, a
+// bad option), after writing what the parser has to say to the console.
+std::optional<int> parseCommandLine(const std::vector<std::string>& args, CommandLine& line,
+                                    std::ostream& console) {
+  CLI::App app("Per-unit-length inductance and impedance matrices of transmission lines.", "qbr");
+  app.add_flag("--no-wait", line.noWait, "End at once instead of waiting five seconds");
+  app.add_flag("--quiet", line.quiet, "No progress lines on the console");
+  app.add_option("--json", line.json, "Also write the result as JSON into FILE")->type_name("FILE");
+  app.set_version_flag("--version", versionText());
+  // Any number of positional words: exactly one is the input file, otherwise the
+  // program asks for it, as it always did.
+  app.add_option("input-file", line.files, "The input description; asked for when not given");
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream out;
+    const int status = app.exit(error, out, out);
+    console << out.str();
+    console.flush();
+    return status == 0 ? 0 : 1;
   }
-  for (const std::string& warning : gridResolutionWarnings(prepared, result)) {
-    io.console << warning << "\n";
-    io.log << warning << "\n";
-  }
+  return std::nullopt;
 }
 
 // Ends a run that cannot go on: the message and a line end to the console, then to
@@ -73,18 +77,14 @@ int stopRun(const std::string& message, bool toLog, std::ostream& console, std::
   return 1;
 }
 
-}  // namespace
-
-ConductorMatrix solveModel(ProblemModel& model, RunIo& io) {
-  buildGrids(model, io);
-  WorkArrays work = allocateWorkArrays(model);
-  const Unknowns unknowns(model);
-  fillBemMatrix(model, unknowns, work.A, io.console);
-  const ConductorMatrix result = solveConductorMatrix(model, unknowns, work, io.console);
-  checkInductanceAboveRounding(result, model.phaseVariables, unknowns.nd());
-  releaseWorkArrays(model, work);
-  return result;
+void writeJson(const Result& result, const std::string& name) {
+  std::ofstream file(name, std::ios::out | std::ios::trunc);
+  if (file) file << result.toJson();
+  file.close();
+  if (!file) fatalStop("\nCannot write output file  < " + name + ">\n");
 }
+
+}  // namespace
 
 std::string bannerText() {
   std::string title = "QBR: transmission line impedance matrix, superconductors";
@@ -95,12 +95,17 @@ std::string bannerText() {
 
 int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& console,
                const DriverOptions& options) {
+  CommandLine commandLine;
+  if (const std::optional<int> status = parseCommandLine(args, commandLine, console)) {
+    return *status;
+  }
+
   const Clock::time_point start = Clock::now();
   console << bannerText();
 
   std::string inputName;
-  if (args.size() == 1) {
-    inputName = args[0];
+  if (commandLine.files.size() == 1) {
+    inputName = commandLine.files[0];
   } else {
     console << "Enter input file name:  ";
     console.flush();
@@ -118,7 +123,6 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     console << "\nCannot open output file  < " << options.logPath.string() << ">\n";
     return 1;
   }
-  RunIo io{console, log};
 
   try {
     log << "\nInput file: " << inputName << "\n";
@@ -126,10 +130,18 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (inputName.size() > static_cast<std::size_t>(kMaxFileNameLength)) {
       fatalStop("\nInput file name is longer than 255 characters\n");
     }
-    ProblemModel model;
-    runPhases(model, inputName, io);
+    const Model model = Model::fromFile(inputName);
+    SolveOptions solveOptions;
+    solveOptions.console = &console;
+    solveOptions.log = &log;
+    solveOptions.drawingBase = inputName;
+    if (!commandLine.quiet) solveOptions.progress = consoleSpinner(console);
+    const Result result = solve(model, solveOptions);
+    if (!commandLine.json.empty()) writeJson(result, commandLine.json);
   } catch (const FatalError& error) {
     return stopRun(error.message(), error.toLog(), console, log);
+  } catch (const Error& error) {
+    return stopRun(error.message(), true, console, log);
   } catch (const std::bad_alloc&) {
     // Every large allocation has its own message; this is the safety net for the rest.
     return stopRun("\nNot enough memory for this model;\n", true, console, log);
@@ -147,6 +159,10 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
   if (!log) {
     console << "\nCannot write output file  < " << options.logPath.string() << ">\n";
     return 1;
+  }
+  if (commandLine.noWait) {
+    console.flush();
+    return 0;
   }
   console << "Wait to close 5 sek;\n";
   console.flush();

@@ -6,10 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_io.hpp"
-#include "model/conductor_matrix.hpp"
-#include "model/problem_model.hpp"
-
 namespace qbr {
 
 struct DriverOptions {
@@ -18,15 +14,11 @@ struct DriverOptions {
   std::filesystem::path logPath = "qbr.log";
 };
 
-// One run of the program: banner, input file name, run log, the phases, total time
-// and closing wait. `args` are the command-line arguments after the program name.
-// Returns the exit status.
+// One run of the program: options, banner, input file name, run log, the solve through
+// the library, total time and closing wait. `args` are the command-line arguments after
+// the program name. Returns the exit status.
 int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostream& console,
                const DriverOptions& options = {});
-
-// The BEM part of a run on a prepared model (read, set up and checked): grids, work
-// arrays, matrix fill, factorisation and solution. Releases the work arrays.
-ConductorMatrix solveModel(ProblemModel& model, RunIo& io);
 
 // The banner box, as written to the console.
 std::string bannerText();

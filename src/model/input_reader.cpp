@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string_view>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/line_tokens.hpp"
 #include "model/polyline_import.hpp"
 #include "model/rectangle.hpp"
@@ -180,8 +180,8 @@ int usedPointCount(const BoundaryElement& element) {
   return element.kind == kLine ? 2 : element.kind == kCurve ? 3 : 1;
 }
 
-// Element lines may name points that a later "pt" line defines, so the numbers are
-// checked once the whole file is read.
+}  // namespace
+
 void checkPointNumbers(const ProblemModel& model) {
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& element = model.elements[e];
@@ -195,7 +195,37 @@ void checkPointNumbers(const ProblemModel& model) {
   }
 }
 
-}  // namespace
+void readInputLine(ProblemModel& model, const SourceLine& line) {
+  switch (classify(line.text)) {
+    case LineClass::kSkip:
+      break;
+    case LineClass::kCaption:
+      model.caption = line.text.size() >= 4 ? std::string(line.text.substr(3)) : std::string();
+      break;
+    case LineClass::kKeyword:
+      readKeywordLine(model, line);
+      break;
+  }
+}
+
+void readInputText(ProblemModel& model, std::istream& in, const std::string& name) {
+  std::string text;
+  long number = 0;
+  std::size_t total = 0;
+  for (;;) {
+    const LineRead read = readTextLine(in, text);
+    if (read == LineRead::kEnd) break;
+    ++number;
+    if (read == LineRead::kTooLong) stopAtLongLine(kSource, number);
+    countFileLength(total, text, kSource);
+    // Editors on Windows may put a byte order mark before the first keyword.
+    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    readInputLine(model, SourceLine{kSource, number, text});
+  }
+  // A read error must not pass for the end of the file: the model would be cut short.
+  if (in.bad()) fatalStop("\nCan not read input file " + name);
+  checkPointNumbers(model);
+}
 
 void readInputFile(ProblemModel& model, const std::string& name) {
   std::error_code ignored;
@@ -204,33 +234,7 @@ void readInputFile(ProblemModel& model, const std::string& name) {
   }
   std::ifstream file(name);
   if (!file) fatalStop("\nCan not open input file " + name);
-
-  std::string text;
-  long number = 0;
-  std::size_t total = 0;
-  for (;;) {
-    const LineRead read = readTextLine(file, text);
-    if (read == LineRead::kEnd) break;
-    ++number;
-    if (read == LineRead::kTooLong) stopAtLongLine(kSource, number);
-    countFileLength(total, text, kSource);
-    // Editors on Windows may put a byte order mark before the first keyword.
-    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    const SourceLine line{kSource, number, text};
-    switch (classify(text)) {
-      case LineClass::kSkip:
-        break;
-      case LineClass::kCaption:
-        model.caption = text.size() >= 4 ? text.substr(3) : std::string();
-        break;
-      case LineClass::kKeyword:
-        readKeywordLine(model, line);
-        break;
-    }
-  }
-  // A read error must not pass for the end of the file: the model would be cut short.
-  if (file.bad()) fatalStop("\nCan not read input file " + name);
-  checkPointNumbers(model);
+  readInputText(model, file, name);
 }
 
 }  // namespace qbr

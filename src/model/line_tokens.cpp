@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string_view>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/line_tokens.hpp"
 
 namespace qbr {

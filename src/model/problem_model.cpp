@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

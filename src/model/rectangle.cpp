@@ -1,6 +1,6 @@
 #include "model/rectangle.hpp"
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

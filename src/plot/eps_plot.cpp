@@ -6,8 +6,8 @@
 #include <ctime>
 #include <fstream>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 
@@ -81,7 +81,10 @@ Box modelBox(const std::array<BoundaryElement, kMaxElements>& elements, std::int
 // The local time as the 24-character calendar text, e.g. "Thu Jan  1 00:00:00 1970".
 std::string calendarText() {
   const std::time_t now = std::time(nullptr);
-  const char* text = std::ctime(&now);
+  // ctime_r: ctime's text in a buffer of our own, since solves may draw in several
+  // threads at once.
+  char buffer[64];
+  const char* text = ctime_r(&now, buffer);
   if (text == nullptr) return "Thu Jan  1 00:00:00 1970";
   std::string s(text);
   if (!s.empty() && s.back() == '\n') s.pop_back();

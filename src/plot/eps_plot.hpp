@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/run_io.hpp"
+#include "base/run_io.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {

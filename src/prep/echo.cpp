@@ -1,6 +1,6 @@
 #include "prep/echo.hpp"
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {

@@ -5,8 +5,8 @@
 #include <new>
 #include <sstream>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 #include "prep/unknowns.hpp"
 
 namespace qbr {
@@ -34,8 +34,8 @@ std::int32_t gridCountFor(const BoundaryElement& element, std::int32_t e, double
     std::ostringstream warning;
     warning << std::setprecision(15) << "Element " << e << ": ah asks for " << count
             << (count == 1.0 ? " node" : " nodes") << ", the grid has " << used << ";\n";
-    io.console << warning.str();
-    io.log << warning.str();
+    const std::string line = warning.str();
+    io.warn(line.substr(0, line.size() - 1), line, line);
     return used;
   }
   if (n < kMinGridCount) return kMinGridCount;

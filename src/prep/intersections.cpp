@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

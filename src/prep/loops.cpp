@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 #include "prep/element_paths.hpp"
 
 namespace qbr {

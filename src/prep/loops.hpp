@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {

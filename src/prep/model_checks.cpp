@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
 #include "prep/intersections.hpp"
 #include "prep/loops.hpp"
 

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "bem/geometry.hpp"
-#include "driver/fatal_stop.hpp"
+#include "model/geometry.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 
@@ -169,8 +169,10 @@ void setUpModel(ProblemModel& model, RunIo& io) {
     kmin = std::min(kmin, std::abs(patch.k));
   }
   if (kmin < 1.0) {
-    io.console << "Wave number can bee too small (low frequency): " << kmin << "\n";
-    io.log << "\nWave number can bee too small (low frequency): " << kmin << "\n\n";
+    std::ostringstream warning;
+    warning << "Wave number can bee too small (low frequency): " << kmin;
+    const std::string text = warning.str();
+    io.warn(text, text + "\n", "\n" + text + "\n\n");
   }
 }
 

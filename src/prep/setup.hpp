@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/run_io.hpp"
+#include "base/run_io.hpp"
 #include "model/constants.hpp"
 #include "model/problem_model.hpp"
 

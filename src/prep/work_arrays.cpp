@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "driver/run_io.hpp"
+#include "base/run_io.hpp"
 #include "model/problem_model.hpp"
 #include "prep/complex_matrix.hpp"
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "bem/bessel.hpp"
-#include "bem/geometry.hpp"
 #include "bem/hankel.hpp"
 #include "bem/low_frequency.hpp"
+#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 
 namespace qbr {

@@ -1,10 +1,10 @@
-#include "bem/geometry.hpp"
+#include "model/geometry.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 
-#include "driver/fatal_stop.hpp"
+#include "base/fatal_stop.hpp"
 
 namespace qbr {
 

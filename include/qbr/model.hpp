@@ -1,0 +1,92 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "qbr/result.hpp"
+
+namespace qbr {
+
+struct ProblemModel;
+
+// A cross-section to compute: settings, material patches, points and boundary elements.
+// Made from input-file text, from an input file, or statement by statement in code. The
+// methods mirror the keywords of the input file and go through the same reader: the
+// same defaults, validation, capacities (100 points, 20 elements, patches 0 to 9) and
+// messages, so a model built here computes exactly what the same lines in a file do.
+// A statement the reader refuses throws qbr::Error with the program's message, in which
+// the statement is "line n of the model", counted from 1.
+class Model {
+ public:
+  struct Point {
+    double x = 0.0;
+    double y = 0.0;
+  };
+
+  Model();
+  ~Model();
+  Model(const Model& other);
+  Model& operator=(const Model& other);
+  Model(Model&&) noexcept;
+  Model& operator=(Model&&) noexcept;
+
+  // The whole text of an input file; "dxc" files are looked for relative to the
+  // current directory, as the program does.
+  static Model fromText(const std::string& text);
+  static Model fromFile(const std::string& path);
+
+  // One line of input-file syntax ("rect -1 1 0.2 0.4 1 0 100 10", "cc caption", ...).
+  Model& statement(const std::string& line);
+
+  // Settings: lengthunit, gridsize, frequency, conductanceunit, variables, symmetry, ah,
+  // lambda and sigma of patch 0, caption.
+  Model& lengthUnit(const std::string& unit);
+  Model& gridSize(double g);
+  Model& frequency(double value, const std::string& unit = "hz");
+  Model& conductanceUnit(const std::string& unit);
+  Model& variables(const std::string& word);  // "phases" or "impedance"
+  Model& symmetry(bool on);
+  Model& ah(double h);
+  Model& lambda(double lambda);
+  Model& sigma(double sigma);
+  Model& caption(const std::string& text);
+
+  // "patch n kind [sigma [lambda [mu]]]": kind "sc" or "nc"; values left out keep theirs.
+  Model& patch(int n, const std::string& kind, std::optional<double> sigma = {},
+               std::optional<double> lambda = {}, std::optional<double> mu = {});
+
+  // "pt": a basic point; returns its number (that of an earlier point within 1e-7).
+  int point(double x, double y);
+
+  // Elements by point numbers ("line", "curve", "circle") and by coordinates ("el 0/1/2").
+  // gridCount 0 lets `ah` choose the number of nodes.
+  Model& line(int conductor, int p0, int p1, int patch = 0, int gridCount = 0);
+  Model& line(int conductor, Point p0, Point p1, int patch = 0, int gridCount = 0);
+  Model& curve(int conductor, int p0, int p1, int p2, int patch = 0, int gridCount = 0);
+  Model& curve(int conductor, Point p0, Point p1, Point p2, int patch = 0, int gridCount = 0);
+  Model& circle(int conductor, int centre, double radius, bool counterClockwise = true,
+                int patch = 0, int gridCount = 0);
+  Model& circle(int conductor, Point centre, double radius, bool counterClockwise = true,
+                int patch = 0, int gridCount = 0);
+  // "rect x1 x2 y1 y2 c patch nx ny": four straight elements.
+  Model& rectangle(double x1, double x2, double y1, double y2, int conductor = 0, int patch = 0,
+                   int nx = 0, int ny = 0);
+  // "pl layer c patch" and "dxc file".
+  Model& polylineLayer(int layer, int conductor, int patch);
+  Model& importPolylines(const std::string& file);
+
+  // The settings as they stand.
+  Settings settings() const;
+  int pointCount() const;
+  int elementCount() const;
+
+  // The tables behind the model (for the program and the library's own phases).
+  const ProblemModel& tables() const { return *tables_; }
+
+ private:
+  std::unique_ptr<ProblemModel> tables_;
+  long statements_ = 0;
+};
+
+}  // namespace qbr

@@ -1,0 +1,8 @@
+#pragma once
+
+// The public API of qbr: build or read a model, solve it, use the result.
+#include "qbr/error.hpp"
+#include "qbr/model.hpp"
+#include "qbr/progress.hpp"
+#include "qbr/result.hpp"
+#include "qbr/solve.hpp"

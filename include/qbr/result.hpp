@@ -1,0 +1,144 @@
+#pragma once
+
+#include <complex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qbr {
+
+// A small dense matrix with (r, c) access from 0 and row-major storage: entry (r, c) of a
+// conductor matrix belongs to conductors r + 1 and c + 1.
+template <typename T>
+class Matrix {
+ public:
+  Matrix() = default;
+  Matrix(int rows, int cols)
+      : rows_(rows), cols_(cols), data_(static_cast<std::size_t>(rows) * cols) {}
+  Matrix(int rows, int cols, std::vector<T> rowMajor)
+      : rows_(rows), cols_(cols), data_(std::move(rowMajor)) {
+    if (data_.size() != static_cast<std::size_t>(rows) * cols) {
+      throw std::invalid_argument("Matrix: the entries do not fill rows x cols");
+    }
+  }
+  int rows() const { return rows_; }
+  int cols() const { return cols_; }
+  T& operator()(int r, int c) { return data_[index(r, c)]; }
+  const T& operator()(int r, int c) const { return data_[index(r, c)]; }
+  const std::vector<T>& rowMajor() const { return data_; }
+  bool operator==(const Matrix&) const = default;
+
+ private:
+  std::size_t index(int r, int c) const {
+    if (r < 0 || r >= rows_ || c < 0 || c >= cols_) throw std::out_of_range("Matrix index");
+    return static_cast<std::size_t>(r) * cols_ + c;
+  }
+  int rows_ = 0;
+  int cols_ = 0;
+  std::vector<T> data_;
+};
+
+// One material patch as the model gives it (before any unit conversion).
+struct PatchSettings {
+  int patch = 0;
+  bool superconducting = true;
+  double sigma = 0.0;   // in the model's conductance unit
+  double lambda = 0.0;  // London penetration depth, in length units
+  double mu = 1.0;      // relative permeability
+  bool operator==(const PatchSettings&) const = default;
+};
+
+// The settings as read (words as written, lower-cased; numbers before unit conversion).
+struct Settings {
+  std::string caption;
+  std::string lengthUnit = "um";
+  double gridSize = 1.0;
+  double frequency = 1.0;
+  std::string frequencyUnit = "mhz";
+  std::string conductanceUnit = "ms/m";
+  std::string variables = "phases";
+  std::string symmetry = "off";
+  double ah = 1.0;
+  std::vector<PatchSettings> patches;
+  bool operator==(const Settings&) const = default;
+};
+
+// The boundary solution at one grid node, for one excitation (a current of 1 A into the
+// excited conductor, returned through conductor 0 when it has elements).
+// - field: u, the magnetic vector potential A_z per ampere divided by mu0 (so mu0 times
+//   the difference of two conductors' u is an inductance in H/m); dimensionless.
+// - normalDerivative: q = du/dn on the outside of the boundary, the normal pointing into
+//   the metal (left of the element's direction of travel), per length unit.
+// - currentDensity: the surface current density of this node in A/m per ampere of the
+//   excited conductor, q / (length unit in metres). Positive where current flows in the
+//   excited conductor's direction: summed with each node's share of the outline in
+//   metres it gives +1 over the excited conductor and -1 over the return conductor.
+struct NodeValue {
+  int element = 0;  // from 0, in the model's element order
+  int node = 0;     // from 1 to the element's grid count
+  double x = 0.0;   // position in length units (after gridsize)
+  double y = 0.0;
+  int conductor = 0;  // the element's conductor
+  std::complex<double> field;
+  std::complex<double> normalDerivative;
+  std::complex<double> currentDensity;  // A/m per A
+  bool operator==(const NodeValue&) const = default;
+};
+
+struct Excitation {
+  int conductor = 0;  // the conductor driven with 1 A (1 to conductors)
+  std::vector<NodeValue> nodes;
+  bool operator==(const Excitation&) const = default;
+};
+
+// Wall-clock seconds of each phase of one solve.
+struct PhaseTimes {
+  double setUp = 0.0;          // units, materials, checks (and the drawing when asked for)
+  double grids = 0.0;          // grids and work arrays
+  double fill = 0.0;           // system matrix
+  double factorisation = 0.0;  // LU and solve for all conductors
+  double gridCheck = 0.0;      // the solves on coarser grids (SolveOptions::gridCheck)
+  double total = 0.0;
+  bool operator==(const PhaseTimes&) const = default;
+};
+
+// The result of one solve. Matrices are conductors x conductors, the full square.
+struct Result {
+  enum class Mode { kInductance, kImpedance };  // the model's `variables`: phases, other
+
+  static constexpr int kJsonSchemaVersion = 1;
+
+  int conductors = 0;
+  double frequencyHz = 0.0;
+  double omegaRadPerS = 0.0;
+  Mode mode = Mode::kInductance;
+  int nd = 0;  // unknowns of the system
+  bool hasReturnConductor = false;
+  std::string lengthUnit;    // m, cm, mm or um
+  double lengthUnitM = 0.0;  // the length unit in metres
+
+  // Per unit length, in SI units: Z = R + jX in ohm/m; L = X / omega in H/m (in
+  // inductance mode at zero frequency, the real part of the printed matrix); R in ohm/m.
+  Matrix<std::complex<double>> impedanceOhmPerM;
+  Matrix<double> inductanceHPerM;
+  Matrix<double> resistanceOhmPerM;
+  // The matrix as the program prints it: (L, -R/omega) in pH/um in inductance mode,
+  // R + jX in ohm/m times 1e6 in impedance mode.
+  Matrix<std::complex<double>> printed;
+
+  std::vector<Excitation> excitations;  // one per conductor, in order
+  PhaseTimes times;
+  std::vector<std::string> warnings;  // the run's warnings, in order, as printed
+  Settings settings;
+
+  // The JSON document of the result (schema in the README, "schema_version" 1): full
+  // double precision, which reads back to the same bits. `withNodes` false leaves out
+  // the per-node data.
+  std::string toJson(bool withNodes = true) const;
+  // Reads a document written by toJson; throws qbr::Error on any other.
+  static Result fromJson(const std::string& text);
+
+  bool operator==(const Result&) const = default;
+};
+
+}  // namespace qbr

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "qbr/model.hpp"
+#include "qbr/progress.hpp"
+#include "qbr/result.hpp"
+
+namespace qbr {
+
+struct SolveOptions {
+  // Threads of the matrix fill and the factorisation; 0: all cores (as the program).
+  // The fill gives the same bits on any number of threads; OpenBLAS's last bits depend
+  // on its thread count, so another count may change the last digits of a result.
+  int threads = 0;
+  // Called with the progress of the fill and the factorisation (see progress.hpp).
+  ProgressCallback progress;
+  // The program's texts, for front ends that want them: when set, the echo of the
+  // model, the grid list, the warnings and the matrix report go to `log` as in
+  // qbr.log, and the caption, the grid summary, the warnings and the matrix report go
+  // to `console` as the program prints them. Both or neither.
+  std::ostream* console = nullptr;
+  std::ostream* log = nullptr;
+  // After the solve, solve again on grids with half and a quarter of the nodes and warn
+  // (Result::warnings) where a printed entry is not resolved to about 1%, as the program
+  // does; this costs about a sixth more time. Off for sweeps that check their grids
+  // themselves.
+  bool gridCheck = true;
+  // When not empty, the cross-section is drawn as EPS into drawingBase + ".eps" (and
+  // announced on the console and in the log), as the program draws it next to the input.
+  std::string drawingBase;
+};
+
+// Computes the conductor matrix of the model and its boundary solution. Writes nothing
+// to standard output or standard error and never ends the process; a model that cannot
+// be computed throws qbr::Error. Reentrant: solves in several threads at once give the
+// results each gives alone (their fills run side by side, their factorisations take
+// turns, since OpenBLAS's thread count belongs to the whole process).
+Result solve(const Model& model, const SolveOptions& options = {});
+
+// "qbr 0.1.0".
+std::string versionText();
+
+}  // namespace qbr

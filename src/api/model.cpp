@@ -1,0 +1,196 @@
+// qbr::Model: the model tables with the input file's reader in front of them.
+#include "qbr/model.hpp"
+
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "base/fatal_stop.hpp"
+#include "model/input_reader.hpp"
+#include "model/problem_model.hpp"
+
+namespace qbr {
+
+namespace {
+
+// Shortest text that reads back as the same double.
+std::string number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
+std::string number(int v) {
+  return std::to_string(v);
+}
+
+std::string words(const std::vector<std::string>& items) {
+  std::string line;
+  for (const std::string& item : items) {
+    if (!line.empty()) line += ' ';
+    line += item;
+  }
+  return line;
+}
+
+std::string coordinates(Model::Point p) {
+  return words({number(p.x), number(p.y)});
+}
+
+}  // namespace
+
+Model::Model() : tables_(std::make_unique<ProblemModel>()) {
+  setDefaults(*tables_);
+}
+Model::~Model() = default;
+Model::Model(const Model& other)
+    : tables_(std::make_unique<ProblemModel>(*other.tables_)), statements_(other.statements_) {}
+Model& Model::operator=(const Model& other) {
+  if (this != &other) {
+    tables_ = std::make_unique<ProblemModel>(*other.tables_);
+    statements_ = other.statements_;
+  }
+  return *this;
+}
+Model::Model(Model&&) noexcept = default;
+Model& Model::operator=(Model&&) noexcept = default;
+
+Model Model::fromText(const std::string& text) {
+  Model model;
+  std::istringstream in(text);
+  readInputText(*model.tables_, in, "text");
+  return model;
+}
+
+Model Model::fromFile(const std::string& path) {
+  Model model;
+  readInputFile(*model.tables_, path);
+  return model;
+}
+
+Model& Model::statement(const std::string& line) {
+  // Statements are lines of an input file called "the model"; the file's line length
+  // limit holds for them too.
+  const long number = ++statements_;
+  if (line.size() > kMaxLineLength) stopAtLongLine("the model", number);
+  readInputLine(*tables_, SourceLine{"the model", number, line});
+  return *this;
+}
+
+Model& Model::lengthUnit(const std::string& unit) {
+  return statement(words({"lengthunit", unit}));
+}
+Model& Model::gridSize(double g) {
+  return statement(words({"gridsize", number(g)}));
+}
+Model& Model::frequency(double value, const std::string& unit) {
+  return statement(words({"frequency", number(value), unit}));
+}
+Model& Model::conductanceUnit(const std::string& unit) {
+  return statement(words({"conductanceunit", unit}));
+}
+Model& Model::variables(const std::string& word) {
+  return statement(words({"variables", word}));
+}
+Model& Model::symmetry(bool on) {
+  return statement(on ? "symmetry on" : "symmetry off");
+}
+Model& Model::ah(double h) {
+  return statement(words({"ah", number(h)}));
+}
+Model& Model::lambda(double lambda) {
+  return statement(words({"lambda", number(lambda)}));
+}
+Model& Model::sigma(double sigma) {
+  return statement(words({"sigma", number(sigma)}));
+}
+Model& Model::caption(const std::string& text) {
+  return statement(words({"cc", text}));
+}
+
+Model& Model::patch(int n, const std::string& kind, std::optional<double> sigma,
+                    std::optional<double> lambda, std::optional<double> mu) {
+  // Optional tokens can only be left out from the end: a value given after one left
+  // out keeps the one left out as it stands.
+  const MaterialPatch current =
+      n >= 0 && n < kMaxPatches ? tables_->patches[static_cast<std::size_t>(n)] : MaterialPatch{};
+  std::vector<std::string> line{"patch", number(n), kind};
+  if (sigma || lambda || mu) line.push_back(number(sigma.value_or(current.sigma)));
+  if (lambda || mu) line.push_back(number(lambda.value_or(current.lambda)));
+  if (mu) line.push_back(number(*mu));
+  return statement(words(line));
+}
+
+int Model::point(double x, double y) {
+  statement(words({"pt", number(tables_->pointCount), number(x), number(y)}));
+  // The point exists now, as a new one or as the earlier one it coincides with.
+  return findOrAddPoint(*tables_, x, y);
+}
+
+Model& Model::line(int conductor, int p0, int p1, int patch, int gridCount) {
+  return statement(
+      words({"line", number(conductor), number(p0), number(p1), number(patch), number(gridCount)}));
+}
+Model& Model::line(int conductor, Point p0, Point p1, int patch, int gridCount) {
+  return statement(words({"el 0", number(conductor), coordinates(p0), coordinates(p1),
+                          number(patch), number(gridCount)}));
+}
+Model& Model::curve(int conductor, int p0, int p1, int p2, int patch, int gridCount) {
+  return statement(words({"curve", number(conductor), number(p0), number(p1), number(p2),
+                          number(patch), number(gridCount)}));
+}
+Model& Model::curve(int conductor, Point p0, Point p1, Point p2, int patch, int gridCount) {
+  return statement(words({"el 1", number(conductor), coordinates(p0), coordinates(p1),
+                          coordinates(p2), number(patch), number(gridCount)}));
+}
+Model& Model::circle(int conductor, int centre, double radius, bool counterClockwise, int patch,
+                     int gridCount) {
+  return statement(words({"circle", number(conductor), number(centre), number(radius),
+                          counterClockwise ? "+" : "-", number(patch), number(gridCount)}));
+}
+Model& Model::circle(int conductor, Point centre, double radius, bool counterClockwise, int patch,
+                     int gridCount) {
+  return statement(words({"el 2", number(conductor), coordinates(centre), number(radius),
+                          counterClockwise ? "+" : "-", number(patch), number(gridCount)}));
+}
+Model& Model::rectangle(double x1, double x2, double y1, double y2, int conductor, int patch,
+                        int nx, int ny) {
+  return statement(words({"rect", number(x1), number(x2), number(y1), number(y2), number(conductor),
+                          number(patch), number(nx), number(ny)}));
+}
+Model& Model::polylineLayer(int layer, int conductor, int patch) {
+  return statement(words({"pl", number(layer), number(conductor), number(patch)}));
+}
+Model& Model::importPolylines(const std::string& file) {
+  return statement(words({"dxc", file}));
+}
+
+Settings Model::settings() const {
+  const ProblemModel& m = *tables_;
+  Settings s;
+  s.caption = m.caption;
+  s.lengthUnit = m.lengthunit;
+  s.gridSize = m.gridsize;
+  s.frequency = m.frequency;
+  s.frequencyUnit = m.frequencyUnit;
+  s.conductanceUnit = m.conductanceunit;
+  s.variables = m.variables;
+  s.symmetry = m.symmetry;
+  s.ah = m.ah;
+  // A model without "patch" lines still has patch 0, from "lambda" and "sigma".
+  const int patches = std::max(m.patchCount, 1);
+  for (int i = 0; i < patches; ++i) {
+    const MaterialPatch& p = m.patches[static_cast<std::size_t>(i)];
+    s.patches.push_back({i, p.superconducting, p.sigma, p.lambda, p.mu});
+  }
+  return s;
+}
+
+int Model::pointCount() const {
+  return tables_->pointCount;
+}
+int Model::elementCount() const {
+  return tables_->elementCount;
+}
+
+}  // namespace qbr

@@ -1,0 +1,194 @@
+// qbr::solve: the phases of one computation on a copy of the model's tables, the result
+// taken off the solution before the work arrays go.
+#include "qbr/solve.hpp"
+
+#include <chrono>
+#include <memory>
+#include <new>
+#include <streambuf>
+
+#include "base/fatal_stop.hpp"
+#include "base/run_io.hpp"
+#include "bem/bem_fill.hpp"
+#include "bem/resolution.hpp"
+#include "bem/solution.hpp"
+#include "model/geometry.hpp"
+#include "model/input_reader.hpp"
+#include "model/problem_model.hpp"
+#include "plot/eps_plot.hpp"
+#include "prep/echo.hpp"
+#include "prep/grids.hpp"
+#include "prep/model_checks.hpp"
+#include "prep/setup.hpp"
+#include "prep/unknowns.hpp"
+#include "prep/work_arrays.hpp"
+#include "qbr/error.hpp"
+#include "report/reports.hpp"
+
+namespace qbr {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Discards the program's texts when the caller does not want them.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// The boundary solution of every excitation at every node: the unknowns are densities
+// per unit of the element parameter, so both are divided by the Jacobian at the node.
+std::vector<Excitation> nodeValues(const ProblemModel& model, const Unknowns& unknowns,
+                                   const ComplexMatrix& solutions) {
+  std::vector<Excitation> excitations(static_cast<std::size_t>(model.conductorCount));
+  for (int c = 1; c <= model.conductorCount; ++c) {
+    Excitation& excitation = excitations[static_cast<std::size_t>(c - 1)];
+    excitation.conductor = c;
+    excitation.nodes.reserve(static_cast<std::size_t>(model.nd0 / 2));
+    for (int e = 0; e < model.elementCount; ++e) {
+      const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+      const ElementGeometry geometry = element.geometry(model.points);
+      for (int i = 1; i <= element.gridCount; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        const double jacobian = geometry.jacobianAt(element.nodeT[k]);
+        NodeValue v;
+        v.element = e;
+        v.node = i;
+        v.x = element.nodeX[k];
+        v.y = element.nodeY[k];
+        v.conductor = element.conductor;
+        v.field = solutions(unknowns.nodeFirst(e, i), c) / jacobian;
+        v.normalDerivative = solutions(unknowns.nodeSecond(e, i), c) / jacobian;
+        v.currentDensity = v.normalDerivative / model.lengthScale;
+        excitation.nodes.push_back(v);
+      }
+    }
+  }
+  return excitations;
+}
+
+void setMatrices(Result& r, const ConductorMatrix& m, const ProblemModel& model) {
+  const int n = m.size();
+  r.printed = Matrix<Complex>(n, n);
+  r.impedanceOhmPerM = Matrix<Complex>(n, n);
+  r.inductanceHPerM = Matrix<double>(n, n);
+  r.resistanceOhmPerM = Matrix<double>(n, n);
+  const double w = model.omega;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      // Printed scales: pH/um and ohm/m times 1e6, both 1e6 times the SI unit.
+      const Complex printed = m(i + 1, j + 1);
+      r.printed(i, j) = printed;
+      if (model.phaseVariables) {
+        const double l = printed.real() * 1e-6;
+        const double resistance = -printed.imag() * w * 1e-6;
+        r.inductanceHPerM(i, j) = l;
+        r.resistanceOhmPerM(i, j) = resistance;
+        r.impedanceOhmPerM(i, j) = Complex(resistance, w * l);
+      } else {
+        const Complex z = printed * 1e-6;
+        r.impedanceOhmPerM(i, j) = z;
+        r.resistanceOhmPerM(i, j) = z.real();
+        r.inductanceHPerM(i, j) = z.imag() / w;
+      }
+    }
+  }
+}
+
+Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
+  const Clock::time_point start = Clock::now();
+  Result r;
+  r.settings = input.settings();
+  // The phases work on a copy in place: the model stays as read, and solves of one
+  // model in several threads share nothing.
+  auto model = std::make_unique<ProblemModel>(input.tables());
+  Clock::time_point phase = Clock::now();
+  checkPointNumbers(*model);
+  setUpModel(*model, io);
+  echoModel(*model, io);
+  if (!options.drawingBase.empty()) {
+    writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, options.drawingBase,
+                 model->points, io);
+  }
+  checkModelIsSolvable(*model);
+  // The model before its grids: the grid check solves it again on coarser ones.
+  const ProblemModel prepared = *model;
+  r.times.setUp = secondsSince(phase);
+
+  phase = Clock::now();
+  buildGrids(*model, io);
+  WorkArrays work = allocateWorkArrays(*model);
+  const Unknowns unknowns(*model);
+  r.times.grids = secondsSince(phase);
+
+  phase = Clock::now();
+  fillBemMatrix(*model, unknowns, work.A, options.progress, options.threads);
+  r.times.fill = secondsSince(phase);
+
+  phase = Clock::now();
+  const ConductorMatrix m =
+      solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
+  checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
+  r.times.factorisation = secondsSince(phase);
+
+  r.excitations = nodeValues(*model, unknowns, work.b);
+  releaseWorkArrays(*model, work);
+  if (model->phaseVariables) {
+    reportInductanceMatrix(m, io);
+  } else {
+    reportImpedanceMatrix(m, model->omega, io);
+  }
+  if (options.gridCheck) {
+    phase = Clock::now();
+    for (const std::string& warning : gridResolutionWarnings(prepared, m)) {
+      io.warn(warning, warning + "\n", warning + "\n");
+    }
+    r.times.gridCheck = secondsSince(phase);
+  }
+
+  r.conductors = model->conductorCount;
+  r.frequencyHz = model->frequency;
+  r.omegaRadPerS = model->omega;
+  r.mode = model->phaseVariables ? Result::Mode::kInductance : Result::Mode::kImpedance;
+  r.nd = model->nd;
+  r.hasReturnConductor = model->hasReturnConductor();
+  r.lengthUnit = model->lengthunit;
+  r.lengthUnitM = model->lengthScale;
+  setMatrices(r, m, *model);
+  r.times.total = secondsSince(start);
+  return r;
+}
+
+}  // namespace
+
+Result solve(const Model& model, const SolveOptions& options) {
+  if ((options.console == nullptr) != (options.log == nullptr)) {
+    throw std::invalid_argument("qbr::solve: give both the console and the log, or neither");
+  }
+  NullBuffer nothing;
+  std::ostream discard(&nothing);
+  std::vector<std::string> warnings;
+  RunIo io{options.console ? *options.console : discard, options.log ? *options.log : discard,
+           &warnings};
+  Result r;
+  try {
+    r = solveTables(model, options, io);
+  } catch (const std::bad_alloc&) {
+    // Every large allocation has its own message; this is the safety net for the rest.
+    throw Error("\nNot enough memory for this model;\n");
+  }
+  r.warnings = std::move(warnings);
+  return r;
+}
+
+std::string versionText() {
+  return "qbr " QBR_VERSION;
+}
+
+}  // namespace qbr

@@ -1,0 +1,287 @@
+// The JSON document of a result (schema version 1, described in the README) and its
+// reader. nlohmann-json writes every double in the shortest form that reads back to
+// the same bits.
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "qbr/error.hpp"
+#include "qbr/result.hpp"
+
+namespace qbr {
+
+namespace {
+
+// Objects keep the order in which the schema lists their members.
+using json = nlohmann::ordered_json;
+using Complex = std::complex<double>;
+
+bool isFlat(const json& value) {
+  return !value.is_structured() ||
+         (value.is_array() && std::all_of(value.begin(), value.end(), [](const json& item) {
+            return !item.is_structured() ||
+                   (item.is_array() && std::none_of(item.begin(), item.end(), [](const json& x) {
+                      return x.is_structured();
+                    }));
+          }));
+}
+
+// Objects one member per line; arrays of numbers and matrices (arrays of such arrays) on
+// one line each, so that a node column or a matrix reads as a row of text.
+void write(std::string& out, const json& value, int depth) {
+  if (isFlat(value) || value.empty()) {
+    out += value.dump();
+    return;
+  }
+  const std::string indent(static_cast<std::size_t>(depth + 1), ' ');
+  const bool object = value.is_object();
+  out += object ? "{\n" : "[\n";
+  bool first = true;
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (!first) out += ",\n";
+    first = false;
+    out += indent;
+    if (object) out += json(it.key()).dump() + ": ";
+    write(out, *it, depth + 1);
+  }
+  out += '\n';
+  out.append(static_cast<std::size_t>(depth), ' ');
+  out += object ? '}' : ']';
+}
+
+json realRows(const Matrix<double>& m) {
+  json rows = json::array();
+  for (int r = 0; r < m.rows(); ++r) {
+    json row = json::array();
+    for (int c = 0; c < m.cols(); ++c) row.push_back(m(r, c));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+json complexRows(const Matrix<Complex>& m) {
+  json re = json::array();
+  json im = json::array();
+  for (int r = 0; r < m.rows(); ++r) {
+    json rowRe = json::array();
+    json rowIm = json::array();
+    for (int c = 0; c < m.cols(); ++c) {
+      rowRe.push_back(m(r, c).real());
+      rowIm.push_back(m(r, c).imag());
+    }
+    re.push_back(std::move(rowRe));
+    im.push_back(std::move(rowIm));
+  }
+  return {{"re", std::move(re)}, {"im", std::move(im)}};
+}
+
+Matrix<double> readRealRows(const json& rows) {
+  const int n = static_cast<int>(rows.size());
+  Matrix<double> m(n, n == 0 ? 0 : static_cast<int>(rows.at(0).size()));
+  for (int r = 0; r < m.rows(); ++r) {
+    if (static_cast<int>(rows.at(r).size()) != m.cols()) throw Error("\nA matrix row is short\n");
+    for (int c = 0; c < m.cols(); ++c) m(r, c) = rows.at(r).at(c).get<double>();
+  }
+  return m;
+}
+
+Matrix<Complex> readComplexRows(const json& value) {
+  const Matrix<double> re = readRealRows(value.at("re"));
+  const Matrix<double> im = readRealRows(value.at("im"));
+  if (re.rows() != im.rows() || re.cols() != im.cols()) {
+    throw Error("\nThe real and imaginary parts of a matrix differ in size\n");
+  }
+  Matrix<Complex> m(re.rows(), re.cols());
+  for (int r = 0; r < m.rows(); ++r) {
+    for (int c = 0; c < m.cols(); ++c) m(r, c) = Complex(re(r, c), im(r, c));
+  }
+  return m;
+}
+
+// The node table of one excitation as columns, one array per quantity (a tidy table
+// that data-frame libraries take as it is).
+json nodeColumns(const std::vector<NodeValue>& nodes) {
+  json element = json::array(), node = json::array(), x = json::array(), y = json::array(),
+       conductor = json::array(), fieldRe = json::array(), fieldIm = json::array(),
+       dnRe = json::array(), dnIm = json::array(), kRe = json::array(), kIm = json::array();
+  for (const NodeValue& v : nodes) {
+    element.push_back(v.element);
+    node.push_back(v.node);
+    x.push_back(v.x);
+    y.push_back(v.y);
+    conductor.push_back(v.conductor);
+    fieldRe.push_back(v.field.real());
+    fieldIm.push_back(v.field.imag());
+    dnRe.push_back(v.normalDerivative.real());
+    dnIm.push_back(v.normalDerivative.imag());
+    kRe.push_back(v.currentDensity.real());
+    kIm.push_back(v.currentDensity.imag());
+  }
+  return {{"element", element},
+          {"node", node},
+          {"x_length_units", x},
+          {"y_length_units", y},
+          {"conductor", conductor},
+          {"field_re", fieldRe},
+          {"field_im", fieldIm},
+          {"normal_derivative_per_length_unit_re", dnRe},
+          {"normal_derivative_per_length_unit_im", dnIm},
+          {"current_density_A_per_m_per_A_re", kRe},
+          {"current_density_A_per_m_per_A_im", kIm}};
+}
+
+std::vector<NodeValue> readNodeColumns(const json& table) {
+  const json& element = table.at("element");
+  std::vector<NodeValue> nodes(element.size());
+  const auto column = [&](const char* name) -> const json& {
+    const json& c = table.at(name);
+    if (c.size() != nodes.size())
+      throw Error(std::string("\nThe node column ") + name + " differs in length\n");
+    return c;
+  };
+  const json &node = column("node"), &x = column("x_length_units"), &y = column("y_length_units"),
+             &conductor = column("conductor"), &fieldRe = column("field_re"),
+             &fieldIm = column("field_im"), &dnRe = column("normal_derivative_per_length_unit_re"),
+             &dnIm = column("normal_derivative_per_length_unit_im"),
+             &kRe = column("current_density_A_per_m_per_A_re"),
+             &kIm = column("current_density_A_per_m_per_A_im");
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    NodeValue& v = nodes[i];
+    v.element = element[i].get<int>();
+    v.node = node[i].get<int>();
+    v.x = x[i].get<double>();
+    v.y = y[i].get<double>();
+    v.conductor = conductor[i].get<int>();
+    v.field = Complex(fieldRe[i].get<double>(), fieldIm[i].get<double>());
+    v.normalDerivative = Complex(dnRe[i].get<double>(), dnIm[i].get<double>());
+    v.currentDensity = Complex(kRe[i].get<double>(), kIm[i].get<double>());
+  }
+  return nodes;
+}
+
+json settingsObject(const Settings& s) {
+  json patches = json::array();
+  for (const PatchSettings& p : s.patches) {
+    patches.push_back({{"patch", p.patch},
+                       {"kind", p.superconducting ? "sc" : "nc"},
+                       {"sigma_conductance_units", p.sigma},
+                       {"lambda_length_units", p.lambda},
+                       {"mu_relative", p.mu}});
+  }
+  return {{"caption", s.caption},
+          {"lengthunit", s.lengthUnit},
+          {"gridsize", s.gridSize},
+          {"frequency", s.frequency},
+          {"frequency_unit", s.frequencyUnit},
+          {"conductanceunit", s.conductanceUnit},
+          {"variables", s.variables},
+          {"symmetry", s.symmetry},
+          {"ah_length_units", s.ah},
+          {"patches", patches}};
+}
+
+Settings readSettings(const json& j) {
+  Settings s;
+  s.caption = j.at("caption").get<std::string>();
+  s.lengthUnit = j.at("lengthunit").get<std::string>();
+  s.gridSize = j.at("gridsize").get<double>();
+  s.frequency = j.at("frequency").get<double>();
+  s.frequencyUnit = j.at("frequency_unit").get<std::string>();
+  s.conductanceUnit = j.at("conductanceunit").get<std::string>();
+  s.variables = j.at("variables").get<std::string>();
+  s.symmetry = j.at("symmetry").get<std::string>();
+  s.ah = j.at("ah_length_units").get<double>();
+  for (const json& p : j.at("patches")) {
+    s.patches.push_back({p.at("patch").get<int>(), p.at("kind").get<std::string>() == "sc",
+                         p.at("sigma_conductance_units").get<double>(),
+                         p.at("lambda_length_units").get<double>(),
+                         p.at("mu_relative").get<double>()});
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string Result::toJson(bool withNodes) const {
+  const bool inductance = mode == Mode::kInductance;
+  json excitationList = json::array();
+  for (const Excitation& e : excitations) {
+    json item = {{"conductor", e.conductor}};
+    if (withNodes) item["nodes"] = nodeColumns(e.nodes);
+    excitationList.push_back(std::move(item));
+  }
+  json printedMatrix = complexRows(printed);
+  printedMatrix["unit"] = inductance ? "pH/um" : "ohm/m*1e6";
+  const json document = {{"schema_version", kJsonSchemaVersion},
+                         {"settings", settingsObject(settings)},
+                         {"conductors", conductors},
+                         {"frequency_Hz", frequencyHz},
+                         {"omega_rad_per_s", omegaRadPerS},
+                         {"mode", inductance ? "inductance" : "impedance"},
+                         {"nd", nd},
+                         {"has_return_conductor", hasReturnConductor},
+                         {"length_unit", lengthUnit},
+                         {"length_unit_m", lengthUnitM},
+                         {"matrices",
+                          {{"impedance_ohm_per_m", complexRows(impedanceOhmPerM)},
+                           {"inductance_H_per_m", realRows(inductanceHPerM)},
+                           {"resistance_ohm_per_m", realRows(resistanceOhmPerM)},
+                           {"printed", printedMatrix}}},
+                         {"excitations", excitationList},
+                         {"phase_times_s",
+                          {{"set_up", times.setUp},
+                           {"grids", times.grids},
+                           {"fill", times.fill},
+                           {"factorisation", times.factorisation},
+                           {"grid_check", times.gridCheck},
+                           {"total", times.total}}},
+                         {"warnings", warnings}};
+  std::string text;
+  write(text, document, 0);
+  return text + "\n";
+}
+
+Result Result::fromJson(const std::string& text) {
+  try {
+    const json j = json::parse(text);
+    const int version = j.at("schema_version").get<int>();
+    if (version != kJsonSchemaVersion) {
+      throw Error("\nThe JSON result has schema version " + std::to_string(version) +
+                  "; this qbr reads version " + std::to_string(kJsonSchemaVersion) + "\n");
+    }
+    Result r;
+    r.settings = readSettings(j.at("settings"));
+    r.conductors = j.at("conductors").get<int>();
+    r.frequencyHz = j.at("frequency_Hz").get<double>();
+    r.omegaRadPerS = j.at("omega_rad_per_s").get<double>();
+    const std::string mode = j.at("mode").get<std::string>();
+    if (mode != "inductance" && mode != "impedance") {
+      throw Error("\nThe JSON result has the unknown mode " + mode + "\n");
+    }
+    r.mode = mode == "inductance" ? Mode::kInductance : Mode::kImpedance;
+    r.nd = j.at("nd").get<int>();
+    r.hasReturnConductor = j.at("has_return_conductor").get<bool>();
+    r.lengthUnit = j.at("length_unit").get<std::string>();
+    r.lengthUnitM = j.at("length_unit_m").get<double>();
+    const json& matrices = j.at("matrices");
+    r.impedanceOhmPerM = readComplexRows(matrices.at("impedance_ohm_per_m"));
+    r.inductanceHPerM = readRealRows(matrices.at("inductance_H_per_m"));
+    r.resistanceOhmPerM = readRealRows(matrices.at("resistance_ohm_per_m"));
+    r.printed = readComplexRows(matrices.at("printed"));
+    for (const json& e : j.at("excitations")) {
+      Excitation excitation;
+      excitation.conductor = e.at("conductor").get<int>();
+      if (e.contains("nodes")) excitation.nodes = readNodeColumns(e.at("nodes"));
+      r.excitations.push_back(std::move(excitation));
+    }
+    const json& t = j.at("phase_times_s");
+    r.times = {t.at("set_up").get<double>(),     t.at("grids").get<double>(),
+               t.at("fill").get<double>(),       t.at("factorisation").get<double>(),
+               t.at("grid_check").get<double>(), t.at("total").get<double>()};
+    r.warnings = j.at("warnings").get<std::vector<std::string>>();
+    return r;
+  } catch (const json::exception& e) {
+    throw Error(std::string("\nNot a qbr result in JSON: ") + e.what() + "\n");
+  }
+}
+
+}  // namespace qbr

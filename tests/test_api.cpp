@@ -1,0 +1,191 @@
+// The public API: models built in code against the same lines in a file, the per-node
+// solution against the current condition, solves in parallel threads, errors and
+// warnings, and the JSON document's round trip.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "qbr/qbr.hpp"
+#include "support/test_support.hpp"
+
+namespace qbr {
+namespace {
+
+using testing::sourcePath;
+
+// examples/microstrip_sc.txt, statement by statement.
+Model microstripInCode() {
+  Model m;
+  m.caption("Superconducting microstrip: 2 um wide strip 0.2 um above a 20 um ground strip")
+      .lengthUnit("um")
+      .frequency(10, "ghz")
+      .lambda(0.09)
+      .ah(0.02)
+      .rectangle(-10, 10, -0.2, 0, 0, 0, 500, 10)
+      .rectangle(-1, 1, 0.2, 0.4, 1, 0, 100, 10);
+  return m;
+}
+
+// A copper coax (examples/coax_copper.txt at coarser grids), from text.
+Model copperCoax() {
+  return Model::fromText(
+      "lengthunit mm\nfrequency 1 mhz\nvariables impedance\npatch 0 nc 58\npt 0 0 0\n"
+      "circle 1 0 0.5 + 0 60\ncircle 0 0 1.75 - 0 120\ncircle 0 0 2.0 + 0 120\n");
+}
+
+// Everything but the times, which differ from run to run.
+void expectSameSolution(const Result& a, const Result& b) {
+  EXPECT_EQ(a.printed, b.printed);
+  EXPECT_EQ(a.impedanceOhmPerM, b.impedanceOhmPerM);
+  EXPECT_EQ(a.excitations, b.excitations);
+  EXPECT_EQ(a.settings, b.settings);
+  EXPECT_EQ(a.nd, b.nd);
+}
+
+TEST(Api, AModelBuiltInCodeComputesExactlyWhatItsInputFileDoes) {
+  const Result fromFile = solve(Model::fromFile(sourcePath("examples/microstrip_sc.txt")));
+  const Result inCode = solve(microstripInCode());
+  expectSameSolution(fromFile, inCode);
+
+  // The value the README and the program print, and its SI forms.
+  ASSERT_EQ(inCode.conductors, 1);
+  EXPECT_EQ(inCode.mode, Result::Mode::kInductance);
+  EXPECT_NEAR(inCode.printed(0, 0).real(), 0.168699, 5e-7);
+  EXPECT_DOUBLE_EQ(inCode.inductanceHPerM(0, 0), inCode.printed(0, 0).real() * 1e-6);
+  EXPECT_DOUBLE_EQ(inCode.impedanceOhmPerM(0, 0).imag(),
+                   inCode.omegaRadPerS * inCode.inductanceHPerM(0, 0));
+  EXPECT_EQ(inCode.frequencyHz, 1e10);
+  EXPECT_EQ(inCode.lengthUnitM, 1e-6);
+  EXPECT_EQ(inCode.settings.frequencyUnit, "ghz");
+  EXPECT_EQ(inCode.settings.patches.at(0).lambda, 0.09);
+}
+
+// The surface current density, summed over each node's share of the outline (half the
+// distance to each neighbour on its element, up to the element's ends), carries the
+// excitation: +1 A on the driven conductor, -1 A on the return, none elsewhere.
+TEST(Api, TheSurfaceCurrentDensityCarriesOneAmpereOutAndBack) {
+  Model twoStrips = microstripInCode();
+  twoStrips.rectangle(3, 5, 0.2, 0.4, 2, 0, 100, 10);
+  const Result r = solve(twoStrips);
+  ASSERT_EQ(r.excitations.size(), 2u);
+  for (const Excitation& excitation : r.excitations) {
+    double current[3] = {0, 0, 0};
+    const auto& nodes = excitation.nodes;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      // Rectangle sides: the nodes sit in the middles of equal cells of the side.
+      std::size_t first = i;
+      while (first > 0 && nodes[first - 1].element == nodes[i].element) --first;
+      std::size_t last = i;
+      while (last + 1 < nodes.size() && nodes[last + 1].element == nodes[i].element) ++last;
+      const double side =
+          std::hypot(nodes[last].x - nodes[first].x, nodes[last].y - nodes[first].y);
+      const double cell = side / static_cast<double>(last - first) * r.lengthUnitM;
+      current[nodes[i].conductor] += nodes[i].currentDensity.real() * cell;
+    }
+    for (int c = 0; c < 3; ++c) {
+      const double expected = c == excitation.conductor ? 1.0 : c == 0 ? -1.0 : 0.0;
+      EXPECT_NEAR(current[c], expected, 1e-9)
+          << "excitation " << excitation.conductor << ", conductor " << c;
+    }
+  }
+}
+
+TEST(Api, SolvesInTwoThreadsAtOnceEqualSolvesOneAfterTheOther) {
+  const Model strip = microstripInCode();
+  const Model coax = copperCoax();
+  // One of them on one thread: the factorisation's last bits depend on OpenBLAS's thread
+  // count, which is the whole process's.
+  SolveOptions oneThread;
+  oneThread.threads = 1;
+  const Result stripAlone = solve(strip);
+  const Result coaxAlone = solve(coax, oneThread);
+
+  Result stripTogether;
+  Result coaxTogether;
+  std::thread first([&] { stripTogether = solve(strip); });
+  std::thread second([&] { coaxTogether = solve(coax, oneThread); });
+  first.join();
+  second.join();
+  expectSameSolution(stripAlone, stripTogether);
+  expectSameSolution(coaxAlone, coaxTogether);
+}
+
+TEST(Api, ErrorsCarryTheProgramsMessages) {
+  const auto messageOf = [](const auto& action) -> std::string {
+    try {
+      action();
+    } catch (const Error& error) {
+      return error.message();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(messageOf([] { Model::fromFile("no-such-file.txt"); }),
+            "\nCan not open input file no-such-file.txt");
+  EXPECT_EQ(messageOf([] { Model().patch(10, "sc"); }), "\nToo large patch number, STOP\n");
+  EXPECT_EQ(messageOf([] { Model().ah(0); }),
+            "\nLine 1 of the model: the grid interval \"0\" is not positive: ah 0\n");
+  EXPECT_EQ(messageOf([] {
+              Model m;
+              for (int i = 0; i < 6; ++i) m.rectangle(i, i + 0.5, 0, 1, 1);
+            }),
+            "\nToo many boundary elements generated from rectangles\n");
+  EXPECT_EQ(messageOf([] { solve(Model().line(1, 0, 1)); }),
+            "\nElement 0 uses point 0, which is not defined\n");
+  EXPECT_EQ(messageOf([] { solve(Model().lengthUnit("furlong").rectangle(-1, 1, 0, 1, 1)); }),
+            "\nUnknown length unit\n");
+  try {
+    solve(Model().lengthUnit("furlong"));
+    ADD_FAILURE() << "no error";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(), "Unknown length unit");
+  }
+}
+
+TEST(Api, WarningsGoToTheResultAndToTheProgramsTexts) {
+  // A copper wire whose skin depth is far above its radius: |k| < 1 per length unit.
+  const Model wire = Model::fromText(
+      "lengthunit mm\nfrequency 43.67 hz\npatch 0 nc 58\npt 0 0 0\ncircle 1 0 1 + 0 40\n");
+  const Result quiet = solve(wire);
+  ASSERT_EQ(quiet.warnings.size(), 1u);
+  EXPECT_EQ(quiet.warnings[0].rfind("Wave number can bee too small (low frequency): 0.", 0), 0u);
+
+  std::ostringstream console;
+  std::ostringstream log;
+  SolveOptions texts;
+  texts.console = &console;
+  texts.log = &log;
+  const Result told = solve(wire, texts);
+  EXPECT_NE(console.str().find(told.warnings[0] + "\n"), std::string::npos);
+  EXPECT_NE(log.str().find("\n" + told.warnings[0] + "\n\n"), std::string::npos);
+  EXPECT_NE(log.str().find("Inductance matrix [pH/um]:"), std::string::npos);
+}
+
+TEST(Api, JsonReadsBackToTheSameResultBitForBit) {
+  Result r = solve(copperCoax());
+  // Numbers at the edges of what a double holds must survive the text too.
+  r.printed(0, 0) = {std::numeric_limits<double>::denorm_min(), -0.0};
+  r.inductanceHPerM(0, 0) = std::numeric_limits<double>::max();
+  r.resistanceOhmPerM(0, 0) = 0.1 + 0.2;
+  r.warnings = {"a \"quoted\" warning\twith a tab"};
+  const std::string text = r.toJson();
+  const Result back = Result::fromJson(text);
+  EXPECT_EQ(back, r);
+  EXPECT_TRUE(std::signbit(back.printed(0, 0).imag()));
+  EXPECT_EQ(back.toJson(), text);
+
+  const Result withoutNodes = Result::fromJson(r.toJson(false));
+  EXPECT_TRUE(withoutNodes.excitations.at(0).nodes.empty());
+  EXPECT_EQ(withoutNodes.printed, r.printed);
+
+  std::string future = text;
+  future.replace(future.find("\"schema_version\": 1"), 19, "\"schema_version\": 2");
+  EXPECT_THROW(Result::fromJson(future), Error);
+  EXPECT_THROW(Result::fromJson("{\"schema_version\": 1}"), Error);
+}
+
+}  // namespace
+}  // namespace qbr
