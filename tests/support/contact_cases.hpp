@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/run_io.hpp"
+#include "base/run_io.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
 #include "prep/setup.hpp"
