@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "qbr/qbr.hpp"
-#include "support/bar_reference.hpp"
 #include "support/coax_reference.hpp"
+#include "support/trust_models.hpp"
 
 namespace {
 
@@ -301,11 +301,9 @@ void microstripTable() {
 // tube return (3 to 4 um) against the exact solution, from 1 Hz: the resistance exceeds
 // the reactance by up to 1e6 and 3e9 there.
 void lowFrequencyTable(Checks& checks, bool quick) {
-  using qbr::reference::Bar;
-  const Bar strip{-100.0, 100.0, 100.0, 135.0};
-  const Bar ground{-1000.0, 1000.0, -35.0, 0.0};
-  const double dcInductance = qbr::reference::directCurrentInductance(strip, ground);
-  const double dcResistance = (1.0 / strip.area() + 1.0 / ground.area()) / kSigma * 1e12 * 1e6;
+  const qbr::reference::DirectCurrent dc = qbr::reference::pcbMicrostripDirectCurrent();
+  const double dcInductance = dc.inductance;
+  const double dcResistance = dc.resistance;
   if (!quick) {
     std::printf(
         "Copper PCB microstrip, 200 x 35 um trace 100 um above a 2 mm x 35 um ground, "
@@ -316,16 +314,7 @@ void lowFrequencyTable(Checks& checks, bool quick) {
     std::printf("| frequency (Hz) | R / R_dc - 1 | L | L / L_dc - 1 | R / omega L | time (s) |\n");
     std::printf("|---|---|---|---|---|---|\n");
     for (const double frequency : {1.0, 10.0, 100.0, 1000.0}) {
-      char input[1024];
-      std::snprintf(input, sizeof input,
-                    "frequency %.17g hz\nvariables impedance\npatch 0 nc 58\n"
-                    "el 0 0 -1000 -35 -300 -35 0 100\nel 0 0 -300 -35 300 -35 0 100\n"
-                    "el 0 0 300 -35 1000 -35 0 100\nel 0 0 1000 -35 1000 0 0 20\n"
-                    "el 0 0 1000 0 300 0 0 100\nel 0 0 300 0 -300 0 0 400\n"
-                    "el 0 0 -300 0 -1000 0 0 100\nel 0 0 -1000 0 -1000 -35 0 20\n"
-                    "rect -100 100 100 135 1 0 400 100\n",
-                    frequency);
-      const Result r = compute(input);
+      const Result r = compute(qbr::reference::pcbMicrostripInput(frequency));
       const double l = r.value.imag() / r.omega;
       std::printf("| %g | %+.1e | %.6f | %+.1e | %.1e | %.2f |\n", frequency,
                   r.value.real() / dcResistance - 1.0, l, l / dcInductance - 1.0,
@@ -398,15 +387,8 @@ void strongSkinTable(Checks& checks, bool quick) {
 // 2 um wide, 0.2 um above a thick ground), a superconducting tube 1% of lambda thick as a
 // coax's inner conductor, and a copper tube 0.2 um thick on a 100 um radius at 1 GHz.
 void thinFilmTable(Checks& checks, bool quick) {
-  const auto film = [](int n) {
-    char input[256];
-    std::snprintf(input, sizeof input,
-                  "patch 0 sc 0 0.05\npatch 1 sc 0 0.4\nrect -5 5 -1 0 0 0 400 40\n"
-                  "rect -1 1 0.2 0.205 1 1 %d 3\n",
-                  n);
-    return compute(input);
-  };
-  const double bound = 0.4 * kPiFull * 0.4 * 0.4 / (2.0 * 0.005);
+  const auto film = [](int n) { return compute(qbr::reference::thinFilmInput(n)); };
+  const double bound = qbr::reference::kThinFilmKineticInductance;
   std::printf(
       "A 5 nm superconducting strip, 2 um wide, lambda 0.4 um, 0.2 um above a thick ground; L "
       "in pH/um against 400 nodes across the strip (its kinetic inductance mu0 lambda^2 / (w t) "
@@ -426,37 +408,16 @@ void thinFilmTable(Checks& checks, bool quick) {
   std::printf("|---|---|---|---|---|\n");
   for (const double ratio : {0.02, 0.01}) {
     const double wall = ratio * kLambda;
-    const Cd k2 = -1.0 / (kLambda * kLambda);
-    const Cd jOmegaMu{0.0, 1.0};
-    const double reference =
-        0.2 * std::log(3.0) + ((qbr::reference::hollowWireImpedance(k2, jOmegaMu, 1.0 - wall, 1.0) +
-                                qbr::reference::tubeImpedance(k2, jOmegaMu, 3.0, 4.0)) /
-                               jOmegaMu)
-                                      .real() *
-                                  0.4 * kPiFull;
-    char input[512];
-    std::snprintf(input, sizeof input,
-                  "frequency 10 ghz\npatch 0 sc 0 %.17g\npt 0 0 0\ncircle 1 0 1 + 0 140\n"
-                  "circle 1 0 %.17g - 0 140\ncircle 0 0 3 - 0 140\ncircle 0 0 4 + 0 140\n",
-                  kLambda, 1.0 - wall);
-    const Result r = compute(input);
-    const double error = relativeError(r.value.real(), reference);
+    const Result r = compute(qbr::reference::hollowScCoaxInput(kLambda, wall, 140));
+    const double error =
+        relativeError(r.value.real(), qbr::reference::hollowScCoaxInductance(kLambda, wall));
     std::printf("| superconducting, %g lambda | 140 | %.0f | L %.1e | %.2f |\n", ratio,
                 2 * kPiFull / 140 / wall, error, r.seconds);
     checks.bound(error < 5e-3, "superconducting tube wall " + format("%g", ratio));
   }
   {
-    const double omega = 2 * kPiFull * 1e9;
-    const Cd jOmegaMu{0.0, omega * kMu0Full};
-    const Cd k2 = -jOmegaMu * kSigma;
-    const Cd reference = (qbr::reference::hollowWireImpedance(k2, jOmegaMu, 99.8e-6, 100e-6) +
-                          qbr::reference::tubeImpedance(k2, jOmegaMu, 300e-6, 400e-6) +
-                          jOmegaMu / (2 * kPiFull) * std::log(3.0)) *
-                         1e6;
-    const Result r = compute(
-        "frequency 1 ghz\nvariables impedance\npatch 0 nc 58\npt 0 0 0\n"
-        "circle 1 0 100 + 0 200\ncircle 1 0 99.8 - 0 200\ncircle 0 0 300 - 0 200\n"
-        "circle 0 0 400 + 0 200\n");
+    const Cd reference = qbr::reference::copperTubeWallImpedance();
+    const Result r = compute(qbr::reference::copperTubeWallInput());
     const double errorR = relativeError(r.value.real(), reference.real());
     const double errorL = relativeError(r.value.imag(), reference.imag());
     std::printf("| copper 0.2 um on 100 um, 1 GHz | 200 | %.0f | R %.1e, L %.1e | %.2f |\n",
