@@ -1,5 +1,6 @@
 #pragma once
 
+#include <complex>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,19 @@ std::string spiceModel(const Result& result, double lengthM, const std::string& 
 // S12 S22, larger ones row by row, four entries a line.
 std::string touchstone(const std::vector<Result>& sweep, double lengthM,
                        double referenceOhm = 50.0);
+
+// One frequency of a line for the Touchstone file below: the per-unit-length series
+// impedance Z = R + j omega L and shunt admittance Y = G + j omega C, SI units, N x N.
+struct LineSample {
+  double frequencyHz = 0.0;
+  Matrix<std::complex<double>> impedanceOhmPerM;
+  Matrix<std::complex<double>> admittanceSPerM;
+};
+
+// The same file from Z and Y given frequency by frequency (frequencies above 0, one N
+// for all), with `caption` in its comment line; for sweeps made elsewhere, such as a
+// table of results.
+std::string touchstone(const std::vector<LineSample>& samples, double lengthM,
+                       double referenceOhm = 50.0, const std::string& caption = "");
 
 }  // namespace qbr

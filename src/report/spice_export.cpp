@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bem/lapack_dense.hpp"
@@ -140,30 +141,30 @@ void checkLineModel(const Result& result, double lengthM) {
 
 }  // namespace
 
-std::string touchstone(const std::vector<Result>& sweep, double lengthM, double referenceOhm) {
-  if (sweep.empty()) throw Error("\nThe S-parameters need at least one frequency;\n");
-  const int n = sweep.front().conductors;
+std::string touchstone(const std::vector<LineSample>& samples, double lengthM, double referenceOhm,
+                       const std::string& caption) {
+  if (samples.empty()) throw Error("\nThe S-parameters need at least one frequency;\n");
+  if (!(lengthM > 0.0) || !std::isfinite(lengthM)) {
+    throw Error("\nThe line model needs a positive length;\n");
+  }
+  if (!(referenceOhm > 0.0) || !std::isfinite(referenceOhm)) {
+    throw Error("\nThe S-parameters need a positive reference impedance;\n");
+  }
+  const int n = samples.front().impedanceOhmPerM.rows();
   std::ostringstream out;
-  out << "! qbr: S-parameters of " << number(lengthM)
-      << " m of line: " << sweep.front().settings.caption << "\n! ports 1.." << n
-      << ": near ends of conductors 1.." << n << "; " << n + 1 << ".." << 2 * n
-      << ": their far ends\n# Hz S RI R " << number(referenceOhm) << "\n";
-  for (const Result& r : sweep) {
-    checkLineModel(r, lengthM);
-    if (r.conductors != n || !(r.omegaRadPerS > 0.0)) {
+  out << "! qbr: S-parameters of " << number(lengthM) << " m of line: " << caption
+      << "\n! ports 1.." << n << ": near ends of conductors 1.." << n << "; " << n + 1 << ".."
+      << 2 * n << ": their far ends\n# Hz S RI R " << number(referenceOhm) << "\n";
+  for (const LineSample& sample : samples) {
+    const auto square = [n](const Matrix<std::complex<double>>& m) {
+      return m.rows() == n && m.cols() == n;
+    };
+    if (n < 1 || !square(sample.impedanceOhmPerM) || !square(sample.admittanceSPerM) ||
+        !(sample.frequencyHz > 0.0) || !std::isfinite(sample.frequencyHz)) {
       throw Error("\nThe S-parameters need one model at frequencies above 0;\n");
     }
-    const LineParameters& line = *r.line;
-    Matrix<std::complex<double>> z(n, n), y(n, n);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        const double w = r.omegaRadPerS;
-        z(i, j) = line.lossless ? std::complex<double>(0.0, w * r.inductanceHPerM(i, j))
-                                : r.impedanceOhmPerM(i, j);
-        y(i, j) = {line.conductanceSPerM(i, j), w * line.capacitanceFPerM(i, j)};
-      }
-    }
-    const Matrix<std::complex<double>> s = lineScattering(z, y, lengthM, referenceOhm);
+    const Matrix<std::complex<double>> s =
+        lineScattering(sample.impedanceOhmPerM, sample.admittanceSPerM, lengthM, referenceOhm);
     const auto entry = [&](int i, int j) {
       std::string text = " ";
       text += number(s(i, j).real());
@@ -171,7 +172,7 @@ std::string touchstone(const std::vector<Result>& sweep, double lengthM, double 
       text += number(s(i, j).imag());
       return text;
     };
-    out << number(r.frequencyHz);
+    out << number(sample.frequencyHz);
     if (n == 1) {
       out << entry(0, 0) << entry(1, 0) << entry(0, 1) << entry(1, 1) << "\n";
       continue;
@@ -185,6 +186,31 @@ std::string touchstone(const std::vector<Result>& sweep, double lengthM, double 
     }
   }
   return out.str();
+}
+
+std::string touchstone(const std::vector<Result>& sweep, double lengthM, double referenceOhm) {
+  if (sweep.empty()) throw Error("\nThe S-parameters need at least one frequency;\n");
+  std::vector<LineSample> samples;
+  for (const Result& r : sweep) {
+    checkLineModel(r, lengthM);
+    const LineParameters& line = *r.line;
+    const int n = r.conductors;
+    const double w = r.omegaRadPerS;
+    LineSample sample{r.frequencyHz, Matrix<std::complex<double>>(n, n),
+                      Matrix<std::complex<double>>(n, n)};
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        // A lossless line's R is rounding noise: left out, as in its line parameters.
+        sample.impedanceOhmPerM(i, j) = line.lossless
+                                            ? std::complex<double>(0.0, w * r.inductanceHPerM(i, j))
+                                            : r.impedanceOhmPerM(i, j);
+        sample.admittanceSPerM(i, j) = {line.conductanceSPerM(i, j),
+                                        w * line.capacitanceFPerM(i, j)};
+      }
+    }
+    samples.push_back(std::move(sample));
+  }
+  return touchstone(samples, lengthM, referenceOhm, sweep.front().settings.caption);
 }
 
 std::string spiceModel(const Result& result, double lengthM, const std::string& name) {
