@@ -29,6 +29,7 @@
 #include "bem/lu.hpp"
 #include "bench_models.hpp"
 #include "bench_process.hpp"
+#include "bench_time_to_accuracy.hpp"
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
 #include "model/input_reader.hpp"
@@ -730,6 +731,10 @@ void usage() {
          "  qbr-bench --lu-compare ND [--repeat R] [--panels NB,NB,...]\n"
          "  qbr-bench --lu-breakdown ND [--panels NB,NB,...]   time of each step of our LU\n"
          "  qbr-bench --write-model strips|strips4|coax ND FILE\n"
+         "  qbr-bench --time-to-accuracy [--reference] [--max-factor F] [--repeat R]   least\n"
+         "      time to 1e-3 ...\n"
+         "      1e-6 in L (and R) on the gallery's microstrip, superconducting and copper at\n"
+         "      10 GHz, on even and graded grids; --reference extrapolates the references\n"
          "  qbr-bench --smoke\n";
 }
 
@@ -756,6 +761,8 @@ int run(const std::vector<std::string>& args) {
                   repeat);
   }
   if (has("--smoke")) return runSmoke();
+  if (has("--time-to-accuracy")) return runTimeToAccuracy(repeat, has("--reference"),
+                             has("--max-factor") ? std::stod(valueAfter("--max-factor")) : 24.0);
   if (has("--input")) {
     return runInput(valueAfter("--input"), has("--zgetrf"), repeat,
                     has("--json") ? valueAfter("--json") : std::string());
