@@ -466,6 +466,7 @@ int runTable(const std::vector<RowSet>& sets, bool allowLiteral, int repeat) {
 struct PhaseTimes {
   int nd = 0;
   double setUp = 0, grids = 0, fill = 0, solve = 0, gridCheck = 0, report = 0, json = 0, total = 0;
+  double processor = 0;  // processor seconds of the run, all threads
   Matrix<Complex> printed;
 };
 
@@ -486,6 +487,7 @@ PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& 
                     SolveOptions::Solver solver = SolveOptions::Solver::kStructured) {
   PhaseTimes t;
   const Clock::time_point start = Clock::now();
+  const double processorStart = processorSeconds();
   double read = 0;
   std::unique_ptr<Model> model;
   read = timed([&] { model = std::make_unique<Model>(Model::fromFile(inputName)); });
@@ -504,6 +506,7 @@ PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& 
     });
   }
   t.total = secondsSince(start);
+  t.processor = processorSeconds() - processorStart;
   t.nd = result.nd;
   t.setUp = read + result.times.setUp;
   t.grids = result.times.grids;
@@ -548,8 +551,11 @@ int runInput(const std::string& inputName, bool withZgetrf, bool withDense, int 
       denseRuns.push_back(timedRun(inputName, io, "", SolveOptions::Solver::kDense));
     }
     if (withZgetrf) zgetrfs.push_back(timedZgetrf(inputName, io, null));
-    std::printf("round %d: total %.3f s%s%s  load %s\n", r + 1, runs.back().total,
-                withDense ? (", full matrix " + format("%.3f s", denseRuns.back().total)).c_str()
+    std::printf("round %d: total %.3f s (processor %.2f s)%s%s  load %s\n", r + 1,
+                runs.back().total, runs.back().processor,
+                withDense ? (", full matrix " + format("%.3f s", denseRuns.back().total) +
+                             format(" (processor %.2f s)", denseRuns.back().processor))
+                                .c_str()
                           : "",
                 withZgetrf ? (", zgetrf " + format("%.3f s", zgetrfs.back())).c_str() : "",
                 loadAverages().c_str());
@@ -583,9 +589,11 @@ int runInput(const std::string& inputName, bool withZgetrf, bool withDense, int 
     std::printf("  total / zgetrf                     %9.3f\n", best.total / zgetrf);
   }
   if (withDense) {
-    std::vector<double> structured, dense;
+    std::vector<double> structured, dense, structuredProcessor, denseProcessor;
     for (const PhaseTimes& t : runs) structured.push_back(t.total);
     for (const PhaseTimes& t : denseRuns) dense.push_back(t.total);
+    for (const PhaseTimes& t : runs) structuredProcessor.push_back(t.processor);
+    for (const PhaseTimes& t : denseRuns) denseProcessor.push_back(t.processor);
     const Matrix<Complex>& a = runs.front().printed;
     const Matrix<Complex>& b = denseRuns.front().printed;
     double largest = 0.0, difference = 0.0;
@@ -599,6 +607,10 @@ int runInput(const std::string& inputName, bool withZgetrf, bool withDense, int 
                 medianAndRange(structured).c_str());
     std::printf("  whole run, full matrix,      median (range)  %s\n",
                 medianAndRange(dense).c_str());
+    std::printf("  processor time, structured,  median (range)  %s\n",
+                medianAndRange(structuredProcessor).c_str());
+    std::printf("  processor time, full matrix, median (range)  %s\n",
+                medianAndRange(denseProcessor).c_str());
     std::printf("  conductor matrices differ by %.2e of the largest entry\n",
                 difference / largest);
   }
