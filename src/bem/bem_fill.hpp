@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "model/problem_model.hpp"
-#include "qbr/progress.hpp"
 #include "prep/complex_matrix.hpp"
 #include "prep/unknowns.hpp"
+#include "qbr/progress.hpp"
 
 namespace qbr {
 
