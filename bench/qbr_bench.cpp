@@ -575,8 +575,8 @@ int runInput(const std::string& inputName, bool withZgetrf, bool withDense, int 
   std::printf("  report + release                   %9.3f s\n", best.report);
   std::printf("  grid check (half, quarter grids)   %9.3f s\n", best.gridCheck);
   if (!jsonFile.empty()) {
-    std::printf("  JSON with per-node data            %9.3f s  (%.2f%% of the total)\n",
-                best.json, 100.0 * best.json / best.total);
+    std::printf("  JSON with per-node data            %9.3f s  (%.2f%% of the total)\n", best.json,
+                100.0 * best.json / best.total);
   }
   std::printf("  total (no closing wait)            %9.3f s\n", best.total);
   const double boundMiB = 1.1 * 16.0 * nd * static_cast<double>(nd) / kMiB + 100.0;
@@ -611,8 +611,7 @@ int runInput(const std::string& inputName, bool withZgetrf, bool withDense, int 
                 medianAndRange(structuredProcessor).c_str());
     std::printf("  processor time, full matrix, median (range)  %s\n",
                 medianAndRange(denseProcessor).c_str());
-    std::printf("  conductor matrices differ by %.2e of the largest entry\n",
-                difference / largest);
+    std::printf("  conductor matrices differ by %.2e of the largest entry\n", difference / largest);
   }
   std::printf("Load average at end: %s\n", loadAverages().c_str());
   return 0;

@@ -61,8 +61,8 @@ class SystemRows {
  public:
   // Sends the fill's begin event; the fills below advance it, one step per row node and
   // column element, and finish() ends it.
-  SystemRows(const ProblemModel& model, const Unknowns& unknowns,
-             const ProgressCallback& progress, int threads);
+  SystemRows(const ProblemModel& model, const Unknowns& unknowns, const ProgressCallback& progress,
+             int threads);
   ~SystemRows();
   SystemRows(const SystemRows&) = delete;
   SystemRows& operator=(const SystemRows&) = delete;

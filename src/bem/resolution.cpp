@@ -80,8 +80,7 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bo
 }  // namespace
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result,
-                                                bool structured) {
+                                                const ConductorMatrix& result, bool structured) {
   const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, structured);
   const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, structured);
   std::vector<std::string> warnings;

@@ -37,6 +37,10 @@ struct ConductorBlock {
   std::int64_t offset = 0;  // index of the first node's U in S, from 0
   ComplexMatrix X;
   int size() const { return static_cast<int>(nodes.size()); }
+  // The first unknown (U) of the block's node j, from 0; its Q is the next.
+  std::int64_t firstUnknown(int j) const {
+    return 2 * static_cast<std::int64_t>(nodes[static_cast<std::size_t>(j)]) + 1;
+  }
 };
 
 // C := alpha A B + beta C for column-major blocks with leading dimensions.
@@ -135,7 +139,7 @@ class StructuredSolve {
       // The nodes of a group are consecutive in the block.
       const std::int64_t l0 = local_[static_cast<std::size_t>(group.nodes[0])];
       for (int j = 0; j < n; ++j) {
-        const std::int64_t u = 2 * static_cast<std::int64_t>(block.nodes[static_cast<std::size_t>(j)]) + 1;
+        const std::int64_t u = block.firstUnknown(j);
         for (int k = 0; k < group.count; ++k) {
           S_(offset + l0 + k + 1, offset + j + 1) = group.at(k, 0, u);
           EQ(l0 + k + 1, j + 1) = group.at(k, 0, u + 1);
@@ -145,13 +149,13 @@ class StructuredSolve {
       }
       for (int k = 0; k < group.count; ++k) P(l0 + k + 1, n + 1) = group.at(k, 1, constant);
     });
-    for (int j = 0; j < n; ++j) P(n + 1, j + 1) = rows_.currentWeight(block.nodes[static_cast<std::size_t>(j)]);
+    for (int j = 0; j < n; ++j)
+      P(n + 1, j + 1) = rows_.currentWeight(block.nodes[static_cast<std::size_t>(j)]);
     X(n + 1, n + 1) = Complex(1.0, 0.0);
 
     std::vector<int> pivots;
     luFactor(P, pivots, ProgressCallback{}, kLuPanelWidth, [&](std::int64_t j) {
-      return j <= n ? 2 * static_cast<std::int64_t>(block.nodes[static_cast<std::size_t>(j - 1)]) + 2
-                    : constant;
+      return j <= n ? block.firstUnknown(static_cast<int>(j - 1)) + 1 : constant;
     });
     luSolve(P, pivots, X);
     P.release();
@@ -177,7 +181,7 @@ class StructuredSolve {
         for (const ConductorBlock& other : blocks_) {
           if (&other == &block) continue;
           for (int j = 0; j < other.size(); ++j) {
-            const std::int64_t u = 2 * static_cast<std::int64_t>(other.nodes[static_cast<std::size_t>(j)]) + 1;
+            const std::int64_t u = other.firstUnknown(j);
             const std::int64_t column = other.offset + j + 1;
             for (int k = 0; k < group.count; ++k) {
               S_(row0 + r0 + k + 1, column) = group.at(k, 0, u);
@@ -220,7 +224,8 @@ class StructuredSolve {
 
     const std::int64_t steps = unknowns_.nd() - 1;
     const bool spin = progress_ && steps > 0;
-    if (spin) sendProgress(progress_, Progress::Phase::kFactorisation, Progress::Stage::kBegin, 0, steps);
+    if (spin)
+      sendProgress(progress_, Progress::Phase::kFactorisation, Progress::Stage::kBegin, 0, steps);
     const ProgressCallback& outer = progress_;
     const ProgressCallback inner = [&outer, steps, spin](const Progress& p) {
       if (!spin || p.stage != Progress::Stage::kAdvance || p.total <= 0) return;
@@ -237,7 +242,8 @@ class StructuredSolve {
     luSolve(S_, pivots, R);
     S_.release();
     if (spin) {
-      sendProgress(progress_, Progress::Phase::kFactorisation, Progress::Stage::kAdvance, steps, steps);
+      sendProgress(progress_, Progress::Phase::kFactorisation, Progress::Stage::kAdvance, steps,
+                   steps);
       sendProgress(progress_, Progress::Phase::kFactorisation, Progress::Stage::kEnd, steps, steps);
     }
     return R;
@@ -256,7 +262,7 @@ class StructuredSolve {
         const Complex i = current(block.conductor, c);
         for (int r = 1; r <= n + 1; ++r) T(r, c) += block.X(r, n + 1) * i;
         for (int j = 0; j < n; ++j) {
-          const std::int64_t u = 2 * static_cast<std::int64_t>(block.nodes[static_cast<std::size_t>(j)]) + 1;
+          const std::int64_t u = block.firstUnknown(j);
           solutions(u, c) = U(block.offset + j + 1, c);
           solutions(u + 1, c) = T(j + 1, c);
         }
