@@ -11,6 +11,7 @@
 #include "base/run_io.hpp"
 #include "bem/bem_fill.hpp"
 #include "bem/solution.hpp"
+#include "bem/structured_solve.hpp"
 #include "prep/grids.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
@@ -58,7 +59,7 @@ namespace {
 
 // The model solved silently on a grid with the given share of the nodes of the run's grid
 // on every element (at least two: the hats need them, and every element takes part).
-ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor) {
+ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bool structured) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   RunIo silent{sink, sink};
@@ -70,7 +71,8 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor) {
         2, (coarse.elements[static_cast<std::size_t>(e)].gridCount + divisor - 1) / divisor));
   placeGrids(coarse, counts);
   const Unknowns unknowns(coarse);
-  WorkArrays work = allocateWorkArrays(coarse);
+  WorkArrays work = allocateWorkArrays(coarse, !structured);
+  if (structured) return solveStructured(coarse, unknowns, work.b, ProgressCallback{}, 0);
   fillBemMatrix(coarse, unknowns, work.A, sink);
   return solveConductorMatrix(coarse, unknowns, work, sink);
 }
@@ -78,9 +80,9 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor) {
 }  // namespace
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result) {
-  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2);
-  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4);
+                                                const ConductorMatrix& result, bool structured) {
+  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, structured);
+  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, structured);
   std::vector<std::string> warnings;
   const int n = result.size();
   // Part 0 is the real part, part 1 the imaginary part of the printed entries.

@@ -27,7 +27,9 @@ void checkInductanceAboveRounding(const ConductorMatrix& m, bool phaseVariables,
 // changes by more than 1% of its scale (sqrt of the two diagonal entries' magnitudes of
 // the same part; the resistive part of a lossless line, which is rounding noise, is left
 // out). `prepared` is the model as it stood before its grids were built.
+// `structured`: solve as solveStructured does, else with the full matrix.
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result);
+                                                const ConductorMatrix& result,
+                                                bool structured = true);
 
 }  // namespace qbr
