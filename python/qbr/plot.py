@@ -63,18 +63,23 @@ def _bounds(points: np.ndarray, pad: float = 0.0) -> tuple[float, float, float, 
 
 
 def auto_zoom(model: "Model") -> tuple[float, float, float, float] | None:
-    """A window around the signal conductors (1 and up) when they are small beside the
-    whole cross-section (films beside a wide ground), else None."""
+    """A window around the signal conductors (1 and up) when the cross-section has films
+    too thin to see in the whole (thinner than 2 % of it), else None."""
     outlines = model.outlines(9)
-    every = np.vstack([o.points for o in outlines])
     signal = [o.points for o in outlines if o.conductor != 0]
     if not signal:
         return None
-    x0, x1, y0, y1 = _bounds(every)
-    box = _bounds(np.vstack(signal), pad=0.25)
-    if max(box[1] - box[0], box[3] - box[2]) > 0.3 * max(x1 - x0, y1 - y0):
+    x0, x1, y0, y1 = _bounds(np.vstack([o.points for o in outlines]))
+    thinnest = min(min(np.ptp(p[:, 0]), np.ptp(p[:, 1]))
+                   for p in (np.vstack([o.points for o in outlines if o.conductor == c])
+                             for c in {o.conductor for o in outlines}))
+    if thinnest > 0.02 * max(x1 - x0, y1 - y0):
         return None
-    return box
+    sx0, sx1, sy0, sy1 = _bounds(np.vstack(signal))
+    width = 1.3 * max(sx1 - sx0, sy1 - sy0)
+    height = max(width / 2.2, 1.5 * (sy1 - sy0))
+    cx, cy = (sx0 + sx1) / 2, (sy0 + sy1) / 2
+    return cx - width / 2, cx + width / 2, cy - height / 2, cy + height / 2
 
 
 def _draw_model(ax: "Axes", model: "Model", labels: bool, fill: bool = True, lw: float = 1.5,
@@ -148,9 +153,12 @@ def cross_section(model: "Model", ax: "Axes | None" = None, zoom: Box | str | No
         inset.set_xlim(box[0], box[1])
         inset.set_ylim(box[2], box[3])
         inset.set_aspect("equal", adjustable="box")
-        # The whole cross-section below the window: room for the inset above it.
-        y0, y1 = ax.get_ylim()
-        ax.set_ylim(y0 - 0.1 * (y1 - y0), y1 + 1.2 * (y1 - y0))
+        # The whole cross-section in the lower part, the window above it.
+        x0, x1, y0, y1 = _bounds(np.vstack([o.points for o in model.outlines(9)]), pad=0.05)
+        height = max(0.8 * (x1 - x0), (y1 - y0) / 0.3)
+        ax.set_aspect("equal", adjustable="box")
+        ax.set_xlim(x0, x1)
+        ax.set_ylim(y0 - 0.1 * height, y0 + 0.9 * height)
     caption = model.settings.caption
     if caption:
         ax.set_title(caption, fontsize=9)
