@@ -285,7 +285,8 @@ def sweep(table: "pandas.DataFrame", x: str, y: str = "L_H_per_m", hue: str | No
         ys = np.abs(ys) if np.iscomplexobj(ys) else ys.astype(float)
         key = key if isinstance(key, tuple) else (key,)
         label = ", ".join(f"{g}={k}" for g, k in zip(groups, key)) or None
-        ax.plot(xs, ys, "o-", ms=3, label=label, **line_options)
+        options = dict(dict(marker="o", ms=3, label=label), **line_options)
+        ax.plot(xs, ys, **options)
         xs_all.append(xs)
         ys_all.append(ys)
     if xs_all:
@@ -295,7 +296,7 @@ def sweep(table: "pandas.DataFrame", x: str, y: str = "L_H_per_m", hue: str | No
             ax.set_yscale("log")
     ax.set_xlabel(x)
     ax.set_ylabel(y if entry is None else f"{y} [{entry[0]},{entry[1]}]")
-    if groups:
+    if groups or "label" in line_options:
         ax.legend(fontsize=8)
     ax.grid(True, which="both", alpha=0.3)
     return ax
