@@ -90,7 +90,7 @@ def main() -> None:
     fig.savefig(path, dpi=90)
     print(f"{len(frequencies)} frequencies in {seconds:.1f} s; largest deviation from the exact "
           f"solution: R {np.max(np.abs(r / r_exact - 1)):.1e}, L {np.max(np.abs(l / l_exact - 1)):.1e}; "
-          f"wrote {path}")
+          f"wrote {os.path.basename(path)}")
     for f, rq, re_, lq, le in zip(frequencies[::2], r[::2], r_exact[::2], l[::2], l_exact[::2]):
         print(f"  {f:8.0e} Hz: R {rq:.6e} (exact {re_:.6e}) ohm/m, L {lq:.6e} (exact {le:.6e}) H/m")
 

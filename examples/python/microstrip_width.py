@@ -98,7 +98,7 @@ def main() -> None:
     path = os.path.join(out, "python_microstrip_width.png")
     fig.savefig(path, dpi=90)
     print(f"{len(widths)} widths in {seconds:.1f} s; qbr against Chang: "
-          f"{100 * deviation.min():+.2f} % to {100 * deviation.max():+.2f} %; wrote {path}")
+          f"{100 * deviation.min():+.2f} % to {100 * deviation.max():+.2f} %; wrote {os.path.basename(path)}")
     for text in sorted(set(ok["warnings"]) - {""}):
         print("  grid check:", text)
     for w, l, c in zip(widths, computed, closed):
