@@ -5,8 +5,9 @@ the program once per width, and the cost of the Python call around a solve.
     PYTHONPATH=build/python /usr/bin/python3 bench/python/sweep_bench.py [--points 40]
         [--repeat 3] [--program build/qbr] [--no-program-wait-runs]
 
-Every figure is a median of --repeat rounds, measured in this one run, so that the
-ratios compare like with like on a shared machine. Prints markdown tables.
+Every way runs once per round, --repeat rounds; the figures are medians, and the ratios
+are taken within each round, so that they compare like with like on a shared machine.
+Prints a markdown table.
 """
 
 from __future__ import annotations
@@ -63,29 +64,13 @@ def main() -> int:
     parser.add_argument("--program", default=os.path.join(os.path.dirname(__file__),
                                                           "../../build/qbr"))
     parser.add_argument("--wait-runs", type=int, default=None,
-                        help="program runs with the closing wait (default: --points, once)")
+                        help="program runs with the closing wait, once at the end "
+                             "(default: --points)")
     args = parser.parse_args()
     widths = list(np.linspace(1.0, 8.0, args.points))
     cores = os.cpu_count()
     print(f"qbr {qbr.__version__}, {args.points} widths, nd {microstrip(1.0).solve(grid_check=False).nd}, "
           f"{cores} cores, load average {os.getloadavg()[0]:.1f}", flush=True)
-
-    # Single-thread solves one after the other; the Python call's wall time against the
-    # library's own total of each.
-    single, overhead = [], []
-    for _ in range(args.repeat):
-        total = 0.0
-        for w in widths:
-            model = microstrip(w)
-            start = time.perf_counter()
-            result = model.solve(threads=1)
-            wall = time.perf_counter() - start
-            total += wall
-            overhead.append(wall / result.phase_times_s["total"] - 1)
-        single.append(total)
-    s1 = statistics.median(single)
-    print(f"sum of single-thread solves: {s1:.2f} s (rounds {', '.join(f'{t:.2f}' for t in single)})",
-          flush=True)
 
     forkserver = multiprocessing.get_context("forkserver")
     modes = {
@@ -95,49 +80,59 @@ def main() -> int:
         "processes x2, 1 thread per solve": (
             lambda: cf.ProcessPoolExecutor(cores, mp_context=forkserver), 1),
     }
-    rows = []
-    for name, (make, threads) in modes.items():
-        times = []
-        for _ in range(args.repeat):
+    work = tempfile.mkdtemp()
+    for k, w in enumerate(widths):
+        with open(os.path.join(work, f"w{k}.txt"), "w") as f:
+            f.write(input_text(w))
+
+    def run_program(count: int, options: list[str]) -> float:
+        return timed(lambda: [subprocess.run([args.program, *options, f"w{k}.txt"], cwd=work,
+                                             stdout=subprocess.DEVNULL, check=True)
+                              for k in range(count)])
+
+    # Rounds: every way once per round, so that all see the same load from other jobs;
+    # each way's figure is the median over the rounds of its ratio to the round's sum of
+    # single-thread solves.
+    single, overhead = [], []
+    times: dict[str, list[float]] = {name: [] for name in modes}
+    times["program, --no-wait"] = []
+    for r in range(args.repeat):
+        total = 0.0
+        for w in widths:
+            model = microstrip(w)
+            start = time.perf_counter()
+            result = model.solve(threads=1)
+            wall = time.perf_counter() - start
+            total += wall
+            # The Python call around the library's own timing of the solve.
+            overhead.append(wall / result.phase_times_s["total"] - 1)
+        single.append(total)
+        for name, (make, threads) in modes.items():
             executor = make()
             # Process start-up is part of the sweep's time.
-            times.append(timed(lambda: qbr.sweep(microstrip, width=widths, executor=executor,
-                                                 threads=threads, progress=False)))
+            times[name].append(timed(lambda: qbr.sweep(microstrip, width=widths, executor=executor,
+                                                       threads=threads, progress=False)))
             executor.shutdown()
-        rows.append((name, statistics.median(times), times))
-        print(f"{name}: {statistics.median(times):.2f} s", flush=True)
+        times["program, --no-wait"].append(run_program(args.points, ["--no-wait"]))
+        print(f"round {r + 1}: single-thread sum {total:.2f} s, load {os.getloadavg()[0]:.1f}, "
+              + ", ".join(f"{n} {t[-1]:.2f} s" for n, t in times.items()), flush=True)
+    count = args.wait_runs or args.points
+    waited = run_program(count, []) * args.points / count
+    print(f"program x{args.points} with the wait: {waited:.2f} s", flush=True)
 
-    # The program once per width, as users ran it (closing wait) and without the wait.
-    program = []
-    with tempfile.TemporaryDirectory() as work:
-        for w_index, w in enumerate(widths):
-            with open(os.path.join(work, f"w{w_index}.txt"), "w") as f:
-                f.write(input_text(w))
-
-        def run(count: int, options: list[str]) -> float:
-            return timed(lambda: [subprocess.run([args.program, *options, f"w{k}.txt"], cwd=work,
-                                                 stdout=subprocess.DEVNULL, check=True)
-                                  for k in range(count)])
-
-        no_wait = statistics.median(run(args.points, ["--no-wait"]) for _ in range(args.repeat))
-        program.append(("program, --no-wait", no_wait))
-        print(f"program x{args.points} --no-wait: {no_wait:.2f} s", flush=True)
-        count = args.wait_runs or args.points
-        waited = run(count, []) * args.points / count
-        program.append(("program, with its closing wait", waited))
-        print(f"program x{args.points} with the wait: {waited:.2f} s", flush=True)
-
-    best = min(t for _, t, _ in rows)
-    print("\n| how | wall time (s) | / sum of single-thread solves | program / this |")
+    s1 = statistics.median(single)
+    ratio = {n: statistics.median(t / s for t, s in zip(ts, single)) for n, ts in times.items()}
+    rows = [(n, statistics.median(ts), ratio[n]) for n, ts in times.items()]
+    print("\n| how | wall time (s), median | / sum of single-thread solves, median | program with its wait / this |")
     print("|---|---:|---:|---:|")
-    print(f"| sum of {args.points} single-thread solves | {s1:.2f} | 1.00 | |")
-    for name, t, times in rows:
-        print(f"| qbr.sweep, {name} | {t:.2f} | {t / s1:.2f} | {program[1][1] / t:.1f} |")
-    for name, t in program:
-        print(f"| {name}, {args.points} runs | {t:.2f} | {t / s1:.2f} | |")
+    print(f"| sum of {args.points} single-thread solves | {s1:.2f} | 1.00 | {waited / s1:.1f} |")
+    for name, t, q in rows:
+        how = name if name.startswith("program") else f"qbr.sweep, {name}"
+        print(f"| {how} | {t:.2f} | {q:.2f} | {waited / t:.1f} |")
+    print(f"| program, with its closing wait | {waited:.2f} | {waited / s1:.2f} | 1.0 |")
     print(f"\nPython call around a single-thread solve at this nd: median "
-          f"{100 * statistics.median(overhead):.2f} % over the library's own time "
-          f"(max {100 * max(overhead):.2f} %); best sweep {best:.2f} s")
+          f"{100 * statistics.median(overhead):.3f} % over the library's own time "
+          f"(max {100 * max(overhead):.3f} %, {len(overhead)} solves)")
     return 0
 
 
