@@ -17,10 +17,12 @@ namespace {
 
 using testing::sourcePath;
 
-// examples/microstrip_sc.txt, statement by statement.
+// examples/microstrip_sc.txt, statement by statement (with its even grid: a model built
+// in code grades its grids unless told otherwise).
 Model microstripInCode() {
   Model m;
   m.caption("Superconducting microstrip: 2 um wide strip 0.2 um above a 20 um ground strip")
+      .grid("uniform")
       .lengthUnit("um")
       .frequency(10, "ghz")
       .lambda(0.09)
@@ -64,34 +66,40 @@ TEST(Api, AModelBuiltInCodeComputesExactlyWhatItsInputFileDoes) {
   EXPECT_EQ(inCode.settings.patches.at(0).lambda, 0.09);
 }
 
-// The surface current density, summed over each node's share of the outline (half the
-// distance to each neighbour on its element, up to the element's ends), carries the
-// excitation: +1 A on the driven conductor, -1 A on the return, none elsewhere.
+// The surface current density, summed over each node's share of the outline, carries
+// the excitation: +1 A on the driven conductor, -1 A on the return, none elsewhere; on
+// an even grid the share is the cell of equal cells round the node, on a graded grid
+// (a model built in code) whatever the grading makes it.
 TEST(Api, TheSurfaceCurrentDensityCarriesOneAmpereOutAndBack) {
   Model twoStrips = microstripInCode();
   twoStrips.rectangle(3, 5, 0.2, 0.4, 2, 0, 100, 10);
   const Result r = solve(twoStrips);
   ASSERT_EQ(r.excitations.size(), 2u);
-  for (const Excitation& excitation : r.excitations) {
-    double current[3] = {0, 0, 0};
-    const auto& nodes = excitation.nodes;
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-      // Rectangle sides: the nodes sit in the middles of equal cells of the side.
-      std::size_t first = i;
-      while (first > 0 && nodes[first - 1].element == nodes[i].element) --first;
-      std::size_t last = i;
-      while (last + 1 < nodes.size() && nodes[last + 1].element == nodes[i].element) ++last;
-      const double side =
-          std::hypot(nodes[last].x - nodes[first].x, nodes[last].y - nodes[first].y);
-      const double cell = side / static_cast<double>(last - first) * r.lengthUnitM;
-      current[nodes[i].conductor] += nodes[i].currentDensity.real() * cell;
-    }
-    for (int c = 0; c < 3; ++c) {
-      const double expected = c == excitation.conductor ? 1.0 : c == 0 ? -1.0 : 0.0;
-      EXPECT_NEAR(current[c], expected, 1e-9)
-          << "excitation " << excitation.conductor << ", conductor " << c;
+  const auto& even = r.excitations[0].nodes;
+  // The strip's bottom side (element 4, after the ground's 1020 nodes): 100 nodes in the
+  // middles of equal cells of 2 um.
+  ASSERT_EQ(even[1020 + 20].element, 4);
+  EXPECT_NEAR(even[1020 + 20].outlineShareM, 2e-6 / 100, 1e-15);
+  Model graded = twoStrips;
+  graded.grid("graded");
+  for (const Result& result : {r, solve(graded)}) {
+    for (const Excitation& excitation : result.excitations) {
+      double current[3] = {0, 0, 0};
+      for (const NodeValue& node : excitation.nodes)
+        current[node.conductor] += node.currentDensity.real() * node.outlineShareM;
+      for (int c = 0; c < 3; ++c) {
+        const double expected = c == excitation.conductor ? 1.0 : c == 0 ? -1.0 : 0.0;
+        EXPECT_NEAR(current[c], expected, 1e-9)
+            << "excitation " << excitation.conductor << ", conductor " << c;
+      }
     }
   }
+}
+
+TEST(Api, AModelBuiltInCodeHasGradedGrids) {
+  Model m;
+  EXPECT_EQ(m.settings().grid, "graded");
+  EXPECT_EQ(Model::fromText("lambda 0.09\n").settings().grid, "uniform");
 }
 
 TEST(Api, SolvesInTwoThreadsAtOnceEqualSolvesOneAfterTheOther) {

@@ -121,6 +121,42 @@ TEST_F(Grids, PatchesGriddedCoarserThanAhAreReported) {
   EXPECT_EQ(log.str().find("coarsest grid"), std::string::npos) << log.str();
 }
 
+// "grid graded" clusters the nodes toward the corners of an outline: where two elements
+// meet at an angle, not where an element continues another in a straight line, and not on
+// circles; the counts stay as asked.
+TEST_F(Grids, GradedGridsClusterTowardCorners) {
+  model.grid = "graded";
+  // An L-shaped run: element 0 along x, element 1 straight on, element 2 turning up.
+  const auto p = [&](double x, double y) { return findOrAddPoint(model, x, y); };
+  const auto add = [&](int a, int b) {
+    BoundaryElement& e = model.elements[static_cast<std::size_t>(model.elementCount++)];
+    e.kind = kLine;
+    e.pointNumbers = {a, b, 0};
+    e.conductor = 1;
+    e.gridCount = 10;
+  };
+  add(p(0, 0), p(2, 0));
+  add(p(2, 0), p(4, 0));
+  add(p(4, 0), p(4, 2));
+  circle(1.0, 1, 10);
+  ASSERT_EQ(build(), "no stop");
+  const auto spacing = [&](int e, int i) {
+    const auto& t = model.elements[static_cast<std::size_t>(e)].nodeT;
+    return t[static_cast<std::size_t>(i + 1)] - t[static_cast<std::size_t>(i)];
+  };
+  for (int e : {0, 1, 2, 3}) EXPECT_EQ(count(e), 10) << e;
+  // Element 0: no corner at either end (its start is free, its end runs straight on).
+  EXPECT_NEAR(spacing(0, 1), 0.2, 1e-12);
+  EXPECT_NEAR(spacing(0, 9), 0.2, 1e-12);
+  // Element 1: a corner at its end only; element 2: at its start only.
+  EXPECT_NEAR(spacing(1, 1), spacing(1, 5), 0.2 * 0.5);  // coarse, nearly even at the start
+  EXPECT_LT(spacing(1, 9), 0.5 * spacing(1, 1));
+  EXPECT_LT(spacing(2, 1), 0.5 * spacing(2, 9));
+  EXPECT_NEAR(spacing(3, 1), 0.2, 1e-12);  // the circle
+  // The report of the echo says so; an even grid says nothing.
+  EXPECT_EQ(model.gradedGrids, true);
+}
+
 TEST_F(Grids, DegenerateAhNeverReachesTheConversion) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::pair<double, int> cases[] = {{0.0, 500}, {-0.0, 3}, {1e-300, 500}, {-1e-300, 3},

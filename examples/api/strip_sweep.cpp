@@ -11,11 +11,11 @@ int main() try {
     model.rectangle(-10, 10, -0.2, 0, 0, 0, 200, 5);                // ground, the return
     model.rectangle(-width / 2, width / 2, 0.2, 0.4, 1, 0, 50, 5);  // the strip
     const qbr::Result result = qbr::solve(model);
-    // Element 4 is the strip's bottom side: 50 nodes in the middles of equal cells.
-    const double cell = width / 50 * result.lengthUnitM;
+    // Element 4 is the strip's bottom side; each node carries its density over its share of
+    // the outline.
     double bottom = 0.0;
     for (const qbr::NodeValue& node : result.excitations[0].nodes) {
-      if (node.element == 4) bottom += node.currentDensity.real() * cell;
+      if (node.element == 4) bottom += node.currentDensity.real() * node.outlineShareM;
     }
     std::printf("width %.1f um: L = %.6g H/m, %.0f %% of the current at the bottom\n", width,
                 result.inductanceHPerM(0, 0), 100 * bottom);

@@ -40,7 +40,7 @@ class Model {
   // One line of input-file syntax ("rect -1 1 0.2 0.4 1 0 100 10", "cc caption", ...).
   Model& statement(const std::string& line);
 
-  // Settings: lengthunit, gridsize, frequency, conductanceunit, variables, symmetry, ah,
+  // Settings: lengthunit, gridsize, frequency, conductanceunit, variables, symmetry, grid, ah,
   // lambda and sigma of patch 0, caption.
   Model& lengthUnit(const std::string& unit);
   Model& gridSize(double g);
@@ -48,6 +48,10 @@ class Model {
   Model& conductanceUnit(const std::string& unit);
   Model& variables(const std::string& word);  // "phases" or "impedance"
   Model& symmetry(bool on);
+  // "graded" (the default of a model built in code) clusters the nodes toward the corners
+  // of the outlines and integrates the pieces next to every node to second order;
+  // "uniform" (the default of input files) spreads them evenly.
+  Model& grid(const std::string& word);
   Model& ah(double h);
   Model& lambda(double lambda);
   Model& sigma(double sigma);

@@ -58,6 +58,7 @@ struct Settings {
   std::string conductanceUnit = "ms/m";
   std::string variables = "phases";
   std::string symmetry = "off";
+  std::string grid = "uniform";
   double ah = 1.0;
   std::vector<PatchSettings> patches;
   bool operator==(const Settings&) const = default;
@@ -82,6 +83,10 @@ struct NodeValue {
   std::complex<double> field;
   std::complex<double> normalDerivative;
   std::complex<double> currentDensity;  // A/m per A
+  // The node's share of its outline in metres (the integral of its hat along the
+  // boundary): currentDensity times outlineShareM, summed over a conductor's nodes, is the
+  // conductor's current, on any grid (graded grids space the nodes unevenly).
+  double outlineShareM = 0.0;
   bool operator==(const NodeValue&) const = default;
 };
 

@@ -41,8 +41,12 @@ std::string coordinates(Model::Point p) {
 
 }  // namespace
 
+// A model built in code gets graded grids unless it asks otherwise; one read from input
+// text keeps the input file's default, the even grid, so that files reproduce their
+// results.
 Model::Model() : tables_(std::make_unique<ProblemModel>()) {
   setDefaults(*tables_);
+  tables_->grid = "graded";
 }
 Model::~Model() = default;
 Model::Model(const Model& other)
@@ -59,6 +63,7 @@ Model& Model::operator=(Model&&) noexcept = default;
 
 Model Model::fromText(const std::string& text) {
   Model model;
+  model.tables_->grid = "uniform";
   std::istringstream in(text);
   readInputText(*model.tables_, in, "text");
   return model;
@@ -66,6 +71,7 @@ Model Model::fromText(const std::string& text) {
 
 Model Model::fromFile(const std::string& path) {
   Model model;
+  model.tables_->grid = "uniform";
   readInputFile(*model.tables_, path);
   return model;
 }
@@ -96,6 +102,9 @@ Model& Model::variables(const std::string& word) {
 }
 Model& Model::symmetry(bool on) {
   return statement(on ? "symmetry on" : "symmetry off");
+}
+Model& Model::grid(const std::string& word) {
+  return statement(words({"grid", word}));
 }
 Model& Model::ah(double h) {
   return statement(words({"ah", number(h)}));
@@ -178,6 +187,7 @@ Settings Model::settings() const {
   s.conductanceUnit = m.conductanceunit;
   s.variables = m.variables;
   s.symmetry = m.symmetry;
+  s.grid = m.grid;
   s.ah = m.ah;
   // A model without "patch" lines still has patch 0, from "lambda" and "sigma".
   const int patches = std::max(m.patchCount, 1);

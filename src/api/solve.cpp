@@ -10,6 +10,7 @@
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
 #include "bem/bem_fill.hpp"
+#include "bem/node_integrals.hpp"
 #include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "model/geometry.hpp"
@@ -66,6 +67,11 @@ std::vector<Excitation> nodeValues(const ProblemModel& model, const Unknowns& un
         v.field = solutions(unknowns.nodeFirst(e, i), c) / jacobian;
         v.normalDerivative = solutions(unknowns.nodeSecond(e, i), c) / jacobian;
         v.currentDensity = v.normalDerivative / model.lengthScale;
+        v.outlineShareM =
+            jacobian *
+            nodeIntegral(KernelContext{}, geometry, element.nodeT, i, IntegralKind::Unit, 0.0)
+                .real() *
+            model.lengthScale;
         excitation.nodes.push_back(v);
       }
     }

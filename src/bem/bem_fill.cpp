@@ -78,7 +78,15 @@ struct Medium {
   Complex betaK2{};  // beta k^2
   Complex k2{};      // k^2
   double kModulus = 0.0;
+  // Graded grids: a lossless superconductor's kernel from K0 and K1 to rounding.
+  bool exactImaginaryAxis = false;
 };
+
+inline HankelPair hankelPairOf(const Medium& medium, Complex z) {
+  if (!medium.firstKind) return hankelSecondPair(z);
+  if (medium.exactImaginaryAxis && z.real() == 0.0) return hankelFirstPairImaginary(z.imag());
+  return hankelFirstPair(z);
+}
 
 Medium mediumOf(Complex k, double size, double kernelBlend, double columnBlend) {
   Medium m;
@@ -120,7 +128,7 @@ inline HelmholtzValues helmholtzKernels(const Medium& medium, double x, double y
         Complex(n.real() * along / r, n.imag() * along / r) + medium.betaK2 * s.j1OverZ * along};
   }
   if (medium.firstKind ? z.imag() > kHankelCutOff : z.imag() < -kHankelCutOff) return {};
-  const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+  const HankelPair h = hankelPairOf(medium, z);
   const Complex n = cplx::product(medium.normalFactor, h.h1);
   return {cplx::product(medium.singleFactor, h.h0), {n.real() * along / r, n.imag() * along / r}};
 }
@@ -245,6 +253,7 @@ class NodeBlockFill {
       columns_.push_back(
           {buildFillElement(element, geometry_.back(), patch),
            mediumOf(patch.k, form.size[c], form.kernelBlend[c], form.columnBlend[c])});
+      columns_.back().medium.exactImaginaryAxis = model.gradedGrids;
       maxPoints_ = std::max(maxPoints_, columns_.back().samples.t.size());
       for (int i = 1; i <= element.gridCount; ++i) rowNodes_.push_back({e, i});
     }
@@ -392,7 +401,7 @@ class NodeBlockFill {
           h1[g] = Lanes{0.0, 0.0};
           continue;
         }
-        const HankelPair h = medium.firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+        const HankelPair h = hankelPairOf(medium, z);
         h0[g] = Lanes{h.h0.real(), h.h0.imag()};
         h1[g] = Lanes{h.h1.real(), h.h1.imag()};
       }
@@ -466,7 +475,12 @@ class NodeBlockFill {
         re = re + (h.single.real() + lnDistance) * f.w[g] * use.factor[i];
         im = im + h.single.imag() * f.w[g] * use.factor[i];
       }
-      out.laplace = out.laplace + laplace / use.divisor;
+      const KernelScratch::NearPiece* nearLaplace = scratch.nearPiece(use.piece);
+      if (nearLaplace && nearLaplace->rule.laplace) {
+        out.laplace = out.laplace + flankValue(nearLaplace->values.laplaceSingle, use.flank).real();
+      } else {
+        out.laplace = out.laplace + laplace / use.divisor;
+      }
       // Where the interior kernel decays within the piece, the graded rule (which carries
       // the same logarithm) replaces the Gauss sum.
       const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
@@ -513,8 +527,8 @@ class NodeBlockFill {
       const PieceSummary& piece = f.pieceSummary[idx(p)];
       const std::optional<double> touching =
           own ? touchingParameter(geometry, piece.a, piece.b, tau) : std::nullopt;
-      const PieceRule rule =
-          pieceRule(piece, geometry, x0, y0, touching, interior, medium.kModulus, medium.reach);
+      const PieceRule rule = pieceRule(piece, geometry, x0, y0, touching, interior, medium.kModulus,
+                                       medium.reach, model_.gradedGrids);
       if (!rule.refined()) continue;
       scratch.near.push_back(
           {p, piece.a, piece.b, rule, integrateNearPiece(ctx, geometry, piece.a, piece.b, rule)});
@@ -533,8 +547,11 @@ class NodeBlockFill {
                      SupportValues& v) {
     const KernelScratch::NearPiece* near = scratch.nearPiece(use.piece);
     if (near && near->rule.laplace) {
-      v.laplace = v.laplace + Lanes{flankValue(near->values.laplaceSingle, use.flank).real(),
-                                    flankValue(near->values.laplaceDouble, use.flank).real()};
+      double single = flankValue(near->values.laplaceSingle, use.flank).real();
+      if (near->rule.touching)
+        single -= flankLogIntegral(near->a, near->b, use.flank, near->rule.tauPiece);
+      v.laplace =
+          v.laplace + Lanes{single, flankValue(near->values.laplaceDouble, use.flank).real()};
     } else {
       v.laplace = v.laplace + pieceSum(scratch.laplace, use);
     }
@@ -580,13 +597,13 @@ class NodeBlockFill {
         const double tau = rowElement.nodeT[idx(N)];
         const double F = nodeLogIntegral(geometry_[idx(e)], f.nodeT, j, tau);
         const Regularised reg = regularisedSelf(column, j, x0, y0, tau, scratch);
-        // The pieces next to the row node are never near for the Laplace kernels.
-        const Lanes laplace = supportSum(scratch.laplace, support);
+        Lanes laplace = supportSum(scratch.laplace, support);
         Complex helmholtzDouble{};
         if (near) {
           SupportValues v;
           for (const PieceUse& use : support) addUse(scratch, use, helmholtz, v);
           helmholtzDouble = v.normal;
+          laplace[1] = v.laplace[1];
         } else if (helmholtz) {
           const Lanes normal = supportSum(scratch.normal, support);
           helmholtzDouble = Complex(normal[0], normal[1]);

@@ -3,9 +3,9 @@
 #include <ostream>
 
 #include "model/problem_model.hpp"
-#include "qbr/progress.hpp"
 #include "prep/complex_matrix.hpp"
 #include "prep/unknowns.hpp"
+#include "qbr/progress.hpp"
 
 namespace qbr {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "bem/near_field.hpp"
-#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
+#include "model/geometry.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {

@@ -127,18 +127,22 @@ std::optional<double> touchingParameter(const ElementGeometry& geometry, double 
 
 PieceRule pieceRule(const PieceSummary& piece, const ElementGeometry& geometry, double x0,
                     double y0, std::optional<double> touching, bool helmholtz, double kModulus,
-                    double reach) {
+                    double reach, bool secondOrder) {
   PieceRule rule;
   if (touching) {
-    // The pieces next to the row node keep the plain rule (with the logarithm taken out for
-    // the node's own hat) until the kernel decays within them.
-    if (!(helmholtz && kModulus * piece.length > kDecayingSpanTouching)) return rule;
-    rule.helmholtz = true;
+    const bool decayingHere = helmholtz && kModulus * piece.length > kDecayingSpanTouching;
+    // On the plain grids the pieces next to the row node keep the plain rule (with the
+    // logarithm taken out for the node's own hat) until the kernel decays within them; to
+    // second order every hat on them has its logarithm taken out.
+    if (!decayingHere && !secondOrder) return rule;
+    rule.helmholtz = helmholtz;
+    rule.laplace = secondOrder;
     rule.touching = true;
     rule.tauPiece = *touching;
     rule.nearest = *touching;
-    rule.scale = 1.0 / (kModulus * geometry.jacobianAt(*touching));
-    rule.decayLength = rule.scale;
+    rule.scale =
+        decayingHere ? 1.0 / (kModulus * geometry.jacobianAt(*touching)) : piece.b - piece.a;
+    rule.decayLength = decayingHere ? rule.scale : 0.0;
     return rule;
   }
   const bool decaying = helmholtz && kModulus * piece.length > kDecayingSpan;
@@ -206,7 +210,9 @@ RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry&
       const Vec2 p0 = geometry.pointAt(t);
       const Vec2 n = geometry.normalAt(t);
       if (rule.laplace) {
-        accumulate(out.laplaceSingle, laplaceKernel(ctx, p0.x, p0.y), w, rising, falling);
+        double single = laplaceKernel(ctx, p0.x, p0.y);
+        if (rule.touching) single += std::log(std::fabs(t - rule.tauPiece));
+        accumulate(out.laplaceSingle, single, w, rising, falling);
         accumulate(out.laplaceDouble, laplaceNormalKernel(ctx, p0.x, p0.y, n.x, n.y), w, rising,
                    falling);
       }

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 
@@ -43,8 +43,8 @@ std::optional<double> touchingParameter(const ElementGeometry& geometry, double 
 struct PieceRule {
   bool laplace = false;    // the Laplace kernels need the graded rule
   bool helmholtz = false;  // the Helmholtz kernels need it
-  // The observation point is an end of the piece: the Helmholtz single layer is integrated
-  // as K + ln|t - tauPiece| (the Laplace kernels stay with the plain rule there).
+  // The observation point is an end of the piece: the single layers are integrated as
+  // G + ln|t - tauPiece| and K + ln|t - tauPiece|.
   bool touching = false;
   double tauPiece = 0.0;
   double nearest = 0.0;      // parameter of the point of the piece nearest to the observation point
@@ -57,9 +57,11 @@ struct PieceRule {
 // touchingParameter; `helmholtz` whether the interior kernel, of wave number modulus
 // `kModulus`, is wanted (same conductor) and reaches `reach` (its cut-off distance, or
 // infinity).
+// `secondOrder`: the pieces next to the observation point take the logarithm out of every
+// hat on them (graded grids), not only out of the observation node's own.
 PieceRule pieceRule(const PieceSummary& piece, const ElementGeometry& geometry, double x0,
                     double y0, std::optional<double> touching, bool helmholtz, double kModulus,
-                    double reach);
+                    double reach, bool secondOrder);
 
 // Integrals of a kernel f over a piece against the three shapes a node's hat can have on
 // it: the constant 1, the rising flank (t - a)/(b - a) and the falling flank (b - t)/(b - a).

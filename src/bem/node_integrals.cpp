@@ -70,22 +70,25 @@ std::optional<Complex> nearPieceIntegral(const KernelContext& ctx, const Element
   const std::optional<double> touching =
       own ? touchingParameter(geometry, a, b, tau) : std::nullopt;
   const PieceRule rule = pieceRule(summary, geometry, ctx.x0, ctx.y0, touching, ctx.interior,
-                                   std::abs(ctx.k), ctx.reach);
+                                   std::abs(ctx.k), ctx.reach, ctx.secondOrder);
   if (!(isHelmholtz(kind) ? rule.helmholtz : rule.laplace)) return std::nullopt;
   const RefinedPiece piece = integrateNearPiece(ctx, geometry, a, b, rule);
+  // On a piece that ends at the observation point the graded rule carries the logarithm
+  // taken out of the single layers; outside the self term it comes back in closed form.
+  const auto single = [&](const FlankSums& sums, bool regularised) -> Complex {
+    const Complex v = flankValue(sums, flank);
+    if (regularised || !rule.touching) return v;
+    return v - flankLogIntegral(a, b, flank, rule.tauPiece);
+  };
   switch (kind) {
     case IntegralKind::LaplaceSingleRegularised:
     case IntegralKind::LaplaceSingle:
-      return flankValue(piece.laplaceSingle, flank);
+      return single(piece.laplaceSingle, kind == IntegralKind::LaplaceSingleRegularised);
+    case IntegralKind::HelmholtzSingleRegularised:
+    case IntegralKind::HelmholtzSingle:
+      return single(piece.helmholtzSingle, kind == IntegralKind::HelmholtzSingleRegularised);
     case IntegralKind::LaplaceDouble:
       return flankValue(piece.laplaceDouble, flank);
-    case IntegralKind::HelmholtzSingleRegularised:
-      return flankValue(piece.helmholtzSingle, flank);
-    case IntegralKind::HelmholtzSingle:
-      // On a piece that ends at the observation point the graded rule carries the
-      // logarithm taken out; it comes back in closed form.
-      return flankValue(piece.helmholtzSingle, flank) -
-             (rule.touching ? flankLogIntegral(a, b, flank, rule.tauPiece) : 0.0);
     case IntegralKind::HelmholtzDouble:
       return flankValue(piece.helmholtzDouble, flank);
     case IntegralKind::Unit:
@@ -126,37 +129,15 @@ double laplaceNormalKernel(const KernelContext& ctx, double x, double y, double 
 // way the kernel is the field of a unit line source, -ln r near it. The image in y = 0
 // is never applied here: the interior of a conductor does not see the mirror plane.
 Complex helmholtzKernel(const KernelContext& ctx, double x, double y) {
-  const double dx = x - ctx.x0;
-  const double dy = y - ctx.y0;
-  const double r = std::sqrt(dx * dx + dy * dy);
-  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  const bool firstKind = ctx.k.imag() > 0.0;
-  if (ctx.beta != Complex{}) {
-    const HelmholtzSample s = helmholtzSample(z, firstKind);
-    return Complex(0.0, firstKind ? kPi / 2.0 : -kPi / 2.0) * s.h0 - ctx.beta * s.j0;
-  }
-  if (firstKind) return Complex(0.0, kPi / 2.0) * hankel0First(z);
-  return Complex(0.0, -kPi / 2.0) * hankel0Second(z);
+  return helmholtzKernels(ctx, x, y, 0.0, 0.0).single;
+}
+
+Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
+  return helmholtzKernels(ctx, x, y, nx, ny).normal;
 }
 
 // dK/dn = K'(r) (dr.n)/r with K'(r) = -+j pi/2 k H1(kr); the shift adds beta k J1(kr) (dr.n)/r
-// = beta k^2 J1(z)/z (dr.n).
-Complex helmholtzNormalKernel(const KernelContext& ctx, double x, double y, double nx, double ny) {
-  const double dx = x - ctx.x0;
-  const double dy = y - ctx.y0;
-  const double r = std::sqrt(dx * dx + dy * dy);
-  const double a = dx * nx + dy * ny;
-  const Complex z(ctx.k.real() * r, ctx.k.imag() * r);
-  const bool firstKind = ctx.k.imag() > 0.0;
-  if (ctx.beta != Complex{}) {
-    const HelmholtzSample s = helmholtzSample(z, firstKind);
-    return Complex(0.0, firstKind ? -kPi / 2.0 : kPi / 2.0) * ctx.k * s.h1 * a / r +
-           ctx.beta * ctx.k * ctx.k * s.j1OverZ * a;
-  }
-  if (firstKind) return Complex(0.0, -kPi / 2.0) * ctx.k * hankel1First(z) * a / r;
-  return Complex(0.0, kPi / 2.0) * ctx.k * hankel1Second(z) * a / r;
-}
-
+// = beta k^2 J1(z)/z (dr.n). The pair of one order is bitwise the separate functions.
 HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, double nx, double ny) {
   const double dx = x - ctx.x0;
   const double dy = y - ctx.y0;
@@ -171,7 +152,9 @@ HelmholtzPair helmholtzKernels(const KernelContext& ctx, double x, double y, dou
     return {singleFactor * s.h0 - ctx.beta * s.j0,
             normalFactor * s.h1 * a / r + ctx.beta * ctx.k * ctx.k * s.j1OverZ * a};
   }
-  const HankelPair h = firstKind ? hankelFirstPair(z) : hankelSecondPair(z);
+  const HankelPair h = !firstKind ? hankelSecondPair(z)
+                       : ctx.secondOrder && z.real() == 0.0 ? hankelFirstPairImaginary(z.imag())
+                                                            : hankelFirstPair(z);
   return {singleFactor * h.h0, normalFactor * h.h1 * a / r};
 }
 

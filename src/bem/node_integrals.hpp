@@ -4,8 +4,8 @@
 #include <limits>
 #include <vector>
 
-#include "model/geometry.hpp"
 #include "model/constants.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 
@@ -45,6 +45,7 @@ struct KernelContext {
   bool ownElement = false;
   bool interior = false;
   double reach = std::numeric_limits<double>::infinity();
+  bool secondOrder = false;  // graded grids: see pieceRule
 };
 
 // G = -ln r (with the image: -ln r + ln r', r' the distance to (x0, -y0)).

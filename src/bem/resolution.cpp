@@ -7,10 +7,10 @@
 #include <ostream>
 #include <streambuf>
 
-#include "bem/bem_fill.hpp"
-#include "bem/solution.hpp"
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
+#include "bem/bem_fill.hpp"
+#include "bem/solution.hpp"
 #include "prep/grids.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
@@ -64,13 +64,12 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor) {
   RunIo silent{sink, sink};
   ProblemModel coarse = prepared;
   buildGrids(coarse, silent);
-  for (std::int32_t e = 0; e < coarse.elementCount; ++e) {
-    BoundaryElement& element = coarse.elements[static_cast<std::size_t>(e)];
-    placeNodes(element, coarse.points, std::max(2, (element.gridCount + divisor - 1) / divisor));
-  }
+  std::vector<std::int32_t> counts;
+  for (std::int32_t e = 0; e < coarse.elementCount; ++e)
+    counts.push_back(std::max(
+        2, (coarse.elements[static_cast<std::size_t>(e)].gridCount + divisor - 1) / divisor));
+  placeGrids(coarse, counts);
   const Unknowns unknowns(coarse);
-  coarse.nd0 = unknowns.nd0();
-  coarse.nd = unknowns.nd();
   WorkArrays work = allocateWorkArrays(coarse);
   fillBemMatrix(coarse, unknowns, work.A, sink);
   return solveConductorMatrix(coarse, unknowns, work, sink);

@@ -161,6 +161,8 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     model.symmetry = tokens.word("symmetry word");
   } else if (keyword == "variables") {
     model.variables = tokens.word("variables word");
+  } else if (keyword == "grid") {
+    model.grid = tokens.word("grid word");
   } else if (keyword == "patch") {
     readPatchLine(model, tokens);
   } else if (keyword == "pl") {

@@ -74,10 +74,14 @@ struct ProblemModel {
   std::string conductanceunit = "ms/m";
   std::string symmetry = "off";
   std::string variables = "phases";
+  // "graded": nodes clustered toward the corners of the outlines; any other word: even.
+  std::string grid = "uniform";
 
   // Derived by the set-up and the grids.
   double lengthScale = 0.0;
   bool symmetryOn = false;
+  // Nodes clustered toward the corners of the outlines instead of spread evenly.
+  bool gradedGrids = false;
   bool phaseVariables = true;
   double omega = 0.0;
   std::int32_t nd = 0;

@@ -59,6 +59,8 @@ void echoModel(const ProblemModel& model, RunIo& io) {
       << "Conductivity units: " << model.conductanceunit << "\n"
       << "Length units: " << model.lengthunit << "\n"
       << "Variables: " << model.variables << "\n";
+  // Only where it was asked for: the echo of every model written before stays as it was.
+  if (model.grid != "uniform") log << "Grid: " << model.grid << "\n";
   log << "gridsize=" << model.gridsize << "\n"
       << "ah=" << model.ah << "\n\n";
 

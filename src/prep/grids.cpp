@@ -1,12 +1,15 @@
 #include "prep/grids.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <iomanip>
 #include <new>
 #include <sstream>
+#include <vector>
 
-#include "model/geometry.hpp"
 #include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
 #include "prep/unknowns.hpp"
 
 namespace qbr {
@@ -66,7 +69,85 @@ void reportCoarseGrids(const ProblemModel& model, std::ostream& log) {
   }
 }
 
+// Graded grids: near a corner the node parameters follow x^kGrading, x the parameter of
+// the even grid. Measured on the superconducting microstrip of the gallery, a copper
+// microstrip at 10 GHz and a 5 nm film (grading 1.25, 1.5, 2): 1.5 is within a factor two
+// of the best of the three on each (the films want stronger grading, the thick strips
+// milder).
+constexpr double kGrading = 1.5;
+
+// The unit tangent of an element at one end, pointing into the element.
+Vec2 endTangent(const ElementGeometry& g, bool atStart) {
+  constexpr double kStep = 1e-6;
+  const Vec2 a = g.pointAt(atStart ? -1.0 : 1.0);
+  const Vec2 b = g.pointAt(atStart ? -1.0 + kStep : 1.0 - kStep);
+  const double norm = std::hypot(b.x - a.x, b.y - a.y);
+  return {(b.x - a.x) / norm, (b.y - a.y) / norm};
+}
+
+struct CornerEnds {
+  bool start = false;
+  bool end = false;
+};
+
+// An end of a line or curve is a corner where another element meets it at an angle: their
+// tangents there are not parallel (within 5 degrees).
+std::array<CornerEnds, kMaxElements> cornerEnds(const ProblemModel& model) {
+  std::array<CornerEnds, kMaxElements> corners{};
+  const double kParallel = std::sin(5.0 * kPi / 180.0);
+  const auto endPoint = [](const BoundaryElement& e, bool atStart) {
+    return atStart ? e.pointNumbers[0] : e.pointNumbers[e.kind == kCurve ? 2 : 1];
+  };
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+    if (element.kind == kCircle) continue;
+    const ElementGeometry g = element.geometry(model.points);
+    for (const bool atStart : {true, false}) {
+      const Vec2 t = endTangent(g, atStart);
+      bool corner = false;
+      for (std::int32_t f = 0; f < model.elementCount && !corner; ++f) {
+        const BoundaryElement& other = model.elements[static_cast<std::size_t>(f)];
+        if (f == e || other.kind == kCircle) continue;
+        const ElementGeometry h = other.geometry(model.points);
+        for (const bool otherStart : {true, false}) {
+          if (endPoint(other, otherStart) != endPoint(element, atStart)) continue;
+          const Vec2 u = endTangent(h, otherStart);
+          if (std::fabs(t.x * u.y - t.y * u.x) > kParallel) corner = true;
+        }
+      }
+      (atStart ? corners[static_cast<std::size_t>(e)].start
+               : corners[static_cast<std::size_t>(e)].end) = corner;
+    }
+  }
+  return corners;
+}
+
 }  // namespace
+
+void placeGradedNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
+                      bool cornerAtStart, bool cornerAtEnd) {
+  placeNodes(element, points, n);
+  const ElementGeometry geometry = element.geometry(points);
+  if (!geometry.hasEndPoints() || !(cornerAtStart || cornerAtEnd)) return;
+  // x -> x^b / (x^b + (1 - x)^b): graded toward both ends of [0, 1], coarser than the even
+  // grid in the middle. A corner at one end only takes its half, stretched.
+  const auto both = [](double x) {
+    const double a = std::pow(x, kGrading);
+    return a / (a + std::pow(1.0 - x, kGrading));
+  };
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const double s = (i - 0.5) / n;
+    double x = both(s);
+    if (cornerAtStart && !cornerAtEnd) x = 2.0 * both(s / 2.0);
+    if (cornerAtEnd && !cornerAtStart) x = 1.0 - 2.0 * both((1.0 - s) / 2.0);
+    element.nodeT[i] = 2.0 * x - 1.0;
+  }
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const Vec2 p = geometry.pointAt(element.nodeT[i]);
+    element.nodeX[i] = p.x;
+    element.nodeY[i] = p.y;
+  }
+}
 
 void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n) {
   element.gridCount = n;
@@ -99,15 +180,28 @@ void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t
   }
 }
 
-void buildGrids(ProblemModel& model, RunIo& io) {
+void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts) {
+  const std::array<CornerEnds, kMaxElements> corners = cornerEnds(model);
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
     BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
-    placeNodes(element, model.points, gridCountFor(element, e, model.ah, io));
+    const std::int32_t n = counts[static_cast<std::size_t>(e)];
+    if (!model.gradedGrids) {
+      placeNodes(element, model.points, n);
+      continue;
+    }
+    placeGradedNodes(element, model.points, n, corners[static_cast<std::size_t>(e)].start,
+                     corners[static_cast<std::size_t>(e)].end);
   }
-
   const Unknowns unknowns(model);
   model.nd0 = unknowns.nd0();
   model.nd = unknowns.nd();
+}
+
+void buildGrids(ProblemModel& model, RunIo& io) {
+  std::vector<std::int32_t> counts;
+  for (std::int32_t e = 0; e < model.elementCount; ++e)
+    counts.push_back(gridCountFor(model.elements[static_cast<std::size_t>(e)], e, model.ah, io));
+  placeGrids(model, counts);
 
   io.log << "\n\nnd=" << model.nd << "     nd0=" << model.nd0 << "\n\n";
   for (std::int32_t e = 0; e < model.elementCount; ++e) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "base/run_io.hpp"
 #include "model/problem_model.hpp"
 
@@ -11,8 +13,17 @@ namespace qbr {
 // the console.
 void buildGrids(ProblemModel& model, RunIo& io);
 
+// Places the nodes of every element anew, counts[e] on element e (at least 2), graded
+// toward the corners or even as the model asks; sets `nd0` and `nd`. Writes nothing.
+void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts);
+
 // Places n nodes on one element (n >= 2): the midpoints of n equal parameter intervals
 // on lines and curves, their right ends on circles; sets `gridCount` to n.
 void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n);
+
+// n nodes graded toward the corner ends of a line or curve, where the field and the
+// current crowd (circles, and lines without a corner, are placed evenly).
+void placeGradedNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
+                      bool cornerAtStart, bool cornerAtEnd);
 
 }  // namespace qbr

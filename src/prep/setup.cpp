@@ -118,6 +118,7 @@ Complex waveNumber(const ProblemModel& model, int patch) {
 
 void setUpModel(ProblemModel& model, RunIo& io) {
   model.symmetryOn = model.symmetry == "on";
+  model.gradedGrids = model.grid == "graded";
   model.lengthScale = lengthScaleOf(model.lengthunit);
   const double frequencyAsRead = model.frequency;
   model.frequency *= frequencyFactorOf(model.frequencyUnit);

@@ -102,7 +102,8 @@ Matrix<Complex> readComplexRows(const json& value) {
 json nodeColumns(const std::vector<NodeValue>& nodes) {
   json element = json::array(), node = json::array(), x = json::array(), y = json::array(),
        conductor = json::array(), fieldRe = json::array(), fieldIm = json::array(),
-       dnRe = json::array(), dnIm = json::array(), kRe = json::array(), kIm = json::array();
+       dnRe = json::array(), dnIm = json::array(), kRe = json::array(), kIm = json::array(),
+       share = json::array();
   for (const NodeValue& v : nodes) {
     element.push_back(v.element);
     node.push_back(v.node);
@@ -115,6 +116,7 @@ json nodeColumns(const std::vector<NodeValue>& nodes) {
     dnIm.push_back(v.normalDerivative.imag());
     kRe.push_back(v.currentDensity.real());
     kIm.push_back(v.currentDensity.imag());
+    share.push_back(v.outlineShareM);
   }
   return {{"element", element},
           {"node", node},
@@ -126,7 +128,8 @@ json nodeColumns(const std::vector<NodeValue>& nodes) {
           {"normal_derivative_per_length_unit_re", dnRe},
           {"normal_derivative_per_length_unit_im", dnIm},
           {"current_density_A_per_m_per_A_re", kRe},
-          {"current_density_A_per_m_per_A_im", kIm}};
+          {"current_density_A_per_m_per_A_im", kIm},
+          {"outline_share_m", share}};
 }
 
 std::vector<NodeValue> readNodeColumns(const json& table) {
@@ -154,6 +157,7 @@ std::vector<NodeValue> readNodeColumns(const json& table) {
     v.field = Complex(fieldRe[i].get<double>(), fieldIm[i].get<double>());
     v.normalDerivative = Complex(dnRe[i].get<double>(), dnIm[i].get<double>());
     v.currentDensity = Complex(kRe[i].get<double>(), kIm[i].get<double>());
+    if (table.contains("outline_share_m")) v.outlineShareM = column("outline_share_m")[i].get<double>();
   }
   return nodes;
 }
@@ -175,6 +179,7 @@ json settingsObject(const Settings& s) {
           {"conductanceunit", s.conductanceUnit},
           {"variables", s.variables},
           {"symmetry", s.symmetry},
+          {"grid", s.grid},
           {"ah_length_units", s.ah},
           {"patches", patches}};
 }
@@ -189,6 +194,8 @@ Settings readSettings(const json& j) {
   s.conductanceUnit = j.at("conductanceunit").get<std::string>();
   s.variables = j.at("variables").get<std::string>();
   s.symmetry = j.at("symmetry").get<std::string>();
+  // Results written before graded grids existed were all on even grids.
+  s.grid = j.value("grid", std::string("uniform"));
   s.ah = j.at("ah_length_units").get<double>();
   for (const json& p : j.at("patches")) {
     s.patches.push_back({p.at("patch").get<int>(), p.at("kind").get<std::string>() == "sc",

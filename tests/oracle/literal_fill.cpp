@@ -84,6 +84,7 @@ void fillBemMatrixLiteral(const ProblemModel& model, const Unknowns& unknowns, C
 
   KernelContext ctx;
   ctx.symmetryOn = model.symmetryOn;
+  ctx.secondOrder = model.gradedGrids;
   const LowFrequencyForm form = lowFrequencyForm(model);
 
   // Node block: the exterior and interior row of every node against the two unknowns of
