@@ -14,7 +14,6 @@ import os
 from concurrent.futures import ThreadPoolExecutor
 
 import matplotlib.pyplot as plt
-import numpy as np
 
 import qbr
 from _common import output_dir
@@ -69,15 +68,11 @@ def main() -> None:
     left.figure.tight_layout()
     left.figure.savefig(os.path.join(out, "python_strip_current.png"), dpi=90)
 
-    # The strip's bottom (element 4, 100 nodes): density at its edges against its middle,
-    # and the share of the strip's current on the face towards the ground.
+    # The share of the strip's current on its face towards the ground (element 4).
     nodes = result.nodes
-    bottom = nodes[(nodes["excitation"] == 1) & (nodes["element"] == 4)]
-    j = bottom["current_density_A_per_m_per_A"].to_numpy().real
     strip = nodes[(nodes["excitation"] == 1) & (nodes["conductor"] == 1)]
-    cell = np.where(strip["element"].isin([4, 6]), 2.0 / 100, 0.2 / 10) * result.length_unit_m
-    share = np.sum(j * 2.0 / 100 * result.length_unit_m) / np.sum(
-        strip["current_density_A_per_m_per_A"].to_numpy().real * cell)
+    current = strip["current_density_A_per_m_per_A"].to_numpy().real * strip["outline_share_m"]
+    share = current[strip["element"] == 4].sum() / current.sum()
     print(f"L = {result.L[0, 0]:.6e} H/m; {100 * share:.0f} % of the strip's current on its bottom")
     crowding(out)
     print("wrote python_strip_cross_section.png, python_strip_current.png, python_strip_crowding.png")

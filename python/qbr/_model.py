@@ -26,6 +26,7 @@ _SETTING_DEFAULTS = {
     "conductanceunit": "ms/m",
     "variables": "phases",
     "symmetry": False,
+    "grid": "graded",
     "ah": 1.0,
     "lambda_": 0.0,
     "sigma": 0.0,
@@ -77,17 +78,21 @@ class Model:
         conductanceunit: str = "ms/m",
         variables: str = "phases",
         symmetry: bool | str = False,
+        grid: str = "graded",
         ah: float = 1.0,
         lambda_: float = 0.0,
         sigma: float = 0.0,
     ) -> None:
-        """Settings as keywords, defaulted as in an input file; only those that differ
-        from the input file's defaults become statements."""
+        """Settings as keywords, defaulted as in an input file, except ``grid``: a model
+        built in code grades its grids, as the library's do (``grid="uniform"`` for an
+        input file's even grid). Only settings that differ from the defaults become
+        statements."""
         self._core = _core.Model()
         self._steps: list = [("new", None)]
         given = dict(cc=cc, lengthunit=lengthunit, gridsize=gridsize, frequency=frequency,
                      frequency_unit=frequency_unit, conductanceunit=conductanceunit,
-                     variables=variables, symmetry=symmetry, ah=ah, lambda_=lambda_, sigma=sigma)
+                     variables=variables, symmetry=symmetry, grid=grid, ah=ah, lambda_=lambda_,
+                     sigma=sigma)
         for name, value in given.items():
             if name == "frequency_unit" or value == _SETTING_DEFAULTS[name]:
                 continue
@@ -179,6 +184,14 @@ class Model:
         flag = on if isinstance(on, bool) else str(on).lower() == "on"
         self._core.symmetry(flag)
         self._add("symmetry", flag)
+        return self
+
+    def grid(self, word: str = "graded") -> "Model":
+        """``grid``: ``graded`` clusters every element's nodes toward its corners and
+        integrates the pieces next to each node to second order (the default of a model
+        built in code); ``uniform`` spreads them evenly (the default of input files)."""
+        self._core.grid(word)
+        self._add("grid", word)
         return self
 
     def ah(self, h: float = 1.0) -> "Model":
@@ -368,7 +381,9 @@ class Result:
         1 A, back through conductor 0), ``element`` (from 0), ``node`` (from 1),
         ``x_length_units``, ``y_length_units``, ``conductor``, and the complex columns
         ``field`` (A_z / mu0 per ampere), ``normal_derivative_per_length_unit`` and
-        ``current_density_A_per_m_per_A`` (surface current density)."""
+        ``current_density_A_per_m_per_A`` (surface current density), and
+        ``outline_share_m``, the node's share of its outline in metres (density times
+        share, summed over a conductor, is its current)."""
         if self._nodes is None:
             import pandas as pd
 

@@ -31,7 +31,7 @@ py::dict nodeColumns(const qbr::Result& r) {
   for (const qbr::Excitation& e : r.excitations) rows += e.nodes.size();
   const auto n = static_cast<py::ssize_t>(rows);
   py::array_t<int> excitation(n), element(n), node(n), conductor(n);
-  py::array_t<double> x(n), y(n);
+  py::array_t<double> x(n), y(n), share(n);
   py::array_t<std::complex<double>> field(n), derivative(n), density(n);
   py::ssize_t i = 0;
   for (const qbr::Excitation& e : r.excitations) {
@@ -45,6 +45,7 @@ py::dict nodeColumns(const qbr::Result& r) {
       field.mutable_at(i) = v.field;
       derivative.mutable_at(i) = v.normalDerivative;
       density.mutable_at(i) = v.currentDensity;
+      share.mutable_at(i) = v.outlineShareM;
       ++i;
     }
   }
@@ -58,6 +59,7 @@ py::dict nodeColumns(const qbr::Result& r) {
   columns["field"] = field;
   columns["normal_derivative_per_length_unit"] = derivative;
   columns["current_density_A_per_m_per_A"] = density;
+  columns["outline_share_m"] = share;
   return columns;
 }
 
@@ -112,6 +114,7 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("conductanceunit", &qbr::Settings::conductanceUnit)
       .def_readonly("variables", &qbr::Settings::variables)
       .def_readonly("symmetry", &qbr::Settings::symmetry)
+      .def_readonly("grid", &qbr::Settings::grid)
       .def_readonly("ah", &qbr::Settings::ah)
       .def_readonly("patches", &qbr::Settings::patches);
 
@@ -142,6 +145,7 @@ PYBIND11_MODULE(_core, m) {
       .def("conductance_unit", &Model::conductanceUnit)
       .def("variables", &Model::variables)
       .def("symmetry", &Model::symmetry)
+      .def("grid", &Model::grid)
       .def("ah", &Model::ah)
       .def("lambda_", &Model::lambda)
       .def("sigma", &Model::sigma)

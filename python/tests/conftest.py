@@ -10,6 +10,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 # A small superconducting microstrip (nd 514) in the input language; `strip_model` builds
 # the same with keywords.
 STRIP_TEXT = """cc small microstrip
+grid graded
 lengthunit um
 frequency 10 ghz
 lambda 0.09
