@@ -152,7 +152,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   }
   if (options.gridCheck) {
     phase = Clock::now();
-    for (const std::string& warning : gridResolutionWarnings(prepared, m)) {
+    for (const std::string& warning : gridResolutionWarnings(prepared, m, options.threads)) {
       io.warn(warning, warning + "\n", warning + "\n");
     }
     r.times.gridCheck = secondsSince(phase);

@@ -58,7 +58,7 @@ namespace {
 
 // The model solved silently on a grid with the given share of the nodes of the run's grid
 // on every element (at least two: the hats need them, and every element takes part).
-ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor) {
+ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, int threads) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   RunIo silent{sink, sink};
@@ -71,16 +71,16 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor) {
   placeGrids(coarse, counts);
   const Unknowns unknowns(coarse);
   WorkArrays work = allocateWorkArrays(coarse);
-  fillBemMatrix(coarse, unknowns, work.A, sink);
-  return solveConductorMatrix(coarse, unknowns, work, sink);
+  fillBemMatrix(coarse, unknowns, work.A, ProgressCallback{}, threads);
+  return solveConductorMatrix(coarse, unknowns, work, ProgressCallback{}, threads);
 }
 
 }  // namespace
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result) {
-  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2);
-  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4);
+                                                const ConductorMatrix& result, int threads) {
+  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, threads);
+  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, threads);
   std::vector<std::string> warnings;
   const int n = result.size();
   // Part 0 is the real part, part 1 the imaginary part of the printed entries.
