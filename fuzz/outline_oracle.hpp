@@ -42,7 +42,8 @@ inline double distanceToElement(const ProblemModel& model, std::int32_t e, Vec2 
                                          dot(path.b, path.b) + 2.0 * dot(path.a, path.c - x),
                                          cuts.data() + 1);
   const std::size_t count = static_cast<std::size_t>(std::clamp(roots, 0, 2)) + 2;
-  std::sort(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(count));
+  // Roots lie inside (-1, 1), so the entries not written (1.0) stay at the end.
+  std::sort(cuts.begin(), cuts.end());
   double best = std::min(norm(path.at(-1.0) - x), norm(path.at(1.0) - x));
   for (std::size_t k = 0; k + 1 < count; ++k) {
     double lo = cuts[k];

@@ -7,11 +7,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "../fuzz/input_phases.hpp"
 #include "model/line_tokens.hpp"
+#include "support/contact_cases.hpp"
 #include "support/test_support.hpp"
 
 namespace qbr {
@@ -67,18 +69,17 @@ std::vector<std::filesystem::path> filesIn(const std::string& folder) {
 TEST_F(RobustnessTest, FuzzCorpusEndsInAStopOrASoundModel) {
   const std::vector<std::filesystem::path> files = filesIn("fuzz/corpus");
   ASSERT_GE(files.size(), 10u);
-  int passed = 0;
+  // Seeds lead the fuzzer into the deep phases: all but these reach the grids.
+  const std::set<std::string> stopping{"dxc_incomplete.txt", "error_point_number.txt"};
   for (const std::filesystem::path& file : files) {
     const PhaseOutcome outcome = runInputPhases(testing::readFile(file));
+    EXPECT_EQ(outcome.stopped, stopping.count(file.filename().string()) == 1)
+        << file << outcome.message;
     if (outcome.stopped) {
       EXPECT_NE(outcome.message.find_first_not_of('\n'), std::string::npos) << file;
-    } else {
-      EXPECT_EQ(outcome.fault, "") << file;
-      ++passed;
     }
+    EXPECT_EQ(outcome.fault, "") << file;
   }
-  // The examples and most seeds are sound models.
-  EXPECT_GE(passed, 8);
 }
 
 TEST_F(RobustnessTest, PolylineFileAfterTheFirstNulByte) {
@@ -107,6 +108,11 @@ TEST_F(RobustnessTest, FuzzerFindings) {
       // A line 1.1e9 long near short ones: the contact search halved both parameters
       // alike and took over ten seconds under the sanitizers.
       {"long_element_search.txt", "\nConductor 1 has no boundary elements;\n"},
+      // A rectangle 2 wide and 2e19 tall: its short sides are within the tolerance of
+      // their neighbours, and the contact search ran to its box limit before it found
+      // where (over ten seconds under the sanitizers).
+      {"short_side_search.txt",
+       "\nPatch 2 has no usable wave number: give it a positive lambda or sigma;\n"},
   };
   for (const Finding& finding : findings) {
     const std::string bytes =
@@ -276,7 +282,7 @@ TEST_F(RobustnessTest, ElementsThatTouchOrCross) {
   // A side that runs back along the one before it, and a curve that runs back over itself.
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0\npt 3 1 1\n"
                  "line 1 0 1\nline 1 1 2\nline 1 2 3\nline 1 3 0\n"),
-            meet(0, 1, "(1.5, 0) um"));
+            meet(0, 1, "(1.66667, 0) um"));
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0\ncurve 1 0 1 2\nline 1 2 0\n"),
             "\nElement 0 runs back over itself at (2.04167, 0) um (coordinates after gridsize): the "
             "middle point of a curve whose points lie on one line must lie between the other "
@@ -292,6 +298,37 @@ TEST_F(RobustnessTest, ElementsThatTouchOrCross) {
   passes("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0.02\nline 1 0 1\ncurve 1 1 2 0\n");
   passes("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 -0.05\npt 3 1 0.05\ncurve 1 0 2 1\n"
          "curve 1 1 3 0\n");
+}
+
+// Contact within 7/8 of the tolerance always stops the run, a gap wider than the
+// tolerance never does, and that margin bounds the search, whatever the geometry: the
+// pieces it takes are counted.
+TEST_F(RobustnessTest, ContactSearchIsDecidedInFewPieces) {
+  using testing::ringSectors;
+  using testing::sliverTriangle;
+  using testing::stripOverLongGround;
+  const auto modelOf = [](const std::string& input) {
+    return testing::modelOfInput(input, "input.txt");
+  };
+  const double arcs = contactTolerance(modelOf(ringSectors(1, 1.0)));
+  const double ground = contactTolerance(modelOf(stripOverLongGround(5.0)));
+  const double triangle = contactTolerance(modelOf(sliverTriangle(1.0)));
+  const struct {
+    std::string input;
+    bool meets;
+  } cases[] = {
+      {ringSectors(1, 1.05 * arcs), false},        {ringSectors(1, 0.8 * arcs), true},
+      {stripOverLongGround(1.05 * ground), false}, {stripOverLongGround(0.8 * ground), true},
+      {sliverTriangle(1.05 * triangle), false},    {sliverTriangle(0.8 * triangle), true},
+      // Sides of 2 against sides of 2e19.
+      {"lambda 0.1\nrect 0 2 0 2e19\n", true},
+  };
+  for (const auto& c : cases) {
+    const ProblemModel model = modelOf(c.input);
+    long pieces = 0;
+    EXPECT_EQ(findContact(model, findLoops(model), &pieces).has_value(), c.meets) << c.input;
+    EXPECT_LT(pieces, 1000) << c.input;
+  }
 }
 
 // A loop's sense follows from its nesting among the loops of its conductor: metal

@@ -24,19 +24,21 @@ struct SharedEnd {
 };
 
 // Each of these returns a point where the two paths come within `tolerance` of each
-// other, or nothing when they keep further apart everywhere. The answers are
-// guaranteed: roots are bracketed by enclosures of the whole parameter range
-// (Bernstein control polygons), never found by sampling; a pair whose distance equals
-// the tolerance to within rounding may go either way.
+// other, or nothing when they keep further apart everywhere than 7/8 of it (between the
+// two, either). The answers are guaranteed: roots are bracketed by enclosures of the
+// whole parameter range (Bernstein control points, the implicit equation of a
+// parabola), never found by sampling. `pieces`, if given, gathers the number of pieces
+// of the parameter ranges the search took.
 //
 // Lines and curves. Where they share end points (`shared`), contact there is expected,
 // and near it the tolerance shrinks in proportion to the parameter distance from it:
 // two neighbours meet elsewhere only when they run back over each other, which at the
 // shared point itself means a zero angle between them.
 std::optional<Vec2> pathsMeet(const QuadraticPath& p, const QuadraticPath& q,
-                              const std::vector<SharedEnd>& shared, double tolerance);
+                              const std::vector<SharedEnd>& shared, double tolerance,
+                              long* pieces = nullptr);
 std::optional<Vec2> circleMeetsPath(const CirclePath& circle, const QuadraticPath& path,
-                                    double tolerance);
+                                    double tolerance, long* pieces = nullptr);
 std::optional<Vec2> circlesMeet(const CirclePath& first, const CirclePath& second,
                                 double tolerance);
 // A curve whose three points lie on one line with the middle one not between the
@@ -54,7 +56,8 @@ struct Contact {
   std::int32_t second = 0;
   Vec2 point;
 };
-std::optional<Contact> findContact(const ProblemModel& model, const std::vector<Loop>& loops);
+std::optional<Contact> findContact(const ProblemModel& model, const std::vector<Loop>& loops,
+                                   long* pieces = nullptr);
 
 // Stops the run at the first element that runs back over itself, or the first pair of
 // elements that cross, overlap or touch anywhere but at the end point two neighbours
