@@ -3,7 +3,7 @@ on several executors, against the sum of the single-thread solve times, against 
 the program once per width, and the cost of the Python call around a solve.
 
     PYTHONPATH=build/python /usr/bin/python3 bench/python/sweep_bench.py [--points 40]
-        [--repeat 3] [--program build/qbr] [--no-program-wait-runs]
+        [--repeat 3] [--program build/qbr] [--wait-runs N]
 
 Every way runs once per round, --repeat rounds; the figures are medians, and the ratios
 are taken within each round, so that they compare like with like on a shared machine.
