@@ -73,6 +73,13 @@ ChildRun runSelf(const std::vector<std::string>& args) {
   return run;
 }
 
+double processorSeconds() {
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + 1e-6 * t.tv_usec; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 long peakResidentKiB() {
   struct rusage usage {};
   ::getrusage(RUSAGE_SELF, &usage);

@@ -21,6 +21,9 @@ ChildRun runSelf(const std::vector<std::string>& args);
 // Peak resident memory of this process so far, in KiB.
 long peakResidentKiB();
 
+// Processor time of this process so far (user and system, all threads), in seconds.
+double processorSeconds();
+
 // The three load averages as /proc/loadavg gives them.
 std::string loadAverages();
 

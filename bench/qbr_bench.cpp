@@ -29,6 +29,7 @@
 #include "bem/lu.hpp"
 #include "bench_models.hpp"
 #include "bench_process.hpp"
+#include "bench_time_to_accuracy.hpp"
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
 #include "model/input_reader.hpp"
@@ -466,14 +467,28 @@ int runTable(const std::vector<RowSet>& sets, bool allowLiteral, int repeat) {
 struct PhaseTimes {
   int nd = 0;
   double setUp = 0, grids = 0, fill = 0, solve = 0, gridCheck = 0, report = 0, json = 0, total = 0;
+  double processor = 0;  // processor seconds of the run, all threads
+  Matrix<Complex> printed;
 };
+
+// The median of a few timings and their range, as text.
+std::string medianAndRange(std::vector<double> t) {
+  std::sort(t.begin(), t.end());
+  const std::size_t n = t.size();
+  const double median = n % 2 == 1 ? t[n / 2] : 0.5 * (t[n / 2 - 1] + t[n / 2]);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f s (%.3f to %.3f)", median, t.front(), t.back());
+  return text;
+}
 
 // A run as the program makes it, through the library: read, solve with the program's
 // texts (the console discarded, the log into `io.log`) and its drawing, and, when
 // `jsonFile` is given, the JSON result with the per-node data; no closing wait.
-PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& jsonFile) {
+PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& jsonFile,
+                    SolveOptions::Solver solver = SolveOptions::Solver::kStructured) {
   PhaseTimes t;
   const Clock::time_point start = Clock::now();
+  const double processorStart = processorSeconds();
   double read = 0;
   std::unique_ptr<Model> model;
   read = timed([&] { model = std::make_unique<Model>(Model::fromFile(inputName)); });
@@ -482,7 +497,9 @@ PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& 
   options.log = &io.log;
   options.drawingBase = inputName;
   options.progress = consoleSpinner(io.console);
+  options.solver = solver;
   const Result result = solve(*model, options);
+  t.printed = result.printed;
   if (!jsonFile.empty()) {
     t.json = timed([&] {
       std::ofstream out(jsonFile, std::ios::out | std::ios::trunc);
@@ -490,6 +507,7 @@ PhaseTimes timedRun(const std::string& inputName, RunIo& io, const std::string& 
     });
   }
   t.total = secondsSince(start);
+  t.processor = processorSeconds() - processorStart;
   t.nd = result.nd;
   t.setUp = read + result.times.setUp;
   t.grids = result.times.grids;
@@ -511,7 +529,7 @@ double timedZgetrf(const std::string& inputName, RunIo& io, std::ostream& consol
   return timed([&] { bareZgetrf(A, pivots); });
 }
 
-int runInput(const std::string& inputName, bool withZgetrf, int repeat,
+int runInput(const std::string& inputName, bool withZgetrf, bool withDense, int repeat,
              const std::string& jsonFile) {
   NullBuffer nullBuffer;
   std::ostream null(&nullBuffer);
@@ -525,12 +543,21 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat,
   // run, before any matrix of the reference exists.
   std::vector<PhaseTimes> runs;
   std::vector<double> zgetrfs;
+  std::vector<PhaseTimes> denseRuns;
   long peakKiB = 0;
   for (int r = 0; r < repeat; ++r) {
     runs.push_back(timedRun(inputName, io, jsonFile));
     if (r == 0) peakKiB = peakResidentKiB();
+    if (withDense) {
+      denseRuns.push_back(timedRun(inputName, io, "", SolveOptions::Solver::kDense));
+    }
     if (withZgetrf) zgetrfs.push_back(timedZgetrf(inputName, io, null));
-    std::printf("round %d: total %.3f s%s  load %s\n", r + 1, runs.back().total,
+    std::printf("round %d: total %.3f s (processor %.2f s)%s%s  load %s\n", r + 1,
+                runs.back().total, runs.back().processor,
+                withDense ? (", full matrix " + format("%.3f s", denseRuns.back().total) +
+                             format(" (processor %.2f s)", denseRuns.back().processor))
+                                .c_str()
+                          : "",
                 withZgetrf ? (", zgetrf " + format("%.3f s", zgetrfs.back())).c_str() : "",
                 loadAverages().c_str());
   }
@@ -549,8 +576,8 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat,
   std::printf("  report + release                   %9.3f s\n", best.report);
   std::printf("  grid check (half, quarter grids)   %9.3f s\n", best.gridCheck);
   if (!jsonFile.empty()) {
-    std::printf("  JSON with per-node data            %9.3f s  (%.2f%% of the total)\n",
-                best.json, 100.0 * best.json / best.total);
+    std::printf("  JSON with per-node data            %9.3f s  (%.2f%% of the total)\n", best.json,
+                100.0 * best.json / best.total);
   }
   std::printf("  total (no closing wait)            %9.3f s\n", best.total);
   const double boundMiB = 1.1 * 16.0 * nd * static_cast<double>(nd) / kMiB + 100.0;
@@ -561,6 +588,31 @@ int runInput(const std::string& inputName, bool withZgetrf, int repeat,
     std::printf("  bare zgetrf on the same matrix     %9.3f s  (%.1f GFLOP/s), best of %d\n",
                 zgetrf, luGflops(nd, zgetrf), repeat);
     std::printf("  total / zgetrf                     %9.3f\n", best.total / zgetrf);
+  }
+  if (withDense) {
+    std::vector<double> structured, dense, structuredProcessor, denseProcessor;
+    for (const PhaseTimes& t : runs) structured.push_back(t.total);
+    for (const PhaseTimes& t : denseRuns) dense.push_back(t.total);
+    for (const PhaseTimes& t : runs) structuredProcessor.push_back(t.processor);
+    for (const PhaseTimes& t : denseRuns) denseProcessor.push_back(t.processor);
+    const Matrix<Complex>& a = runs.front().printed;
+    const Matrix<Complex>& b = denseRuns.front().printed;
+    double largest = 0.0, difference = 0.0;
+    for (int i = 0; i < a.rows(); ++i) {
+      for (int j = 0; j < a.cols(); ++j) {
+        largest = std::max(largest, std::abs(b(i, j)));
+        difference = std::max(difference, std::abs(a(i, j) - b(i, j)));
+      }
+    }
+    std::printf("  whole run, structured solve, median (range)  %s\n",
+                medianAndRange(structured).c_str());
+    std::printf("  whole run, full matrix,      median (range)  %s\n",
+                medianAndRange(dense).c_str());
+    std::printf("  processor time, structured,  median (range)  %s\n",
+                medianAndRange(structuredProcessor).c_str());
+    std::printf("  processor time, full matrix, median (range)  %s\n",
+                medianAndRange(denseProcessor).c_str());
+    std::printf("  conductor matrices differ by %.2e of the largest entry\n", difference / largest);
   }
   std::printf("Load average at end: %s\n", loadAverages().c_str());
   return 0;
@@ -724,12 +776,17 @@ void usage() {
          "      --coax adds the normal-metal coax rows (500,1000,2000,3002), --full the sizes\n"
          "      12000, 16004 and the 20-element capacity row (nd 20005); --repeat R keeps the\n"
          "      best of R timings of every phase (default 1)\n"
-         "  qbr-bench --input FILE [--zgetrf] [--json OUT] [--repeat R]   a run of one input\n"
-         "      file through the library as the program makes it, a bare zgetrf on its matrix,\n"
-         "      and the time of writing its JSON result to OUT\n"
+         "  qbr-bench --input FILE [--zgetrf] [--dense] [--json OUT] [--repeat R]   a run of\n"
+         "      one input file through the library as the program makes it, a bare zgetrf on\n"
+         "      its matrix, the time of writing its JSON result to OUT; --dense alternates\n"
+         "      with whole runs on the full matrix (SolveOptions::Solver::kDense)\n"
          "  qbr-bench --lu-compare ND [--repeat R] [--panels NB,NB,...]\n"
          "  qbr-bench --lu-breakdown ND [--panels NB,NB,...]   time of each step of our LU\n"
          "  qbr-bench --write-model strips|strips4|coax ND FILE\n"
+         "  qbr-bench --time-to-accuracy [--reference] [--max-factor F] [--repeat R]   least\n"
+         "      time to 1e-3 ...\n"
+         "      1e-6 in L (and R) on the gallery's microstrip, superconducting and copper at\n"
+         "      10 GHz, on even and graded grids; --reference extrapolates the references\n"
          "  qbr-bench --smoke\n";
 }
 
@@ -756,8 +813,10 @@ int run(const std::vector<std::string>& args) {
                   repeat);
   }
   if (has("--smoke")) return runSmoke();
+  if (has("--time-to-accuracy")) return runTimeToAccuracy(repeat, has("--reference"),
+                             has("--max-factor") ? std::stod(valueAfter("--max-factor")) : 24.0);
   if (has("--input")) {
-    return runInput(valueAfter("--input"), has("--zgetrf"), repeat,
+    return runInput(valueAfter("--input"), has("--zgetrf"), has("--dense"), repeat,
                     has("--json") ? valueAfter("--json") : std::string());
   }
   if (has("--write-model")) {

@@ -10,11 +10,16 @@
 
 #include "bem/bem_fill.hpp"
 #include "bem/low_frequency.hpp"
+#include "bem/solution.hpp"
+#include "bem/structured_solve.hpp"
+#include "base/console_progress.hpp"
+#include "base/fatal_stop.hpp"
 #include "model/geometry.hpp"
 #include "bem/node_integrals.hpp"
 #include "model/rectangle.hpp"
 #include "oracle/literal_fill.hpp"
 #include "prep/grids.hpp"
+#include "prep/work_arrays.hpp"
 
 namespace qbr {
 namespace {
@@ -473,7 +478,9 @@ struct OracleCase {
   bool reachesCutOff = false;
 };
 
-std::vector<OracleCase> oracleCases() {
+// solvable: the superconducting circle runs counter-clockwise, around the conductor's inside
+// (clockwise it encloses the conductor's outside, a system near a singular one).
+std::vector<OracleCase> oracleCases(bool solvable = false) {
   const Complex superconductor(0.0, 1.0 / 0.09);
   std::vector<OracleCase> cases;
 
@@ -511,7 +518,7 @@ std::vector<OracleCase> oracleCases() {
       const Vec2 a = mids[i], b = mids[(i + 1) % 4], k = corners[i];
       c.model.curve(a, {(a.x + 2 * k.x + b.x) / 4, (a.y + 2 * k.y + b.y) / 4}, b, 9, 1, 0);
     }
-    c.model.circle({4.0, 1.5}, 0.7, 14, 2, 1, false);
+    c.model.circle({4.0, 1.5}, 0.7, 14, 2, 1, solvable);
     c.model.rectangle(-3.0, -1.0, 0.5, 1.5, 8, 5, 3, 2);
     c.model.model.elements[static_cast<std::size_t>(c.model.model.elementCount - 1)].patch = 3;
     c.model.patch(0, Complex(1.0, -1.0) / 0.03, 2.0);
@@ -607,6 +614,78 @@ TEST(BemFillOracle, ReusedMatrixIsOverwrittenEverywhere) {
   for (int col = 1; col <= nd; ++col)
     for (int r = 1; r <= nd; ++r) differing += A(r, col) == fresh.A(r, col) ? 0 : 1;
   EXPECT_EQ(differing, 0);
+}
+
+// The structured solve against the full system on the oracle models (between them: a
+// return conductor whose nodes come after another conductor's, none at all, the mirror,
+// several patches on one conductor, the cut-off and the low-frequency form): the conductor
+// matrix, every unknown of the solution, and the console's texts, byte for byte.
+struct Solved {
+  ConductorMatrix m;
+  ComplexMatrix solutions;
+  std::string console;
+};
+
+Solved solveFull(ProblemModel model) {
+  const Unknowns unknowns(model);
+  model.nd = unknowns.nd();
+  WorkArrays work = allocateWorkArrays(model);
+  std::ostringstream console;
+  fillBemMatrix(model, unknowns, work.A, console);
+  Solved s{solveConductorMatrix(model, unknowns, work, console), std::move(work.b), {}};
+  s.console = console.str();
+  return s;
+}
+
+Solved solveInBlocks(const ProblemModel& model) {
+  std::ostringstream console;
+  Solved s;
+  s.m = solveStructured(model, Unknowns(model), s.solutions, consoleSpinner(console), 0);
+  s.console = console.str();
+  return s;
+}
+
+TEST(StructuredSolve, AgreesWithTheFullSystem) {
+  for (OracleCase& c : oracleCases(true)) {
+    const Solved full = solveFull(c.model.model);
+    const Solved blocks = solveInBlocks(c.model.model);
+    EXPECT_EQ(blocks.console, full.console) << c.name;
+    double largest = 0.0;
+    for (int r = 1; r <= full.m.size(); ++r)
+      for (int col = 1; col <= full.m.size(); ++col)
+        largest = std::max(largest, std::abs(full.m(r, col)));
+    for (int r = 1; r <= full.m.size(); ++r)
+      for (int col = 1; col <= full.m.size(); ++col)
+        EXPECT_LE(std::abs(blocks.m(r, col) - full.m(r, col)), 1e-10 * largest)
+            << c.name << " [" << r << "," << col << "]";
+    ASSERT_EQ(blocks.solutions.rows(), full.solutions.rows()) << c.name;
+    ASSERT_EQ(blocks.solutions.cols(), full.solutions.cols()) << c.name;
+    const double scale = largestMagnitude(full.solutions);
+    for (std::int64_t col = 1; col <= full.solutions.cols(); ++col)
+      for (std::int64_t r = 1; r <= full.solutions.rows(); ++r)
+        ASSERT_LE(std::abs(blocks.solutions(r, col) - full.solutions(r, col)), 1e-10 * scale)
+            << c.name << " unknown " << r << ", current in " << col;
+  }
+}
+
+// A conductor without elements leaves its current row empty: both solves stop, naming the
+// same column (its potential constant).
+TEST(StructuredSolve, SingularSystemStopsAsTheFullSystemDoes) {
+  std::vector<OracleCase> cases = oracleCases();
+  ProblemModel& model = cases[1].model.model;
+  model.conductorCount = 2;
+  const auto message = [&](const std::function<void()>& solve) {
+    try {
+      solve();
+    } catch (const FatalError& error) {
+      return error.message();
+    }
+    return std::string("no stop");
+  };
+  const std::string full = message([&] { solveFull(model); });
+  EXPECT_EQ(full, "\nThe BEM system is singular (zero pivot in column " +
+                      std::to_string(Unknowns(model).conductor(2)) + ");\n");
+  EXPECT_EQ(message([&] { solveInBlocks(model); }), full);
 }
 
 }  // namespace

@@ -291,7 +291,8 @@ TEST(Physics, UnresolvedResultsAreReported) {
 // with their logarithm taken out): the superconducting coax, which has no corners, is
 // within 1e-6 of the London solution with 10 nodes on the wire (3e-5 on the even grid); the
 // superconducting microstrip of the gallery converges at about second order (its error
-// 3e-4, 1e-4, 3e-5 at 612, 1,224 and 2,448 nodes, against 1.1e-3 on even grids of 2,448).
+// 3.0e-4, 1.0e-4, 3.0e-5 at 306, 612 and 1,224 nodes, against 1.6e-3, 5.6e-4, 1.9e-4 on
+// even grids of the same counts).
 TEST(Physics, GradedGridsConvergeFaster) {
   const reference::ScCoaxInductance london = superconductingCoaxInductance(0.09, 1.0, 3.0, 4.0);
   const std::string sc = "frequency 10 ghz\npatch 0 sc 0 0.09";

@@ -27,6 +27,13 @@ struct SolveOptions {
   // does; this costs about a sixth more time. Off for sweeps that check their grids
   // themselves.
   bool gridCheck = true;
+  // How the system is solved. kStructured (the program's way) eliminates each conductor's
+  // interior unknowns first and factorises a dense system on the exterior unknowns, about
+  // half of them, in about a fifth of the time and under half the memory of the full
+  // matrix, which it never holds; kDense factorises the full nd x nd matrix (the
+  // reference). Both give the same conductor matrix to about 1e-12.
+  enum class Solver { kStructured, kDense };
+  Solver solver = Solver::kStructured;
   // When not empty, the cross-section is drawn as EPS into drawingBase + ".eps" (and
   // announced on the console and in the log), as the program draws it next to the input.
   std::string drawingBase;

@@ -1,7 +1,7 @@
 # Type stub of the extension module qbr._core (the C++ library's API), for editors and
 # type checkers. The package's own modules (Model, Result, sweep, plot) carry their
 # annotations in the source.
-from typing import Optional, Tuple, Union
+from typing import Literal, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -80,6 +80,7 @@ class SolveOptions:
     threads: int
     grid_check: bool
     drawing_base: str
+    solver: Literal["structured", "dense"]
     def __init__(self) -> None: ...
 
 class Result:

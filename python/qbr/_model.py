@@ -308,7 +308,8 @@ class Model:
         where a printed entry is not resolved to about 1 % (about 15 % more time; sweeps
         that check their grids themselves may leave it out). Further keywords set
         fields of the library's SolveOptions of the same name (``drawing_base``: also
-        draw the EPS file). The GIL is released while it computes, so solves in threads
+        draw the EPS file; ``solver="dense"``: factorise the full matrix instead of the
+        default ``"structured"`` elimination of each conductor's interior). The GIL is released while it computes, so solves in threads
         run side by side. Raises :class:`ModelError` with the program's message.
         """
         return Result(_core.solve(self._core, _options(threads, grid_check, options)))

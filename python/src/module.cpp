@@ -176,7 +176,22 @@ PYBIND11_MODULE(_core, m) {
       .def(py::init<>())
       .def_readwrite("threads", &qbr::SolveOptions::threads)
       .def_readwrite("grid_check", &qbr::SolveOptions::gridCheck)
-      .def_readwrite("drawing_base", &qbr::SolveOptions::drawingBase);
+      .def_readwrite("drawing_base", &qbr::SolveOptions::drawingBase)
+      .def_property(
+          "solver",
+          [](const qbr::SolveOptions& o) {
+            return o.solver == qbr::SolveOptions::Solver::kDense ? "dense" : "structured";
+          },
+          [](qbr::SolveOptions& o, const std::string& name) {
+            if (name == "structured") {
+              o.solver = qbr::SolveOptions::Solver::kStructured;
+            } else if (name == "dense") {
+              o.solver = qbr::SolveOptions::Solver::kDense;
+            } else {
+              throw py::value_error("solver must be \"structured\" or \"dense\", not \"" + name +
+                                    "\"");
+            }
+          });
 
   using Result = qbr::Result;
   py::class_<Result>(m, "Result")

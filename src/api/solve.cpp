@@ -13,6 +13,7 @@
 #include "bem/node_integrals.hpp"
 #include "bem/resolution.hpp"
 #include "bem/solution.hpp"
+#include "bem/structured_solve.hpp"
 #include "model/geometry.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
@@ -129,19 +130,29 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
 
   phase = Clock::now();
   buildGrids(*model, io);
-  WorkArrays work = allocateWorkArrays(*model);
+  const bool structured = options.solver == SolveOptions::Solver::kStructured;
+  WorkArrays work = allocateWorkArrays(*model, !structured);
   const Unknowns unknowns(*model);
   r.times.grids = secondsSince(phase);
 
-  phase = Clock::now();
-  fillBemMatrix(*model, unknowns, work.A, options.progress, options.threads);
-  r.times.fill = secondsSince(phase);
+  ConductorMatrix m;
+  if (structured) {
+    phase = Clock::now();
+    StructuredTimes times;
+    m = solveStructured(*model, unknowns, work.b, options.progress, options.threads, &times);
+    checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
+    r.times.fill = times.fill;
+    r.times.factorisation = secondsSince(phase) - times.fill;
+  } else {
+    phase = Clock::now();
+    fillBemMatrix(*model, unknowns, work.A, options.progress, options.threads);
+    r.times.fill = secondsSince(phase);
 
-  phase = Clock::now();
-  const ConductorMatrix m =
-      solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
-  checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
-  r.times.factorisation = secondsSince(phase);
+    phase = Clock::now();
+    m = solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
+    checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
+    r.times.factorisation = secondsSince(phase);
+  }
 
   r.excitations = nodeValues(*model, unknowns, work.b);
   releaseWorkArrays(*model, work);
@@ -152,7 +163,8 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   }
   if (options.gridCheck) {
     phase = Clock::now();
-    for (const std::string& warning : gridResolutionWarnings(prepared, m, options.threads)) {
+    for (const std::string& warning :
+         gridResolutionWarnings(prepared, m, structured, options.threads)) {
       io.warn(warning, warning + "\n", warning + "\n");
     }
     r.times.gridCheck = secondsSince(phase);

@@ -8,8 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/console_progress.hpp"
@@ -198,11 +202,13 @@ inline Lanes supportSum(const std::vector<Lanes>& weighted, const std::array<Pie
   return pieceSum(weighted, uses[0]) + pieceSum(weighted, uses[1]);
 }
 
-// Progress in steps of (row element, column element, row node), as a prefix that grows
-// with the share of row nodes done; an event only when the prefix grows.
+// Progress in steps of (row element, column element, row node): one step for every row
+// node filled against one column element, in whatever order the passes take them; an
+// event only when the count grows.
 class FillProgress {
  public:
-  FillProgress(const ProblemModel& model, const ProgressCallback& callback) : callback_(callback) {
+  FillProgress(const ProblemModel& model, ProgressCallback callback)
+      : callback_(std::move(callback)) {
     if (!callback_) return;
     Progress begin;
     begin.phase = Progress::Phase::kFill;
@@ -214,16 +220,18 @@ class FillProgress {
     callback_(begin);
   }
 
-  void advanceTo(std::int64_t doneNodes, std::int64_t totalNodes) {
+  void advanceTo(std::int64_t steps) {
     if (!callback_) return;
-    const std::int64_t target = totalNodes > 0 ? total_ * doneNodes / totalNodes : total_;
+    const std::int64_t target = std::min(steps, total_);
     if (target <= done_) return;
     done_ = target;
     send(Progress::Stage::kAdvance);
   }
 
   void end() {
-    if (callback_) send(Progress::Stage::kEnd);
+    if (!callback_) return;
+    advanceTo(total_);
+    send(Progress::Stage::kEnd);
   }
 
  private:
@@ -231,7 +239,7 @@ class FillProgress {
     sendProgress(callback_, Progress::Phase::kFill, stage, done_, total_);
   }
 
-  const ProgressCallback& callback_;
+  ProgressCallback callback_;
   std::int64_t total_ = 0;
   std::int64_t done_ = 0;
 };
@@ -262,45 +270,52 @@ class NodeBlockFill {
   int rowNodeCount() const { return static_cast<int>(rowNodes_.size()); }
   std::size_t maxPoints() const { return maxPoints_; }
 
-  // Rows of the row nodes [first, last) in the order of the unknowns, whose rows are
-  // consecutive, two per node. The block holds all nd columns with leading dimension
-  // 2 * kRowBlock. Column element by column element, so that the part of the block being
-  // written stays in cache while every row node of the block visits it.
-  void fillBlock(int first, int last, std::vector<Complex>& block, KernelScratch& scratch,
-                 ComplexMatrix& A) const {
-    const std::size_t ld = 2 * static_cast<std::size_t>(kRowBlock);
-    const auto rows = [&](int g) { return block.data() + 2 * idx(g - first); };
-    std::array<Complex, kRowBlock> smoothColumn{};
-    for (int e = 0; e < model_.elementCount; ++e) {
-      for (int g = first; g < last; ++g) {
-        fillRowNodeAgainst(rowNodes_[idx(g)], e, rows(g), ld, scratch);
-        smoothColumn[idx(g - first)] += scratch.smoothColumn;
-      }
-    }
-    for (int g = first; g < last; ++g)
-      fillConductorColumns(rowNodes_[idx(g)], rows(g), ld, smoothColumn[idx(g - first)]);
-
-    const std::size_t height = 2 * idx(last - first);
-    const RowNode& top = rowNodes_[idx(first)];
-    const std::int64_t firstRow = unknowns_.nodeFirst(top.element, top.node);
-    for (int c = 1; c <= nd_; ++c) {
-      const Complex* from = block.data() + idx(c - 1) * ld;
-      std::copy(from, from + height, &A(firstRow, c));
-    }
+  int conductorOf(int node) const {
+    return model_.elements[idx(rowNodes_[idx(node)].element)].conductor;
   }
 
-  // The current rows: the integral of each node's shape function in that node's second
-  // unknown, nothing else.
-  void fillCurrentRows(ComplexMatrix& A) const {
-    for (int c = 1; c <= nd_; ++c)
-      for (int r = nd0_ + 1; r <= nd_; ++r) A(r, c) = Complex{};
-    KernelContext unused;
-    for (const RowNode& node : rowNodes_) {
-      const BoundaryElement& element = model_.elements[idx(node.element)];
-      A(unknowns_.conductor(element.conductor), unknowns_.nodeSecond(node.element, node.node)) =
-          nodeIntegral(unused, geometry_[idx(node.element)], element.nodeT, node.node,
-                       IntegralKind::Unit, 0.0);
+  // Whether the row node meets column element e in a pass over `columns`.
+  bool wanted(ColumnSet columns, int node, int e) const {
+    if (columns == ColumnSet::kAll) return true;
+    const bool own = columns_[idx(e)].samples.conductor == conductorOf(node);
+    return own == (columns == ColumnSet::kOwnConductor);
+  }
+  std::int64_t stepsOf(ColumnSet columns, int node) const {
+    std::int64_t steps = 0;
+    for (int e = 0; e < model_.elementCount; ++e) steps += wanted(columns, node, e) ? 1 : 0;
+    return steps;
+  }
+
+  // Rows of the row nodes nodes[0..count) against the column elements of `columns`, into
+  // the block: rows 2k and 2k + 1 for nodes[k], all nd columns, leading dimension
+  // 2 * kRowBlock; the columns of other elements are left as they were. Column element by
+  // column element, so that the part of the block being written stays in cache while
+  // every row node of the block visits it.
+  void fillBlock(const int* nodes, int count, ColumnSet columns, std::vector<Complex>& block,
+                 KernelScratch& scratch) const {
+    const std::size_t ld = 2 * static_cast<std::size_t>(kRowBlock);
+    const auto rows = [&](int k) { return block.data() + 2 * idx(k); };
+    std::array<Complex, kRowBlock> smoothColumn{};
+    for (int e = 0; e < model_.elementCount; ++e) {
+      for (int k = 0; k < count; ++k) {
+        if (!wanted(columns, nodes[k], e)) continue;
+        fillRowNodeAgainst(rowNodes_[idx(nodes[k])], e, rows(k), ld, scratch);
+        smoothColumn[idx(k)] += scratch.smoothColumn;
+      }
     }
+    // The conductor columns come from the node's own conductor alone.
+    if (columns == ColumnSet::kOtherConductors) return;
+    for (int k = 0; k < count; ++k)
+      fillConductorColumns(rowNodes_[idx(nodes[k])], rows(k), ld, smoothColumn[idx(k)]);
+  }
+
+  // The entry of a node in its conductor's current row (in the node's second unknown):
+  // the integral of its shape function.
+  Complex currentWeight(int node) const {
+    const RowNode& n = rowNodes_[idx(node)];
+    KernelContext unused;
+    return nodeIntegral(unused, geometry_[idx(n.element)], model_.elements[idx(n.element)].nodeT,
+                        n.node, IntegralKind::Unit, 0.0);
   }
 
  private:
@@ -688,21 +703,44 @@ void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexM
   fillBemMatrix(model, unknowns, A, consoleSpinner(console), 0);
 }
 
-void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
-                   const ProgressCallback& progress, int threads) {
-  const int nd = unknowns.nd();
-  // Every entry is written below; a matrix of the right size is reused as it is.
-  if (A.rows() != nd || A.cols() != nd) A = ComplexMatrix(nd, nd);
+struct SystemRows::Impl {
+  Impl(const ProblemModel& model, const Unknowns& unknowns, const ProgressCallback& progress,
+       int threads)
+      : fill(model, unknowns), spinner(model, progress), nd(unknowns.nd()), threads(threads) {}
+  NodeBlockFill fill;
+  FillProgress spinner;
+  int nd;
+  int threads;
+  std::atomic<std::int64_t> steps{0};
+};
 
-  const NodeBlockFill fill(model, unknowns);
-  const int rowNodes = fill.rowNodeCount();
-  const int blocks = (rowNodes + kRowBlock - 1) / kRowBlock;
-  std::atomic<std::int64_t> done{0};
+SystemRows::SystemRows(const ProblemModel& model, const Unknowns& unknowns,
+                       const ProgressCallback& progress, int threads)
+    : impl_(std::make_unique<Impl>(model, unknowns, progress, threads)) {}
+
+SystemRows::~SystemRows() = default;
+
+int SystemRows::nodeCount() const {
+  return impl_->fill.rowNodeCount();
+}
+
+int SystemRows::conductorOf(int node) const {
+  return impl_->fill.conductorOf(node);
+}
+
+Complex SystemRows::currentWeight(int node) const {
+  return impl_->fill.currentWeight(node);
+}
+
+void SystemRows::fill(const std::vector<int>& nodes, ColumnSet columns,
+                      const std::function<void(const RowGroup&)>& sink) {
+  Impl& impl = *impl_;
+  const NodeBlockFill& fill = impl.fill;
+  const int count = static_cast<int>(nodes.size());
+  const int groups = (count + kRowBlock - 1) / kRowBlock;
   std::exception_ptr failure;
-
-  FillProgress spinner(model, progress);
   // No exception may leave a worksharing loop (the other threads would wait at its end for
-  // ever): the first failure is kept, the remaining blocks are skipped, and it is thrown
+  // ever): the first failure is kept, the remaining groups are skipped, and it is thrown
   // again once the threads have joined.
   std::atomic<bool> failed{false};
   const auto keep = [&] {
@@ -710,35 +748,69 @@ void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexM
     if (!failure) failure = std::current_exception();
     failed = true;
   };
-#pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
+#pragma omp parallel num_threads(impl.threads > 0 ? impl.threads : omp_get_max_threads())
   {
     std::vector<Complex> block;
     KernelScratch scratch;
     try {
-      block.resize(2 * idx(kRowBlock) * idx(nd));
+      block.resize(2 * idx(kRowBlock) * idx(impl.nd));
       scratch.reserve(fill.maxPoints());
     } catch (...) {
       keep();
     }
 #pragma omp for schedule(dynamic, 1)
-    for (int b = 0; b < blocks; ++b) {
+    for (int b = 0; b < groups; ++b) {
       if (failed) continue;
       try {
         const int first = b * kRowBlock;
-        const int last = std::min(rowNodes, first + kRowBlock);
-        fill.fillBlock(first, last, block, scratch, A);
-        const std::int64_t now = done.fetch_add(last - first) + (last - first);
-        if (omp_get_thread_num() == 0) spinner.advanceTo(now, rowNodes);
+        const int size = std::min(count, first + kRowBlock) - first;
+        const int* group = nodes.data() + first;
+        fill.fillBlock(group, size, columns, block, scratch);
+        sink(RowGroup{group, size, block.data(), 2 * idx(kRowBlock)});
+        std::int64_t steps = 0;
+        for (int k = 0; k < size; ++k) steps += fill.stepsOf(columns, group[k]);
+        const std::int64_t now = impl.steps.fetch_add(steps) + steps;
+        if (omp_get_thread_num() == 0) impl.spinner.advanceTo(now);
       } catch (...) {
         keep();
       }
     }
   }
   if (failure) std::rethrow_exception(failure);
-  spinner.advanceTo(rowNodes, rowNodes);
-  spinner.end();
+  impl.spinner.advanceTo(impl.steps);
+}
 
-  fill.fillCurrentRows(A);
+void SystemRows::finish() {
+  impl_->spinner.end();
+}
+
+void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
+                   const ProgressCallback& progress, int threads) {
+  const int nd = unknowns.nd();
+  // Every entry is written below; a matrix of the right size is reused as it is.
+  if (A.rows() != nd || A.cols() != nd) A = ComplexMatrix(nd, nd);
+
+  SystemRows rows(model, unknowns, progress, threads);
+  std::vector<int> nodes(idx(rows.nodeCount()));
+  std::iota(nodes.begin(), nodes.end(), 0);
+  // The rows of a group are consecutive, two per node: written column by column,
+  // 2 * kRowBlock entries at a time, instead of one entry per column and page.
+  rows.fill(nodes, ColumnSet::kAll, [&A, nd](const RowGroup& group) {
+    const std::int64_t firstRow = 2 * static_cast<std::int64_t>(group.nodes[0]) + 1;
+    const std::size_t height = 2 * idx(group.count);
+    for (int c = 1; c <= nd; ++c) {
+      const Complex* from = &group.at(0, 0, c);
+      std::copy(from, from + height, &A(firstRow, c));
+    }
+  });
+  rows.finish();
+
+  // The current rows: the integral of each node's shape function in that node's second
+  // unknown, nothing else.
+  for (int c = 1; c <= nd; ++c)
+    for (int r = unknowns.nd0() + 1; r <= nd; ++r) A(r, c) = Complex{};
+  for (int g = 0; g < rows.nodeCount(); ++g)
+    A(unknowns.conductor(rows.conductorOf(g)), 2 * g + 2) = rows.currentWeight(g);
 }
 
 }  // namespace qbr

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
+#include <vector>
 
 #include "model/problem_model.hpp"
 #include "prep/complex_matrix.hpp"
@@ -26,5 +31,57 @@ void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexM
 // `threads` threads (0: OpenMP's default).
 void fillBemMatrix(const ProblemModel& model, const Unknowns& unknowns, ComplexMatrix& A,
                    const ProgressCallback& progress, int threads);
+
+// The rows of the system for solvers that place them themselves (the structured solve):
+// row node g (from 0, in the order of the unknowns) has the unknowns 2g + 1 (its exterior
+// row) and 2g + 2 (its interior row).
+enum class ColumnSet {
+  kAll,
+  kOwnConductor,     // the column elements of the row node's own conductor, and its
+                     // conductor column
+  kOtherConductors,  // the column elements of every other conductor (exterior rows only:
+                     // the interior rows see nothing there)
+};
+
+// The rows of a group of row nodes as the fill leaves them: the exterior and interior rows
+// of nodes[k] against every unknown, of which only the columns of the pass are written.
+struct RowGroup {
+  const int* nodes;
+  int count;
+  const Complex* data;
+  std::size_t ld;
+  // row 0: exterior, 1: interior; column: an unknown, 1..nd.
+  const Complex& at(int k, int row, std::int64_t column) const {
+    return data[static_cast<std::size_t>(column - 1) * ld + 2 * static_cast<std::size_t>(k) +
+                static_cast<std::size_t>(row)];
+  }
+};
+
+class SystemRows {
+ public:
+  // Sends the fill's begin event; the fills below advance it, one step per row node and
+  // column element, and finish() ends it.
+  SystemRows(const ProblemModel& model, const Unknowns& unknowns, const ProgressCallback& progress,
+             int threads);
+  ~SystemRows();
+  SystemRows(const SystemRows&) = delete;
+  SystemRows& operator=(const SystemRows&) = delete;
+
+  int nodeCount() const;
+  int conductorOf(int node) const;
+  // The node's entry in its conductor's current row: the integral of its shape function.
+  Complex currentWeight(int node) const;
+
+  // Fills the rows of `nodes` against the column elements of `columns`, in groups on the
+  // fill's threads, and hands each group to `sink` on the thread that filled it (groups
+  // hold disjoint nodes). Every entry is the one fillBemMatrix writes, bit for bit.
+  void fill(const std::vector<int>& nodes, ColumnSet columns,
+            const std::function<void(const RowGroup&)>& sink);
+  void finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace qbr

@@ -38,13 +38,18 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console,
 // matrix gets one rank-nb update through zgemm, where nearly all the time goes.
 void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback& progress,
               int panelWidth) {
+  luFactor(A, pivots, progress, panelWidth, [](std::int64_t j) { return j; });
+}
+
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback& progress,
+              int panelWidth, const ColumnNumbers& columnNumbers) {
   if (A.rows() != A.cols()) throw std::invalid_argument("luFactor: matrix is not square");
   const int n = static_cast<int>(A.rows());
   pivots.assign(static_cast<std::size_t>(n), 0);
   if (n == 0) return;
   if (n == 1) {
     pivots[0] = 1;
-    if (A(1, 1) == Complex(0.0, 0.0)) stopSingular(1);
+    if (A(1, 1) == Complex(0.0, 0.0)) stopSingular(columnNumbers(1));
     return;
   }
   const int nb = std::max(1, panelWidth);
@@ -65,7 +70,7 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback
       const BlasThreads oneThread(1);
       zgetrf_(&height, &jb, &A(j + 1, j + 1), &lda, pivots.data() + j, &info);
     }
-    if (info > 0) stopSingular(static_cast<std::int64_t>(j) + info);
+    if (info > 0) stopSingular(columnNumbers(static_cast<std::int64_t>(j) + info));
     for (int i = j; i < j + jb; ++i) pivots[static_cast<std::size_t>(i)] += j;
 
     const int k1 = j + 1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -26,6 +28,15 @@ void luFactor(ComplexMatrix& A, std::vector<int>& pivots, std::ostream& console,
 // The same with the progress as events (the console version is consoleSpinner's).
 void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback& progress,
               int panelWidth = kLuPanelWidth);
+
+// The number of the system's unknown that column j (1-based) of a factorised matrix
+// stands for, as the stop for a singular system names it.
+using ColumnNumbers = std::function<std::int64_t(std::int64_t)>;
+
+// The same for a matrix whose columns are some of the system's unknowns (the structured
+// solve's blocks): a zero pivot is reported in the system's numbering.
+void luFactor(ComplexMatrix& A, std::vector<int>& pivots, const ProgressCallback& progress,
+              int panelWidth, const ColumnNumbers& columnNumbers);
 
 // Solves with the factors for all columns of b at once (b: n x m, overwritten by the
 // solution).

@@ -11,6 +11,7 @@
 #include "base/run_io.hpp"
 #include "bem/bem_fill.hpp"
 #include "bem/solution.hpp"
+#include "bem/structured_solve.hpp"
 #include "prep/grids.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
@@ -58,7 +59,8 @@ namespace {
 
 // The model solved silently on a grid with the given share of the nodes of the run's grid
 // on every element (at least two: the hats need them, and every element takes part).
-ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, int threads) {
+ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bool structured,
+                                   int threads) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   RunIo silent{sink, sink};
@@ -70,7 +72,8 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, in
         2, (coarse.elements[static_cast<std::size_t>(e)].gridCount + divisor - 1) / divisor));
   placeGrids(coarse, counts);
   const Unknowns unknowns(coarse);
-  WorkArrays work = allocateWorkArrays(coarse);
+  WorkArrays work = allocateWorkArrays(coarse, !structured);
+  if (structured) return solveStructured(coarse, unknowns, work.b, ProgressCallback{}, threads);
   fillBemMatrix(coarse, unknowns, work.A, ProgressCallback{}, threads);
   return solveConductorMatrix(coarse, unknowns, work, ProgressCallback{}, threads);
 }
@@ -78,9 +81,10 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, in
 }  // namespace
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result, int threads) {
-  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, threads);
-  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, threads);
+                                                const ConductorMatrix& result, bool structured,
+                                                int threads) {
+  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, structured, threads);
+  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, structured, threads);
   std::vector<std::string> warnings;
   const int n = result.size();
   // Part 0 is the real part, part 1 the imaginary part of the printed entries.

@@ -12,7 +12,29 @@
 
 namespace qbr {
 
-namespace {}  // namespace
+ConductorMatrix conductorMatrixFromSolutions(const ProblemModel& model, const Unknowns& unknowns,
+                                             const ComplexMatrix& b) {
+  const int count = model.conductorCount;
+  const bool hasReturn = unknowns.hasReturnConductor();
+  ConductorMatrix result(count);
+  const Complex w(0.0, model.omega);
+  for (int c = 1; c <= count; ++c) {
+    for (int r = 1; r <= count; ++r) {
+      Complex v = b(unknowns.conductor(r), c);
+      // Potentials are measured against the return conductor.
+      if (hasReturn) v -= b(unknowns.conductor(0), c);
+      result(r, c) = model.phaseVariables ? v * 0.4 * kPi : (v * w) * 0.4 * kPi;
+      // The last line of defence: a value that is not a number is never reported as
+      // a result.
+      if (!std::isfinite(result(r, c).real()) || !std::isfinite(result(r, c).imag())) {
+        fatalStop("\nThe conductor matrix is not finite (conductor " + std::to_string(r) +
+                  ", current in " + std::to_string(c) +
+                  "); check materials, frequency and grids;\n");
+      }
+    }
+  }
+  return result;
+}
 
 ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& unknowns,
                                      WorkArrays& work, std::ostream& console) {
@@ -39,24 +61,7 @@ ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& 
   }
   luSolve(work.A, work.pivots, b);
 
-  ConductorMatrix result(count);
-  const Complex w(0.0, model.omega);
-  for (int c = 1; c <= count; ++c) {
-    for (int r = 1; r <= count; ++r) {
-      Complex v = b(unknowns.conductor(r), c);
-      // Potentials are measured against the return conductor.
-      if (hasReturn) v -= b(unknowns.conductor(0), c);
-      result(r, c) = model.phaseVariables ? v * 0.4 * kPi : (v * w) * 0.4 * kPi;
-      // The last line of defence: a value that is not a number is never reported as
-      // a result.
-      if (!std::isfinite(result(r, c).real()) || !std::isfinite(result(r, c).imag())) {
-        fatalStop("\nThe conductor matrix is not finite (conductor " + std::to_string(r) +
-                  ", current in " + std::to_string(c) +
-                  "); check materials, frequency and grids;\n");
-      }
-    }
-  }
-  return result;
+  return conductorMatrixFromSolutions(model, unknowns, b);
 }
 
 }  // namespace qbr

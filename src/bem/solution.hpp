@@ -26,4 +26,9 @@ ConductorMatrix solveConductorMatrix(const ProblemModel& model, const Unknowns& 
                                      WorkArrays& work, const ProgressCallback& progress,
                                      int threads);
 
+// The conductor matrix from the solutions b (nd x N, column c for a unit current in
+// conductor c); stops the run when an entry is not finite.
+ConductorMatrix conductorMatrixFromSolutions(const ProblemModel& model, const Unknowns& unknowns,
+                                             const ComplexMatrix& b);
+
 }  // namespace qbr

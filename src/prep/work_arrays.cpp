@@ -6,13 +6,13 @@
 
 namespace qbr {
 
-WorkArrays allocateWorkArrays(const ProblemModel& model) {
+WorkArrays allocateWorkArrays(const ProblemModel& model, bool withMatrix) {
   WorkArrays work;
   try {
-    work.A = ComplexMatrix(model.nd, model.nd);
+    if (withMatrix) work.A = ComplexMatrix(model.nd, model.nd);
     // All conductors' right-hand sides are solved in one call, one column each.
     work.b = ComplexMatrix(model.nd, model.conductorCount);
-    work.pivots.assign(static_cast<std::size_t>(model.nd), 0);
+    if (withMatrix) work.pivots.assign(static_cast<std::size_t>(model.nd), 0);
   } catch (const std::bad_alloc&) {
     fatalStop("\nmain arrays are not allocated\n");
   }

@@ -17,9 +17,10 @@ struct WorkArrays {
 };
 
 // Allocates A, b and the pivots for model.nd unknowns and model.conductorCount
-// conductors; stops the run with "\nmain arrays are not allocated\n" when the memory
-// cannot be had.
-WorkArrays allocateWorkArrays(const ProblemModel& model);
+// conductors (without A and the pivots when `withMatrix` is false: the structured solve
+// keeps its own, smaller arrays); stops the run with "\nmain arrays are not allocated\n"
+// when the memory cannot be had.
+WorkArrays allocateWorkArrays(const ProblemModel& model, bool withMatrix = true);
 
 // Releases the work arrays, the grid arrays of every element and the conductor member
 // lists.
