@@ -2,12 +2,14 @@
 # Regenerates the examples gallery: runs the built qbr on every example in a temporary
 # directory, renders each EPS drawing to examples/gallery/<example>.png, and writes the
 # inputs, the console results and, for the coaxial lines, the closed-form reference and
-# the relative error into the marked blocks of examples/README.md.
+# the relative error into the marked blocks of examples/README.md. Then runs the Python
+# examples (examples/python/*.py), which draw their own pictures into examples/gallery,
+# and puts what each prints into its block.
 #
 #   scripts/make-gallery.sh          (BUILD_DIR defaults to build/)
 #
-# Every run ends with the program's five-second closing wait, so the whole script takes
-# about forty seconds after the build.
+# Every run ends with the program's five-second closing wait, so the program's part takes
+# about forty seconds after the build, the Python examples about two minutes.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -32,7 +34,7 @@ if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
   # A fresh clone: install what is missing and build everything once.
   BUILD_DIR="$BUILD_DIR" source "$root/scripts/setup.sh"
 fi
-cmake --build "$BUILD_DIR" --target qbr qbr-accuracy -j "$(nproc)" >/dev/null
+cmake --build "$BUILD_DIR" --target qbr qbr-accuracy qbr_python_core -j "$(nproc)" >/dev/null
 qbr="$BUILD_DIR/qbr"
 accuracy="$BUILD_DIR/bench/qbr-accuracy"
 command -v gs >/dev/null || { echo "make-gallery: ghostscript (gs) is needed" >&2; exit 1; }
@@ -173,4 +175,15 @@ meas() { sed -n "s/^$1 *= *\([^ ]*\).*/\1/p" "$sl/step.out"; }
 } >"$work/spice.md"
 gallery_block "stripline_sc:spice" "$work/spice.md"
 
-echo "make-gallery: updated $gallery_md and ${#examples[@]} pictures in $gallery_dir"
+# The Python examples, with the package of this build and Debian's python3.
+python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map)
+for name in "${python_examples[@]}"; do
+  echo "make-gallery: running examples/python/$name.py"
+  PYTHONPATH="$BUILD_DIR/python" MPLBACKEND=Agg /usr/bin/python3 "$root/examples/python/$name.py" \
+    --out "$gallery_dir" >"$work/$name.out"
+  fenced text <"$work/$name.out" >"$work/$name.md"
+  gallery_block "python:$name:output" "$work/$name.md"
+done
+
+echo "make-gallery: updated $gallery_md, the pictures of ${#examples[@]} examples and" \
+  "${#python_examples[@]} Python examples in $gallery_dir"

@@ -21,7 +21,7 @@ exclude="${QBR_SANITIZE_EXCLUDE:-e2e|E2e}"
 # the conversion of out-of-range floating-point values to integers, which is undefined
 # too (a grid count or page coordinate from an infinite length): it is added here.
 BUILD_DIR="$build" \
-  CMAKE_ARGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQBR_SANITIZE=ON -DQBR_BUILD_BENCH=OFF \
+  CMAKE_ARGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQBR_SANITIZE=ON -DQBR_BUILD_BENCH=OFF -DQBR_BUILD_PYTHON=OFF \
     -DCMAKE_CXX_FLAGS=-fsanitize=float-cast-overflow" \
   source "$root/scripts/setup.sh"
 

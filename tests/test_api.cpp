@@ -122,6 +122,27 @@ TEST(Api, SolvesInTwoThreadsAtOnceEqualSolvesOneAfterTheOther) {
   expectSameSolution(coaxAlone, coaxTogether);
 }
 
+TEST(Api, OutlinesFollowTheElementsAfterGridsize) {
+  Model m;
+  m.gridSize(2).rectangle(0, 1, 0, 0.5, 1, 3);
+  const int centre = m.point(0, 3);
+  m.circle(1, centre, 0.25, false);
+  const auto outlines = m.outlines(5);
+  ASSERT_EQ(outlines.size(), 5u);
+  // The rectangle's third side runs from (x2, y2) to (x1, y2), scaled by gridsize.
+  EXPECT_EQ(outlines[2].patch, 3);
+  EXPECT_DOUBLE_EQ(outlines[2].points.front().x, 2.0);
+  EXPECT_DOUBLE_EQ(outlines[2].points.back().x, 0.0);
+  EXPECT_DOUBLE_EQ(outlines[2].points[2].y, 1.0);
+  // The clockwise circle of radius 0.5 around (0, 6): from its left point, a quarter on
+  // through its top.
+  EXPECT_NEAR(outlines[4].points[0].x, -0.5, 1e-12);
+  EXPECT_NEAR(outlines[4].points[1].y, 6.5, 1e-9);
+  Model undefined;
+  undefined.line(1, 0, 7);
+  EXPECT_THROW(undefined.outlines(), Error);
+}
+
 TEST(Api, ErrorsCarryTheProgramsMessages) {
   const auto messageOf = [](const auto& action) -> std::string {
     try {

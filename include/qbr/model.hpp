@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "qbr/result.hpp"
 
@@ -84,6 +85,18 @@ class Model {
   // "pl layer c patch" and "dxc file".
   Model& polylineLayer(int layer, int conductor, int patch);
   Model& importPolylines(const std::string& file);
+
+  // The outline of one element as drawn: points along it from its start (t = -1) to its
+  // end (t = +1), equally spaced in its parameter, in length units after `gridsize`.
+  struct ElementOutline {
+    int element = 0;
+    int conductor = 0;
+    int patch = 0;
+    std::vector<Point> points;
+  };
+  // Every element's outline, for drawings of the cross-section; an element that names a
+  // point not defined throws qbr::Error as a solve would.
+  std::vector<ElementOutline> outlines(int pointsPerElement = 65) const;
 
   // The settings as they stand.
   Settings settings() const;

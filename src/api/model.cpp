@@ -1,11 +1,13 @@
 // qbr::Model: the model tables with the input file's reader in front of them.
 #include "qbr/model.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <vector>
 
 #include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
 
@@ -202,6 +204,29 @@ Settings Model::settings() const {
     s.patches.push_back({i, p.superconducting, p.sigma, p.lambda, p.mu});
   }
   return s;
+}
+
+std::vector<Model::ElementOutline> Model::outlines(int pointsPerElement) const {
+  checkPointNumbers(*tables_);
+  PointTable points = tables_->points;
+  for (BasicPoint& p : points) {
+    p.x *= tables_->gridsize;
+    p.y *= tables_->gridsize;
+  }
+  const int samples = std::max(pointsPerElement, 2);
+  std::vector<ElementOutline> outlines;
+  for (int e = 0; e < tables_->elementCount; ++e) {
+    BoundaryElement element = tables_->elements[static_cast<std::size_t>(e)];
+    element.R *= tables_->gridsize;
+    const ElementGeometry geometry = element.geometry(points);
+    ElementOutline outline{e, element.conductor, element.patch, {}};
+    for (int i = 0; i < samples; ++i) {
+      const Vec2 p = geometry.pointAt(-1.0 + 2.0 * i / (samples - 1));
+      outline.points.push_back({p.x, p.y});
+    }
+    outlines.push_back(std::move(outline));
+  }
+  return outlines;
 }
 
 int Model::pointCount() const {

@@ -203,7 +203,8 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   }
   if (options.gridCheck) {
     phase = Clock::now();
-    for (const std::string& warning : gridResolutionWarnings(prepared, m, structured)) {
+    for (const std::string& warning :
+         gridResolutionWarnings(prepared, m, structured, options.threads)) {
       io.warn(warning, warning + "\n", warning + "\n");
     }
     r.times.gridCheck = secondsSince(phase);

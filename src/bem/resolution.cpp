@@ -59,7 +59,8 @@ namespace {
 
 // The model solved silently on a grid with the given share of the nodes of the run's grid
 // on every element (at least two: the hats need them, and every element takes part).
-ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bool structured) {
+ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bool structured,
+                                   int threads) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   RunIo silent{sink, sink};
@@ -72,17 +73,18 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bo
   placeGrids(coarse, counts);
   const Unknowns unknowns(coarse);
   WorkArrays work = allocateWorkArrays(coarse, !structured);
-  if (structured) return solveStructured(coarse, unknowns, work.b, ProgressCallback{}, 0);
-  fillBemMatrix(coarse, unknowns, work.A, sink);
-  return solveConductorMatrix(coarse, unknowns, work, sink);
+  if (structured) return solveStructured(coarse, unknowns, work.b, ProgressCallback{}, threads);
+  fillBemMatrix(coarse, unknowns, work.A, ProgressCallback{}, threads);
+  return solveConductorMatrix(coarse, unknowns, work, ProgressCallback{}, threads);
 }
 
 }  // namespace
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result, bool structured) {
-  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, structured);
-  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, structured);
+                                                const ConductorMatrix& result, bool structured,
+                                                int threads) {
+  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, structured, threads);
+  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, structured, threads);
   std::vector<std::string> warnings;
   const int n = result.size();
   // Part 0 is the real part, part 1 the imaginary part of the printed entries.

@@ -27,9 +27,11 @@ void checkInductanceAboveRounding(const ConductorMatrix& m, bool phaseVariables,
 // changes by more than 1% of its scale (sqrt of the two diagonal entries' magnitudes of
 // the same part; the resistive part of a lossless line, which is rounding noise, is left
 // out). `prepared` is the model as it stood before its grids were built.
-// `structured`: solve as solveStructured does, else with the full matrix.
+// `structured`: solve as solveStructured does, else with the full matrix. The coarser
+// solves run on `threads` threads as the run's own do (0: all cores), so that solves side
+// by side on one thread each do not each take every core for their check.
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
                                                 const ConductorMatrix& result,
-                                                bool structured = true);
+                                                bool structured = true, int threads = 0);
 
 }  // namespace qbr

@@ -1,0 +1,23 @@
+"""qbr: the per-unit-length inductance and impedance matrix of a multiconductor
+transmission line from its 2D cross-section, from Python.
+
+    import qbr
+    model = qbr.Model.from_file("examples/microstrip_sc.txt")
+    result = model.solve()
+    result.L                      # H/m, a numpy array
+    table = qbr.sweep(build, width=[1, 2, 4])        # a pandas DataFrame
+    qbr.plot.cross_section(model)
+
+The computation is the C++ library's (the GIL is released while it runs); this package
+adds keyword builders, DataFrames, sweeps on any executor and matplotlib plots.
+"""
+
+from . import _core
+from ._model import Model, ModelError, Result, solve
+from ._sweep import default_executor, frequency_sweep, sweep
+from . import plot
+
+__version__ = _core.version().split()[-1]
+
+__all__ = ["Model", "ModelError", "Result", "solve", "sweep", "frequency_sweep",
+           "default_executor", "plot", "__version__"]

@@ -1,0 +1,413 @@
+"""Models and results: the keyword face of qbr's C++ model and result."""
+
+from __future__ import annotations
+
+import os
+from typing import TYPE_CHECKING, Any, Sequence, Union
+
+import numpy as np
+
+from . import _core
+
+if TYPE_CHECKING:  # pandas is imported when a table is first asked for
+    import pandas
+
+ModelError = _core.ModelError
+
+#: A point of the model: its number (from :meth:`Model.pt`) or its coordinates.
+PointRef = Union[int, Sequence[float]]
+
+_SETTING_DEFAULTS = {
+    "cc": None,
+    "lengthunit": "um",
+    "gridsize": 1.0,
+    "frequency": 1.0,
+    "frequency_unit": "mhz",
+    "conductanceunit": "ms/m",
+    "variables": "phases",
+    "symmetry": False,
+    "grid": "graded",
+    "ah": 1.0,
+    "lambda_": 0.0,
+    "sigma": 0.0,
+}
+
+
+def _replay(steps: list) -> "Model":
+    """Rebuilds a model from its recorded steps (pickling: models go to worker processes)."""
+    kind, source = steps[0]
+    model = Model.__new__(Model)
+    if kind == "text":
+        model._core = _core.Model.from_text(source)
+    elif kind == "file":
+        model._core = _core.Model.from_file(source)
+    else:
+        model._core = _core.Model()
+    model._steps = [steps[0]]
+    for name, args in steps[1:]:
+        getattr(model, name)(*args)
+    return model
+
+
+class Model:
+    """A cross-section to compute, as an input file describes it.
+
+    Build it from a file (:meth:`from_file`), from the text of one (:meth:`from_text`),
+    or statement by statement with the methods below, which are named after the input
+    keywords, take their tokens in the same order and with the same defaults, and go
+    through the program's own reader: the same checks, capacities and messages (a
+    statement it refuses raises :class:`ModelError`, naming "line n of the model").
+    Lengths are in the model's length unit. Builder methods return the model, so calls
+    chain::
+
+        m = qbr.Model(lengthunit="um", frequency=10, frequency_unit="ghz", lambda_=0.09, ah=0.02)
+        m.rect(-10, 10, -0.2, 0, c=0, nx=500, ny=10).rect(-1, 1, 0.2, 0.4, c=1, nx=100, ny=10)
+        result = m.solve()
+
+    ``lambda`` is a Python keyword, so the penetration depth is ``lambda_``.
+    """
+
+    def __init__(
+        self,
+        *,
+        cc: str | None = None,
+        lengthunit: str = "um",
+        gridsize: float = 1.0,
+        frequency: float = 1.0,
+        frequency_unit: str = "mhz",
+        conductanceunit: str = "ms/m",
+        variables: str = "phases",
+        symmetry: bool | str = False,
+        grid: str = "graded",
+        ah: float = 1.0,
+        lambda_: float = 0.0,
+        sigma: float = 0.0,
+    ) -> None:
+        """Settings as keywords, defaulted as in an input file, except ``grid``: a model
+        built in code grades its grids, as the library's do (``grid="uniform"`` for an
+        input file's even grid). Only settings that differ from the defaults become
+        statements."""
+        self._core = _core.Model()
+        self._steps: list = [("new", None)]
+        given = dict(cc=cc, lengthunit=lengthunit, gridsize=gridsize, frequency=frequency,
+                     frequency_unit=frequency_unit, conductanceunit=conductanceunit,
+                     variables=variables, symmetry=symmetry, grid=grid, ah=ah, lambda_=lambda_,
+                     sigma=sigma)
+        for name, value in given.items():
+            if name == "frequency_unit" or value == _SETTING_DEFAULTS[name]:
+                continue
+            if name == "frequency":
+                self.frequency(frequency, frequency_unit)
+            else:
+                getattr(self, name)(value)
+        if frequency == 1.0 and frequency_unit != "mhz":
+            self.frequency(frequency, frequency_unit)
+
+    # -- reading ---------------------------------------------------------------------
+
+    @classmethod
+    def from_text(cls, text: str) -> "Model":
+        """The model of an input file's whole text ("dxc" files are looked for relative
+        to the current directory, as the program does)."""
+        model = cls.__new__(cls)
+        model._core = _core.Model.from_text(text)
+        model._steps = [("text", text)]
+        return model
+
+    @classmethod
+    def from_file(cls, path: str | os.PathLike) -> "Model":
+        """The model of an input file."""
+        model = cls.__new__(cls)
+        model._core = _core.Model.from_file(os.fspath(path))
+        model._steps = [("file", os.path.abspath(os.fspath(path)))]
+        return model
+
+    def copy(self) -> "Model":
+        """An independent copy: statements added to either leave the other as it is."""
+        model = Model.__new__(Model)
+        model._core = self._core.copy()
+        model._steps = list(self._steps)
+        return model
+
+    def __reduce__(self):
+        return _replay, (self._steps,)
+
+    def _add(self, name: str, *args: Any) -> None:
+        self._steps.append((name, args))
+
+    # -- statements ------------------------------------------------------------------
+
+    def statement(self, line: str) -> "Model":
+        """One line in the input file's syntax, e.g. ``"rect -1 1 0.2 0.4 1 0 100 10"``."""
+        self._core.statement(line)
+        self._add("statement", line)
+        return self
+
+    def cc(self, text: str) -> "Model":
+        """``cc``: the caption."""
+        self._core.caption(text)
+        self._add("cc", text)
+        return self
+
+    def lengthunit(self, unit: str = "um") -> "Model":
+        """``lengthunit``: ``m``, ``cm``, ``mm`` or ``um``, for every length of the model."""
+        self._core.length_unit(unit)
+        self._add("lengthunit", unit)
+        return self
+
+    def gridsize(self, g: float = 1.0) -> "Model":
+        """``gridsize``: scale factor for every coordinate and radius (not ``ah``, ``lambda``)."""
+        self._core.grid_size(g)
+        self._add("gridsize", g)
+        return self
+
+    def frequency(self, f: float = 1.0, unit: str = "mhz") -> "Model":
+        """``frequency f [unit]``: unit ``hz``, ``khz``, ``mhz`` (the default) or ``ghz``."""
+        self._core.frequency(f, unit)
+        self._add("frequency", f, unit)
+        return self
+
+    def conductanceunit(self, unit: str = "ms/m") -> "Model":
+        """``conductanceunit``: ``s/m``, or ``ms/m`` for megasiemens per metre (the default)."""
+        self._core.conductance_unit(unit)
+        self._add("conductanceunit", unit)
+        return self
+
+    def variables(self, word: str = "phases") -> "Model":
+        """``variables``: ``phases`` (inductance report) or ``impedance`` (R + jX report)."""
+        self._core.variables(word)
+        self._add("variables", word)
+        return self
+
+    def symmetry(self, on: bool | str = False) -> "Model":
+        """``symmetry``: True or ``"on"`` makes the line y = 0 an ideal ground plane."""
+        flag = on if isinstance(on, bool) else str(on).lower() == "on"
+        self._core.symmetry(flag)
+        self._add("symmetry", flag)
+        return self
+
+    def grid(self, word: str = "graded") -> "Model":
+        """``grid``: ``graded`` clusters every element's nodes toward its corners and
+        integrates the pieces next to each node to second order (the default of a model
+        built in code); ``uniform`` spreads them evenly (the default of input files)."""
+        self._core.grid(word)
+        self._add("grid", word)
+        return self
+
+    def ah(self, h: float = 1.0) -> "Model":
+        """``ah``: node spacing, in length units, for elements without a grid count."""
+        self._core.ah(h)
+        self._add("ah", h)
+        return self
+
+    def lambda_(self, depth: float = 0.0) -> "Model":
+        """``lambda``: London penetration depth of patch 0, in length units."""
+        self._core.lambda_(depth)
+        self._add("lambda_", depth)
+        return self
+
+    def sigma(self, s: float = 0.0) -> "Model":
+        """``sigma``: conductivity of patch 0, in the ``conductanceunit``."""
+        self._core.sigma(s)
+        self._add("sigma", s)
+        return self
+
+    def patch(self, n: int, kind: str, sigma: float | None = None, lambda_: float | None = None,
+              mu: float | None = None) -> "Model":
+        """``patch n kind [sigma [lambda [mu]]]``: kind ``sc`` (superconductor) or ``nc``
+        (normal metal); values left out (None) keep what the patch had."""
+        self._core.patch(n, kind, sigma, lambda_, mu)
+        self._add("patch", n, kind, sigma, lambda_, mu)
+        return self
+
+    def pt(self, x: float, y: float) -> int:
+        """``pt``: a basic point; returns its number (that of an earlier point within 1e-7)."""
+        number = self._core.point(x, y)
+        self._add("pt", x, y)
+        return number
+
+    @staticmethod
+    def _points(*refs: PointRef) -> tuple[bool, list]:
+        numbered = [isinstance(p, (int, np.integer)) for p in refs]
+        if all(numbered):
+            return True, [int(p) for p in refs]
+        if any(numbered):
+            raise TypeError("give all points of an element by number or all by coordinates")
+        return False, [(float(p[0]), float(p[1])) for p in refs]
+
+    def line(self, c: int, p0: PointRef, p1: PointRef, patch: int = 0, n: int = 0) -> "Model":
+        """``line c p0 p1 [patch [n]]`` (points by number) or ``el 0`` (by coordinates):
+        a straight element of conductor c; n = 0 lets ``ah`` choose the grid count."""
+        _, points = self._points(p0, p1)
+        self._core.line(c, *points, patch, n)
+        self._add("line", c, p0, p1, patch, n)
+        return self
+
+    def curve(self, c: int, p0: PointRef, p1: PointRef, p2: PointRef, patch: int = 0,
+              n: int = 0) -> "Model":
+        """``curve`` / ``el 1``: a parabolic arc from p0 through p1 (its middle) to p2."""
+        _, points = self._points(p0, p1, p2)
+        self._core.curve(c, *points, patch, n)
+        self._add("curve", c, p0, p1, p2, patch, n)
+        return self
+
+    def circle(self, c: int, centre: PointRef, r: float, dir: str = "+", patch: int = 0,
+               n: int = 0) -> "Model":
+        """``circle`` / ``el 2``: a full circle; dir ``"+"`` counter-clockwise, ``"-"`` clockwise."""
+        _, (point,) = self._points(centre)
+        self._core.circle(c, point, r, dir == "+", patch, n)
+        self._add("circle", c, centre, r, dir, patch, n)
+        return self
+
+    def rect(self, x1: float, x2: float, y1: float, y2: float, c: int = 0, patch: int = 0,
+             nx: int = 0, ny: int = 0) -> "Model":
+        """``rect x1 x2 y1 y2 [c [patch [nx [ny]]]]``: four straight elements, counter-clockwise
+        for x1 < x2 and y1 < y2; nx nodes on the sides along x, ny on those along y."""
+        self._core.rectangle(x1, x2, y1, y2, c, patch, nx, ny)
+        self._add("rect", x1, x2, y1, y2, c, patch, nx, ny)
+        return self
+
+    def pl(self, layer: int, c: int, patch: int) -> "Model":
+        """``pl layer c patch``: polylines of this layer in later ``dxc`` files become
+        elements of conductor c and this patch."""
+        self._core.polyline_layer(layer, c, patch)
+        self._add("pl", layer, c, patch)
+        return self
+
+    def dxc(self, file: str | os.PathLike) -> "Model":
+        """``dxc file``: imports the closed polylines of a polyline file now."""
+        self._core.import_polylines(os.fspath(file))
+        self._add("dxc", os.fspath(file))
+        return self
+
+    # -- what the model holds --------------------------------------------------------
+
+    @property
+    def settings(self) -> _core.Settings:
+        """The settings as they stand (words lower-cased, numbers as written)."""
+        return self._core.settings
+
+    @property
+    def point_count(self) -> int:
+        return self._core.point_count
+
+    @property
+    def element_count(self) -> int:
+        return self._core.element_count
+
+    def outlines(self, points_per_element: int = 65) -> list[_core.ElementOutline]:
+        """Every element's outline (element, conductor, patch, points as an (n, 2) array
+        in length units after ``gridsize``), for drawings."""
+        return self._core.outlines(points_per_element)
+
+    def solve(self, threads: int | None = None, grid_check: bool = True, **options: Any) -> "Result":
+        """Computes the conductor matrix and the boundary solution.
+
+        threads: threads of the fill and the factorisation; None uses all cores, as the
+        program does. grid_check: solve again on coarser grids and warn (``warnings``)
+        where a printed entry is not resolved to about 1 % (about 15 % more time; sweeps
+        that check their grids themselves may leave it out). Further keywords set
+        fields of the library's SolveOptions of the same name (``drawing_base``: also
+        draw the EPS file; ``solver="dense"``: factorise the full matrix instead of the
+        default ``"structured"`` elimination of each conductor's interior). The GIL is released while it computes, so solves in threads
+        run side by side. Raises :class:`ModelError` with the program's message.
+        """
+        return Result(_core.solve(self._core, _options(threads, grid_check, options)))
+
+    def __repr__(self) -> str:
+        s = self.settings
+        return (f"<qbr.Model {s.caption!r}: {self.element_count} elements, "
+                f"{self.point_count} points, lengthunit {s.lengthunit}>")
+
+
+def _options(threads: int | None, grid_check: bool, extra: dict) -> _core.SolveOptions:
+    options = _core.SolveOptions()
+    options.threads = 0 if threads is None else int(threads)
+    options.grid_check = bool(grid_check)
+    for name, value in extra.items():
+        if not hasattr(options, name):
+            raise TypeError(f"solve() got an unexpected keyword argument {name!r}")
+        setattr(options, name, value)
+    return options
+
+
+class Result:
+    """The result of one solve, in SI units per unit length.
+
+    ``L``, ``R`` (real) and ``Z`` (complex) are conductors x conductors numpy arrays in
+    H/m and ohm/m, entry [i, j] for conductors i + 1 and j + 1; ``printed`` is the
+    matrix as the program prints it (pH/um in inductance mode, ohm/m times 1e6 in
+    impedance mode); ``nodes`` is the boundary solution at every grid node as a
+    DataFrame. Every other field of the library's result reads through under its JSON
+    name: ``conductors``, ``nd``, ``frequency_Hz``, ``omega_rad_per_s``, ``mode``,
+    ``has_return_conductor``, ``length_unit``, ``length_unit_m``, ``phase_times_s``,
+    ``warnings``, ``settings``.
+    """
+
+    def __init__(self, core: _core.Result) -> None:
+        self._core = core
+        self._nodes = None
+
+    def __getattr__(self, name: str) -> Any:
+        if name.startswith("__") or name == "_core":
+            raise AttributeError(name)
+        return getattr(self._core, name)
+
+    def __dir__(self):
+        return sorted(set(super().__dir__()) | {n for n in dir(self._core) if not n.startswith("_")})
+
+    @property
+    def L(self) -> np.ndarray:
+        """Inductance matrix, H/m (X / omega; in inductance mode the printed real part)."""
+        return self._core.inductance_H_per_m
+
+    @property
+    def R(self) -> np.ndarray:
+        """Resistance matrix, ohm/m."""
+        return self._core.resistance_ohm_per_m
+
+    @property
+    def Z(self) -> np.ndarray:
+        """Impedance matrix R + jX, ohm/m (complex)."""
+        return self._core.impedance_ohm_per_m
+
+    @property
+    def printed(self) -> np.ndarray:
+        """The matrix as the program prints it: pH/um (L, -R/omega) or ohm/m * 1e6 (R + jX)."""
+        return self._core.printed
+
+    @property
+    def nodes(self) -> "pandas.DataFrame":
+        """One row per excitation and grid node: ``excitation`` (the conductor driven with
+        1 A, back through conductor 0), ``element`` (from 0), ``node`` (from 1),
+        ``x_length_units``, ``y_length_units``, ``conductor``, and the complex columns
+        ``field`` (A_z / mu0 per ampere), ``normal_derivative_per_length_unit`` and
+        ``current_density_A_per_m_per_A`` (surface current density), and
+        ``outline_share_m``, the node's share of its outline in metres (density times
+        share, summed over a conductor, is its current)."""
+        if self._nodes is None:
+            import pandas as pd
+
+            self._nodes = pd.DataFrame(self._core.node_columns())
+        return self._nodes
+
+    def to_json(self, with_nodes: bool = True) -> str:
+        """The program's JSON document of this result (``--json``), full precision."""
+        return self._core.to_json(with_nodes)
+
+    @classmethod
+    def from_json(cls, text: str) -> "Result":
+        """The result of a JSON document written by the program or :meth:`to_json`."""
+        return cls(_core.Result.from_json(text))
+
+    def __reduce__(self):
+        return Result.from_json, (self.to_json(),)
+
+    def __repr__(self) -> str:
+        return (f"<qbr.Result {self.mode}, {self.conductors} conductors, nd {self.nd}, "
+                f"{self.frequency_Hz:g} Hz>")
+
+
+def solve(model: Model, threads: int | None = None, grid_check: bool = True, **options: Any) -> Result:
+    """``model.solve(...)``: see :meth:`Model.solve`."""
+    return model.solve(threads, grid_check, **options)

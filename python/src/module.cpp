@@ -1,0 +1,239 @@
+// qbr._core: the C++ API for Python. Thin on purpose: the model goes through the input
+// reader, the solve runs in C++ with the GIL released, and the result's matrices and node
+// values become numpy arrays. The Pythonic face (keyword builder, DataFrames, sweeps,
+// plots) is the package around this module.
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <complex>
+#include <string>
+#include <vector>
+
+#include "qbr/qbr.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+template <typename T>
+py::array_t<T> toArray(const qbr::Matrix<T>& m) {
+  py::array_t<T> a({m.rows(), m.cols()});
+  std::copy(m.rowMajor().begin(), m.rowMajor().end(), a.mutable_data());
+  return a;
+}
+
+// The node values of every excitation as columns, one row per (excitation, node); the
+// names are those of the JSON result, complex values in one column each.
+py::dict nodeColumns(const qbr::Result& r) {
+  std::size_t rows = 0;
+  for (const qbr::Excitation& e : r.excitations) rows += e.nodes.size();
+  const auto n = static_cast<py::ssize_t>(rows);
+  py::array_t<int> excitation(n), element(n), node(n), conductor(n);
+  py::array_t<double> x(n), y(n), share(n);
+  py::array_t<std::complex<double>> field(n), derivative(n), density(n);
+  py::ssize_t i = 0;
+  for (const qbr::Excitation& e : r.excitations) {
+    for (const qbr::NodeValue& v : e.nodes) {
+      excitation.mutable_at(i) = e.conductor;
+      element.mutable_at(i) = v.element;
+      node.mutable_at(i) = v.node;
+      conductor.mutable_at(i) = v.conductor;
+      x.mutable_at(i) = v.x;
+      y.mutable_at(i) = v.y;
+      field.mutable_at(i) = v.field;
+      derivative.mutable_at(i) = v.normalDerivative;
+      density.mutable_at(i) = v.currentDensity;
+      share.mutable_at(i) = v.outlineShareM;
+      ++i;
+    }
+  }
+  py::dict columns;
+  columns["excitation"] = excitation;
+  columns["element"] = element;
+  columns["node"] = node;
+  columns["x_length_units"] = x;
+  columns["y_length_units"] = y;
+  columns["conductor"] = conductor;
+  columns["field"] = field;
+  columns["normal_derivative_per_length_unit"] = derivative;
+  columns["current_density_A_per_m_per_A"] = density;
+  columns["outline_share_m"] = share;
+  return columns;
+}
+
+py::dict phaseTimes(const qbr::PhaseTimes& t) {
+  py::dict d;
+  d["set_up"] = t.setUp;
+  d["grids"] = t.grids;
+  d["fill"] = t.fill;
+  d["factorisation"] = t.factorisation;
+  d["grid_check"] = t.gridCheck;
+  d["total"] = t.total;
+  return d;
+}
+
+qbr::Model::Point toPoint(const std::pair<double, double>& p) {
+  return {p.first, p.second};
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "qbr's C++ library: models, the solve and its result (use the qbr package).";
+
+  static py::exception<qbr::Error> modelError(m, "ModelError", PyExc_Exception);
+  modelError.doc() =
+      "A model qbr cannot read or compute. str() is the program's message without its line "
+      "breaks; .message is the text exactly as the program prints it.";
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const qbr::Error& e) {
+      const auto type = py::reinterpret_borrow<py::object>(modelError);
+      py::object error = type(e.what());
+      error.attr("message") = e.message();
+      PyErr_SetObject(modelError.ptr(), error.ptr());
+    }
+  });
+
+  py::class_<qbr::PatchSettings>(m, "PatchSettings")
+      .def_readonly("patch", &qbr::PatchSettings::patch)
+      .def_readonly("superconducting", &qbr::PatchSettings::superconducting)
+      .def_readonly("sigma", &qbr::PatchSettings::sigma)
+      .def_readonly("lambda_", &qbr::PatchSettings::lambda)
+      .def_readonly("mu", &qbr::PatchSettings::mu);
+
+  py::class_<qbr::Settings>(m, "Settings")
+      .def_readonly("caption", &qbr::Settings::caption)
+      .def_readonly("lengthunit", &qbr::Settings::lengthUnit)
+      .def_readonly("gridsize", &qbr::Settings::gridSize)
+      .def_readonly("frequency", &qbr::Settings::frequency)
+      .def_readonly("frequency_unit", &qbr::Settings::frequencyUnit)
+      .def_readonly("conductanceunit", &qbr::Settings::conductanceUnit)
+      .def_readonly("variables", &qbr::Settings::variables)
+      .def_readonly("symmetry", &qbr::Settings::symmetry)
+      .def_readonly("grid", &qbr::Settings::grid)
+      .def_readonly("ah", &qbr::Settings::ah)
+      .def_readonly("patches", &qbr::Settings::patches);
+
+  py::class_<qbr::Model::ElementOutline>(m, "ElementOutline")
+      .def_readonly("element", &qbr::Model::ElementOutline::element)
+      .def_readonly("conductor", &qbr::Model::ElementOutline::conductor)
+      .def_readonly("patch", &qbr::Model::ElementOutline::patch)
+      .def_property_readonly("points", [](const qbr::Model::ElementOutline& o) {
+        py::array_t<double> a({static_cast<py::ssize_t>(o.points.size()), py::ssize_t{2}});
+        for (std::size_t i = 0; i < o.points.size(); ++i) {
+          a.mutable_at(i, 0) = o.points[i].x;
+          a.mutable_at(i, 1) = o.points[i].y;
+        }
+        return a;
+      });
+
+  using Model = qbr::Model;
+  using P = std::pair<double, double>;
+  py::class_<Model>(m, "Model")
+      .def(py::init<>())
+      .def_static("from_text", &Model::fromText, py::arg("text"))
+      .def_static("from_file", &Model::fromFile, py::arg("path"))
+      .def("copy", [](const Model& model) { return Model(model); })
+      .def("statement", &Model::statement, py::arg("line"))
+      .def("length_unit", &Model::lengthUnit)
+      .def("grid_size", &Model::gridSize)
+      .def("frequency", &Model::frequency, py::arg("value"), py::arg("unit") = "hz")
+      .def("conductance_unit", &Model::conductanceUnit)
+      .def("variables", &Model::variables)
+      .def("symmetry", &Model::symmetry)
+      .def("grid", &Model::grid)
+      .def("ah", &Model::ah)
+      .def("lambda_", &Model::lambda)
+      .def("sigma", &Model::sigma)
+      .def("caption", &Model::caption)
+      .def("patch", &Model::patch, py::arg("n"), py::arg("kind"), py::arg("sigma") = py::none(),
+           py::arg("lambda_") = py::none(), py::arg("mu") = py::none())
+      .def("point", &Model::point)
+      .def("line", py::overload_cast<int, int, int, int, int>(&Model::line))
+      .def("line", [](Model& model, int c, P p0, P p1, int patch, int n) -> Model& {
+        return model.line(c, toPoint(p0), toPoint(p1), patch, n);
+      })
+      .def("curve", py::overload_cast<int, int, int, int, int, int>(&Model::curve))
+      .def("curve", [](Model& model, int c, P p0, P p1, P p2, int patch, int n) -> Model& {
+        return model.curve(c, toPoint(p0), toPoint(p1), toPoint(p2), patch, n);
+      })
+      .def("circle", py::overload_cast<int, int, double, bool, int, int>(&Model::circle))
+      .def("circle", [](Model& model, int c, P centre, double r, bool ccw, int patch, int n)
+                         -> Model& { return model.circle(c, toPoint(centre), r, ccw, patch, n); })
+      .def("rectangle", &Model::rectangle)
+      .def("polyline_layer", &Model::polylineLayer)
+      .def("import_polylines", &Model::importPolylines)
+      .def_property_readonly("settings", &Model::settings)
+      .def_property_readonly("point_count", &Model::pointCount)
+      .def_property_readonly("element_count", &Model::elementCount)
+      .def("outlines", &Model::outlines, py::arg("points_per_element") = 65);
+
+  py::class_<qbr::SolveOptions>(m, "SolveOptions")
+      .def(py::init<>())
+      .def_readwrite("threads", &qbr::SolveOptions::threads)
+      .def_readwrite("grid_check", &qbr::SolveOptions::gridCheck)
+      .def_readwrite("drawing_base", &qbr::SolveOptions::drawingBase)
+      .def_property(
+          "solver",
+          [](const qbr::SolveOptions& o) {
+            return o.solver == qbr::SolveOptions::Solver::kDense ? "dense" : "structured";
+          },
+          [](qbr::SolveOptions& o, const std::string& name) {
+            if (name == "structured") {
+              o.solver = qbr::SolveOptions::Solver::kStructured;
+            } else if (name == "dense") {
+              o.solver = qbr::SolveOptions::Solver::kDense;
+            } else {
+              throw py::value_error("solver must be \"structured\" or \"dense\", not \"" + name +
+                                    "\"");
+            }
+          });
+
+  using Result = qbr::Result;
+  py::class_<Result>(m, "Result")
+      .def_readonly("conductors", &Result::conductors)
+      .def_readonly("frequency_Hz", &Result::frequencyHz)
+      .def_readonly("omega_rad_per_s", &Result::omegaRadPerS)
+      .def_property_readonly("mode",
+                             [](const Result& r) {
+                               return r.mode == Result::Mode::kInductance ? "inductance"
+                                                                          : "impedance";
+                             })
+      .def_readonly("nd", &Result::nd)
+      .def_readonly("has_return_conductor", &Result::hasReturnConductor)
+      .def_readonly("length_unit", &Result::lengthUnit)
+      .def_readonly("length_unit_m", &Result::lengthUnitM)
+      .def_property_readonly("impedance_ohm_per_m",
+                             [](const Result& r) { return toArray(r.impedanceOhmPerM); })
+      .def_property_readonly("inductance_H_per_m",
+                             [](const Result& r) { return toArray(r.inductanceHPerM); })
+      .def_property_readonly("resistance_ohm_per_m",
+                             [](const Result& r) { return toArray(r.resistanceOhmPerM); })
+      .def_property_readonly("printed", [](const Result& r) { return toArray(r.printed); })
+      .def("node_columns", &nodeColumns)
+      .def_property_readonly("phase_times_s", [](const Result& r) { return phaseTimes(r.times); })
+      .def_readonly("warnings", &Result::warnings)
+      .def_readonly("settings", &Result::settings)
+      .def("to_json", &Result::toJson, py::arg("with_nodes") = true)
+      .def_static("from_json", &Result::fromJson, py::arg("text"))
+      .def(py::pickle([](const Result& r) { return r.toJson(); },
+                      [](const std::string& text) { return Result::fromJson(text); }));
+
+  // The model is copied while the GIL is held, so that another Python thread may go on
+  // building it while this one computes.
+  m.def(
+      "solve",
+      [](const Model& model, const qbr::SolveOptions& options) {
+        const Model copy = model;
+        const qbr::SolveOptions own = options;
+        py::gil_scoped_release release;
+        return qbr::solve(copy, own);
+      },
+      py::arg("model"), py::arg("options") = qbr::SolveOptions{});
+
+  m.def("version", &qbr::versionText);
+}

@@ -1,0 +1,43 @@
+import concurrent.futures as cf
+
+import pandas as pd
+import pytest
+
+import qbr
+from conftest import strip_model
+
+
+def test_sweep_tables_agree_on_threads_processes_and_dask():
+    from distributed import Client, LocalCluster
+
+    axes = dict(width=[1.0, 3.0], height=[0.2, -0.1])  # at height -0.1 the strip cuts the ground
+    with cf.ThreadPoolExecutor(2) as pool:
+        on_threads = qbr.sweep(strip_model, executor=pool, progress=False, **axes)
+    on_processes = qbr.sweep(lambda width, height: strip_model(width, height), progress=False, **axes)
+    with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, \
+            Client(cluster) as client:
+        on_dask = qbr.sweep(strip_model, executor=client.get_executor(), progress=False, **axes)
+    pd.testing.assert_frame_equal(on_threads, on_processes)
+    pd.testing.assert_frame_equal(on_threads, on_dask)
+
+    assert list(on_threads["width"]) == [1.0, 1.0, 3.0, 3.0]
+    ok = on_threads[on_threads["error"].isna()]
+    failed = on_threads[on_threads["error"].notna()]
+    assert list(ok["height"]) == [0.2, 0.2]
+    assert failed["error"].str.startswith("Elements ").all() and failed["i"].isna().all()
+    assert ok["L_H_per_m"].iloc[0] == strip_model(1.0).solve(threads=1).L[0, 0]
+    assert ok["L_H_per_m"].iloc[0] > ok["L_H_per_m"].iloc[1]
+
+
+def test_frequency_sweep_and_point_lists():
+    model = strip_model()
+    table = qbr.frequency_sweep(model, [1e9, 1e10], executor=cf.ThreadPoolExecutor(2),
+                                grid_check=False, progress=False)
+    assert list(table["frequency_Hz"]) == [1e9, 1e10]
+    single = model.copy().frequency(1e9, "hz").solve(threads=1, grid_check=False)
+    assert table["Z_ohm_per_m"].iloc[0] == single.Z[0, 0]
+    listed = qbr.sweep(lambda w: strip_model(w), [{"w": 2.0}, {"w": "two"}],
+                       executor=cf.ThreadPoolExecutor(1), progress=False)
+    assert listed["error"].iloc[1].startswith("TypeError")
+    with pytest.raises(TypeError):
+        qbr.sweep(strip_model, [{"width": 1}], width=[1])
