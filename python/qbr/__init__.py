@@ -15,9 +15,10 @@ adds keyword builders, DataFrames, sweeps on any executor and matplotlib plots.
 from . import _core
 from ._model import Model, ModelError, Result, solve
 from ._sweep import default_executor, frequency_sweep, sweep
+from ._line import touchstone
 from . import plot
 
 __version__ = _core.version().split()[-1]
 
 __all__ = ["Model", "ModelError", "Result", "solve", "sweep", "frequency_sweep",
-           "default_executor", "plot", "__version__"]
+           "default_executor", "touchstone", "plot", "__version__"]

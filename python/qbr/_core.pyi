@@ -31,6 +31,8 @@ class Settings:
     symmetry: str
     grid: str
     ah: float
+    permittivity: Optional[float]
+    losstangent: float
     patches: list[PatchSettings]
 
 class ElementOutline:
@@ -58,6 +60,8 @@ class Model:
     def lambda_(self, depth: float) -> Model: ...
     def sigma(self, s: float) -> Model: ...
     def caption(self, text: str) -> Model: ...
+    def permittivity(self, relative: float) -> Model: ...
+    def losstangent(self, tan_delta: float) -> Model: ...
     def patch(self, n: int, kind: str, sigma: Optional[float] = None,
               lambda_: Optional[float] = None, mu: Optional[float] = None) -> Model: ...
     def point(self, x: float, y: float) -> int: ...
@@ -83,6 +87,18 @@ class SolveOptions:
     solver: Literal["structured", "dense"]
     def __init__(self) -> None: ...
 
+class LineParameters:
+    permittivity_relative: float
+    loss_tangent: float
+    lossless: bool
+    capacitance_F_per_m: npt.NDArray[np.float64]
+    conductance_S_per_m: npt.NDArray[np.float64]
+    characteristic_impedance_ohm: npt.NDArray[np.complex128]
+    velocity_m_per_s: npt.NDArray[np.float64]
+    delay_s_per_m: npt.NDArray[np.float64]
+    attenuation_Np_per_m: npt.NDArray[np.float64]
+    propagation_per_m: npt.NDArray[np.complex128]
+
 class Result:
     conductors: int
     frequency_Hz: float
@@ -99,10 +115,16 @@ class Result:
     phase_times_s: dict[str, float]
     warnings: list[str]
     settings: Settings
+    line_parameters: Optional[LineParameters]
     def node_columns(self) -> dict[str, npt.NDArray]: ...
     def to_json(self, with_nodes: bool = True) -> str: ...
     @staticmethod
     def from_json(text: str) -> Result: ...
 
 def solve(model: Model, options: SolveOptions = ...) -> Result: ...
+def spice_model(result: Result, length_m: float, name: str = "qbr_line") -> str: ...
+def touchstone(results: list[Result], length_m: float, reference_ohm: float = 50.0) -> str: ...
+def touchstone_samples(frequencies_Hz: list[float], impedances_ohm_per_m: list[npt.ArrayLike],
+                       admittances_S_per_m: list[npt.ArrayLike], length_m: float,
+                       reference_ohm: float = 50.0, caption: str = "") -> str: ...
 def version() -> str: ...

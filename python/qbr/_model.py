@@ -30,6 +30,8 @@ _SETTING_DEFAULTS = {
     "ah": 1.0,
     "lambda_": 0.0,
     "sigma": 0.0,
+    "permittivity": None,
+    "losstangent": 0.0,
 }
 
 
@@ -82,6 +84,8 @@ class Model:
         ah: float = 1.0,
         lambda_: float = 0.0,
         sigma: float = 0.0,
+        permittivity: float | None = None,
+        losstangent: float = 0.0,
     ) -> None:
         """Settings as keywords, defaulted as in an input file, except ``grid``: a model
         built in code grades its grids, as the library's do (``grid="uniform"`` for an
@@ -92,7 +96,7 @@ class Model:
         given = dict(cc=cc, lengthunit=lengthunit, gridsize=gridsize, frequency=frequency,
                      frequency_unit=frequency_unit, conductanceunit=conductanceunit,
                      variables=variables, symmetry=symmetry, grid=grid, ah=ah, lambda_=lambda_,
-                     sigma=sigma)
+                     sigma=sigma, permittivity=permittivity, losstangent=losstangent)
         for name, value in given.items():
             if name == "frequency_unit" or value == _SETTING_DEFAULTS[name]:
                 continue
@@ -210,6 +214,20 @@ class Model:
         """``sigma``: conductivity of patch 0, in the ``conductanceunit``."""
         self._core.sigma(s)
         self._add("sigma", s)
+        return self
+
+    def permittivity(self, eps_r: float) -> "Model":
+        """``permittivity``: relative permittivity of the homogeneous dielectric round the
+        conductors; the solve then also computes the capacitance and the line parameters
+        (``Result.C``, ``Z0``, ``velocity``, ``line``)."""
+        self._core.permittivity(eps_r)
+        self._add("permittivity", eps_r)
+        return self
+
+    def losstangent(self, tan_delta: float = 0.0) -> "Model":
+        """``losstangent``: tan(delta) of that dielectric, for G = omega tan(delta) C."""
+        self._core.losstangent(tan_delta)
+        self._add("losstangent", tan_delta)
         return self
 
     def patch(self, n: int, kind: str, sigma: float | None = None, lambda_: float | None = None,
@@ -341,7 +359,9 @@ class Result:
     DataFrame. Every other field of the library's result reads through under its JSON
     name: ``conductors``, ``nd``, ``frequency_Hz``, ``omega_rad_per_s``, ``mode``,
     ``has_return_conductor``, ``length_unit``, ``length_unit_m``, ``phase_times_s``,
-    ``warnings``, ``settings``.
+    ``warnings``, ``settings``. With a ``permittivity`` in the model, ``C``, ``G`` and the
+    line's ``Z0``, ``velocity`` and ``delay`` as well (None without it), ``line`` with all
+    of its parameters, and :meth:`spice_model`.
     """
 
     def __init__(self, core: _core.Result) -> None:
@@ -390,6 +410,53 @@ class Result:
 
             self._nodes = pd.DataFrame(self._core.node_columns())
         return self._nodes
+
+    # -- the line, when the model gives the permittivity ------------------------------
+
+    @property
+    def line(self) -> _core.LineParameters | None:
+        """The line parameters, or None when the model gives no ``permittivity``:
+        ``permittivity_relative``, ``loss_tangent``, ``lossless``, the matrices
+        ``capacitance_F_per_m``, ``conductance_S_per_m``, ``characteristic_impedance_ohm``
+        and, per mode (fastest first), ``velocity_m_per_s``, ``delay_s_per_m``,
+        ``attenuation_Np_per_m``, ``propagation_per_m`` (gamma = alpha + j beta)."""
+        return self._core.line_parameters
+
+    def _line(self, name: str):
+        line = self._core.line_parameters
+        return None if line is None else getattr(line, name)
+
+    @property
+    def C(self) -> np.ndarray | None:
+        """Capacitance matrix, F/m, referenced as L is (None without ``permittivity``)."""
+        return self._line("capacitance_F_per_m")
+
+    @property
+    def G(self) -> np.ndarray | None:
+        """Conductance matrix omega tan(delta) C, S/m (None without ``permittivity``)."""
+        return self._line("conductance_S_per_m")
+
+    @property
+    def Z0(self) -> np.ndarray | None:
+        """Characteristic impedance matrix Zc, ohm (complex; V = Zc I for the forward
+        waves; ``Z0[0, 0]`` of one line). None without ``permittivity``."""
+        return self._line("characteristic_impedance_ohm")
+
+    @property
+    def velocity(self) -> np.ndarray | None:
+        """Phase velocity of each mode, m/s, fastest first (None without ``permittivity``)."""
+        return self._line("velocity_m_per_s")
+
+    @property
+    def delay(self) -> np.ndarray | None:
+        """Delay of each mode, s/m, fastest first (None without ``permittivity``)."""
+        return self._line("delay_s_per_m")
+
+    def spice_model(self, length_m: float, name: str = "qbr_line") -> str:
+        """The ngspice line model of ``length_m`` metres (``qbr --spice``): subcircuits
+        ``name`` (the model to use) and ``name``_rlgc; raises :class:`ModelError` without
+        ``permittivity``."""
+        return _core.spice_model(self._core, length_m, name)
 
     def to_json(self, with_nodes: bool = True) -> str:
         """The program's JSON document of this result (``--json``), full precision."""

@@ -14,6 +14,9 @@ from typing import Any, Callable, Iterable, Mapping
 
 from ._model import Model, ModelError, _options
 
+# Columns of models with a permittivity: C, G and Y = G + j omega C per metre.
+_LINE_COLUMNS = ("C_F_per_m", "G_S_per_m", "Y_S_per_m")
+
 # Names that sweep() takes for itself; an axis with one of them goes in a list of points.
 _OWN_KEYWORDS = ("executor", "progress", "threads", "grid_check")
 
@@ -34,9 +37,16 @@ def _rows(params: Mapping[str, Any], build: Callable[..., Model], threads: int,
     common = dict(base, nd=result.nd, frequency_Hz=result.frequency_Hz,
                   warnings="; ".join(result.warnings), error=None)
     n = result.conductors
-    return [dict(common, i=i + 1, j=j + 1, L_H_per_m=float(L[i, j]), R_ohm_per_m=float(R[i, j]),
+    rows = [dict(common, i=i + 1, j=j + 1, L_H_per_m=float(L[i, j]), R_ohm_per_m=float(R[i, j]),
                  Z_ohm_per_m=complex(Z[i, j]))
             for i in range(n) for j in range(n)]
+    if result.line is not None:  # the model gives the permittivity
+        C, G, omega = result.C, result.G, result.omega_rad_per_s
+        for row in rows:
+            i, j = row["i"] - 1, row["j"] - 1
+            row.update(C_F_per_m=float(C[i, j]), G_S_per_m=float(G[i, j]),
+                       Y_S_per_m=complex(G[i, j], omega * C[i, j]))
+    return rows
 
 
 def _rows_pickled(build: bytes, params, threads, grid_check, solve_options) -> list[dict]:
@@ -103,7 +113,9 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
 
     The table has one row per point and matrix entry: the parameters, ``point`` (the
     point's place in the list), ``i`` and ``j`` (conductors, from 1), ``L_H_per_m``,
-    ``R_ohm_per_m``, ``Z_ohm_per_m`` (complex), ``nd``, ``frequency_Hz``, ``warnings``
+    ``R_ohm_per_m``, ``Z_ohm_per_m`` (complex), for a model with a ``permittivity`` also
+    ``C_F_per_m``, ``G_S_per_m`` and ``Y_S_per_m`` (G + j omega C, complex; the table
+    then makes a Touchstone file with :func:`touchstone`), ``nd``, ``frequency_Hz``, ``warnings``
     (the run's warnings, joined by "; ") and ``error``. A point whose build or solve
     fails has one row, with ``i`` and ``j`` empty and its message in ``error``; the sweep
     goes on. Rows come in the order of the points, whatever order they finish in, so
@@ -171,8 +183,9 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
             table.append(dict(row, point=k))
     frame = pd.DataFrame(table)
     columns = list(todo[0]) if todo else []
-    columns += ["point", "i", "j", "L_H_per_m", "R_ohm_per_m", "Z_ohm_per_m", "nd",
-                "frequency_Hz", "warnings", "error"]
+    columns += ["point", "i", "j", "L_H_per_m", "R_ohm_per_m", "Z_ohm_per_m"]
+    columns += [name for name in _LINE_COLUMNS if name in frame]
+    columns += ["nd", "frequency_Hz", "warnings", "error"]
     frame = frame.reindex(columns=list(dict.fromkeys(columns)))
     for name in ("i", "j", "nd"):
         frame[name] = frame[name].astype("Int64")

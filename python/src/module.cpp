@@ -24,6 +24,27 @@ py::array_t<T> toArray(const qbr::Matrix<T>& m) {
   return a;
 }
 
+template <typename T>
+py::array_t<T> toArray(const std::vector<T>& v) {
+  py::array_t<T> a(static_cast<py::ssize_t>(v.size()));
+  std::copy(v.begin(), v.end(), a.mutable_data());
+  return a;
+}
+
+using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
+
+// A square complex matrix of numpy's, rows first.
+qbr::Matrix<std::complex<double>> toMatrix(const ComplexArray& a) {
+  if (a.ndim() != 2 || a.shape(0) != a.shape(1)) {
+    throw py::value_error("the per-unit-length matrices must be square");
+  }
+  const int n = static_cast<int>(a.shape(0));
+  qbr::Matrix<std::complex<double>> m(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) m(r, c) = a.at(r, c);
+  return m;
+}
+
 // The node values of every excitation as columns, one row per (excitation, node); the
 // names are those of the JSON result, complex values in one column each.
 py::dict nodeColumns(const qbr::Result& r) {
@@ -63,7 +84,8 @@ py::dict nodeColumns(const qbr::Result& r) {
   return columns;
 }
 
-py::dict phaseTimes(const qbr::PhaseTimes& t) {
+// `capacitance` only for a model with the permittivity, as in the JSON.
+py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance) {
   py::dict d;
   d["set_up"] = t.setUp;
   d["grids"] = t.grids;
@@ -71,6 +93,7 @@ py::dict phaseTimes(const qbr::PhaseTimes& t) {
   d["factorisation"] = t.factorisation;
   d["grid_check"] = t.gridCheck;
   d["total"] = t.total;
+  if (withCapacitance) d["capacitance"] = t.capacitance;
   return d;
 }
 
@@ -116,6 +139,8 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("symmetry", &qbr::Settings::symmetry)
       .def_readonly("grid", &qbr::Settings::grid)
       .def_readonly("ah", &qbr::Settings::ah)
+      .def_readonly("permittivity", &qbr::Settings::permittivity)
+      .def_readonly("losstangent", &qbr::Settings::lossTangent)
       .def_readonly("patches", &qbr::Settings::patches);
 
   py::class_<qbr::Model::ElementOutline>(m, "ElementOutline")
@@ -150,6 +175,8 @@ PYBIND11_MODULE(_core, m) {
       .def("lambda_", &Model::lambda)
       .def("sigma", &Model::sigma)
       .def("caption", &Model::caption)
+      .def("permittivity", &Model::permittivity)
+      .def("losstangent", &Model::lossTangent)
       .def("patch", &Model::patch, py::arg("n"), py::arg("kind"), py::arg("sigma") = py::none(),
            py::arg("lambda_") = py::none(), py::arg("mu") = py::none())
       .def("point", &Model::point)
@@ -193,6 +220,26 @@ PYBIND11_MODULE(_core, m) {
             }
           });
 
+  using Line = qbr::LineParameters;
+  py::class_<Line>(m, "LineParameters")
+      .def_readonly("permittivity_relative", &Line::permittivityRelative)
+      .def_readonly("loss_tangent", &Line::lossTangent)
+      .def_readonly("lossless", &Line::lossless)
+      .def_property_readonly("capacitance_F_per_m",
+                             [](const Line& p) { return toArray(p.capacitanceFPerM); })
+      .def_property_readonly("conductance_S_per_m",
+                             [](const Line& p) { return toArray(p.conductanceSPerM); })
+      .def_property_readonly("characteristic_impedance_ohm",
+                             [](const Line& p) { return toArray(p.characteristicImpedanceOhm); })
+      .def_property_readonly("velocity_m_per_s",
+                             [](const Line& p) { return toArray(p.modalVelocityMPerS); })
+      .def_property_readonly("delay_s_per_m",
+                             [](const Line& p) { return toArray(p.modalDelaySPerM); })
+      .def_property_readonly("attenuation_Np_per_m",
+                             [](const Line& p) { return toArray(p.modalAttenuationNpPerM); })
+      .def_property_readonly("propagation_per_m",
+                             [](const Line& p) { return toArray(p.modalPropagationPerM); });
+
   using Result = qbr::Result;
   py::class_<Result>(m, "Result")
       .def_readonly("conductors", &Result::conductors)
@@ -215,7 +262,9 @@ PYBIND11_MODULE(_core, m) {
                              [](const Result& r) { return toArray(r.resistanceOhmPerM); })
       .def_property_readonly("printed", [](const Result& r) { return toArray(r.printed); })
       .def("node_columns", &nodeColumns)
-      .def_property_readonly("phase_times_s", [](const Result& r) { return phaseTimes(r.times); })
+      .def_readonly("line_parameters", &Result::line)
+      .def_property_readonly(
+          "phase_times_s", [](const Result& r) { return phaseTimes(r.times, r.line.has_value()); })
       .def_readonly("warnings", &Result::warnings)
       .def_readonly("settings", &Result::settings)
       .def("to_json", &Result::toJson, py::arg("with_nodes") = true)
@@ -234,6 +283,29 @@ PYBIND11_MODULE(_core, m) {
         return qbr::solve(copy, own);
       },
       py::arg("model"), py::arg("options") = qbr::SolveOptions{});
+
+  m.def("spice_model", &qbr::spiceModel, py::arg("result"), py::arg("length_m"),
+        py::arg("name") = "qbr_line");
+  m.def("touchstone",
+        py::overload_cast<const std::vector<Result>&, double, double>(&qbr::touchstone),
+        py::arg("results"), py::arg("length_m"), py::arg("reference_ohm") = 50.0);
+  // The same file from Z and Y per frequency (complex N x N arrays, SI per metre).
+  m.def(
+      "touchstone_samples",
+      [](const std::vector<double>& frequencies, const std::vector<ComplexArray>& impedances,
+         const std::vector<ComplexArray>& admittances, double lengthM, double referenceOhm,
+         const std::string& caption) {
+        if (impedances.size() != frequencies.size() || admittances.size() != frequencies.size()) {
+          throw py::value_error("one impedance and one admittance matrix per frequency");
+        }
+        std::vector<qbr::LineSample> samples;
+        for (std::size_t k = 0; k < frequencies.size(); ++k) {
+          samples.push_back({frequencies[k], toMatrix(impedances[k]), toMatrix(admittances[k])});
+        }
+        return qbr::touchstone(samples, lengthM, referenceOhm, caption);
+      },
+      py::arg("frequencies_Hz"), py::arg("impedances_ohm_per_m"), py::arg("admittances_S_per_m"),
+      py::arg("length_m"), py::arg("reference_ohm") = 50.0, py::arg("caption") = "");
 
   m.def("version", &qbr::versionText);
 }

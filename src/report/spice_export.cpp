@@ -152,9 +152,10 @@ std::string touchstone(const std::vector<LineSample>& samples, double lengthM, d
   }
   const int n = samples.front().impedanceOhmPerM.rows();
   std::ostringstream out;
-  out << "! qbr: S-parameters of " << number(lengthM) << " m of line: " << caption
-      << "\n! ports 1.." << n << ": near ends of conductors 1.." << n << "; " << n + 1 << ".."
-      << 2 * n << ": their far ends\n# Hz S RI R " << number(referenceOhm) << "\n";
+  out << "! qbr: S-parameters of " << number(lengthM) << " m of line"
+      << (caption.empty() ? "" : ": " + caption) << "\n! ports 1.." << n
+      << ": near ends of conductors 1.." << n << "; " << n + 1 << ".." << 2 * n
+      << ": their far ends\n# Hz S RI R " << number(referenceOhm) << "\n";
   for (const LineSample& sample : samples) {
     const auto square = [n](const Matrix<std::complex<double>>& m) {
       return m.rows() == n && m.cols() == n;
