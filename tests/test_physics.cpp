@@ -4,6 +4,7 @@
 // program's own output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -312,6 +313,24 @@ TEST(Physics, GradedGridsConvergeFaster) {
                   25 * m, 2 * m, 20 * m, 40 * m, 20 * m, 2 * m, 20 * m, 2 * m);
     return compute(input)(1, 1).real();
   };
+  // The copper coax at a skin depth of a third of the wire radius: doubling the nodes on a
+  // graded grid divides the error by about 10 (order 3.6), on the even grid by far less.
+  const double a = 0.5e-3, omega = 2.0 / (kMu0Full * 58e6 * std::pow(a / 3.0, 2));
+  const Cd exact = normalCoaxImpedance(58e6, omega, a, 1.75e-3, 2e-3);
+  char material[200];
+  std::snprintf(material, sizeof material,
+                "frequency %.17g hz\nconductanceunit s/m\nvariables impedance\npatch 0 nc 58e6",
+                omega / (2 * kPiFull));
+  const auto coaxError = [&](int n) {
+    const Cd z =
+        compute(coaxInput("mm", material, 1e3, a, 1.75e-3, 2e-3, n, 3 * n, 3 * n, "grid graded\n"))(
+            1, 1);
+    return std::max(std::fabs(z.real() / exact.real() - 1.0),
+                    std::fabs(z.imag() / exact.imag() - 1.0));
+  };
+  const double e20 = coaxError(20), e40 = coaxError(40);
+  EXPECT_GT(e20 / e40, 4.0) << e20 << " " << e40;  // second order or better
+
   const double l2 = microstrip(2), l4 = microstrip(4), l8 = microstrip(8);
   // Successive changes falling by 2.8 or more: an order of 1.5 or better.
   EXPECT_GT((l4 - l2) / (l8 - l4), 2.8) << l2 << " " << l4 << " " << l8;
