@@ -18,6 +18,7 @@
 #include "bem/lapack_dense.hpp"
 #include "bem/near_field.hpp"
 #include "bem/node_integrals.hpp"
+#include "bem/resolution.hpp"
 #include "model/geometry.hpp"
 #include "prep/grids.hpp"
 
@@ -230,10 +231,7 @@ std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
                                                  double permittivityRelative, int threads) {
   const auto coarser = [&](int divisor) {
     ProblemModel coarse = gridded;
-    std::vector<std::int32_t> counts;
-    for (int e = 0; e < coarse.elementCount; ++e)
-      counts.push_back(std::max(2, (coarse.elements[idx(e)].gridCount + divisor - 1) / divisor));
-    placeGrids(coarse, counts);
+    placeGrids(coarse, coarserGridCounts(gridded, divisor));
     return solveElectrostatics(coarse, permittivityRelative, threads).capacitanceFPerM;
   };
   const Matrix<double> half = coarser(2);
@@ -242,13 +240,8 @@ std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
   for (int r = 0; r < capacitance.rows(); ++r) {
     for (int c = r; c < capacitance.cols(); ++c) {
       const double scale = std::sqrt(std::fabs(capacitance(r, r) * capacitance(c, c)));
-      const double toHalf = std::fabs(capacitance(r, c) - half(r, c)) / scale;
-      const double toQuarter = std::fabs(half(r, c) - quarter(r, c)) / scale;
-      // As for the inductance: a regular convergence makes the change to half the grid
-      // the error's measure, an irregular one the larger of the two changes.
-      const bool regular = toQuarter >= 1.5 * toHalf && toQuarter <= 8.0 * toHalf;
-      const double change = regular ? toHalf : std::max(toHalf, toQuarter);
-      if (!(change > 0.01)) continue;
+      const double change = gridCheckChange(capacitance(r, c), half(r, c), quarter(r, c), scale);
+      if (!(change > kResolved)) continue;
       char text[200];
       std::snprintf(text, sizeof text,
                     "Warning: C[%d,%d] changes by %.2g%% on coarser grids, so it may be off by "

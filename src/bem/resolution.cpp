@@ -27,8 +27,6 @@ class NullBuffer : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-constexpr double kResolved = 0.01;
-
 std::string percent(double x) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2g%%", 100.0 * x);
@@ -66,11 +64,7 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bo
   RunIo silent{sink, sink};
   ProblemModel coarse = prepared;
   buildGrids(coarse, silent);
-  std::vector<std::int32_t> counts;
-  for (std::int32_t e = 0; e < coarse.elementCount; ++e)
-    counts.push_back(std::max(
-        2, (coarse.elements[static_cast<std::size_t>(e)].gridCount + divisor - 1) / divisor));
-  placeGrids(coarse, counts);
+  placeGrids(coarse, coarserGridCounts(coarse, divisor));
   const Unknowns unknowns(coarse);
   WorkArrays work = allocateWorkArrays(coarse, !structured);
   if (structured) return solveStructured(coarse, unknowns, work.b, ProgressCallback{}, threads);
@@ -79,6 +73,21 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bo
 }
 
 }  // namespace
+
+std::vector<std::int32_t> coarserGridCounts(const ProblemModel& gridded, int divisor) {
+  std::vector<std::int32_t> counts;
+  for (std::int32_t e = 0; e < gridded.elementCount; ++e)
+    counts.push_back(std::max(
+        2, (gridded.elements[static_cast<std::size_t>(e)].gridCount + divisor - 1) / divisor));
+  return counts;
+}
+
+double gridCheckChange(double fine, double half, double quarter, double scale) {
+  const double toHalf = std::fabs(fine - half) / scale;
+  const double toQuarter = std::fabs(half - quarter) / scale;
+  const bool regular = toQuarter >= 1.5 * toHalf && toQuarter <= 8.0 * toHalf;
+  return regular ? toHalf : std::max(toHalf, toQuarter);
+}
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
                                                 const ConductorMatrix& result, bool structured,
@@ -105,15 +114,8 @@ std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
         const double scale =
             std::sqrt(std::fabs(part(result, r, r, p)) * std::fabs(part(result, c, c, p)));
         if (!(scale > 0.0)) continue;
-        // The change to the half grid is about the error where the three grids converge
-        // regularly: the step from the quarter to the half grid 1.5 to 8 times as large,
-        // an order of convergence between 0.6 and 3. Where they do not, the grid is too
-        // coarse for the current layers to tell, and the larger change stands for the
-        // error.
-        const double toHalf = std::fabs(part(result, r, c, p) - part(half, r, c, p)) / scale;
-        const double toQuarter = std::fabs(part(half, r, c, p) - part(quarter, r, c, p)) / scale;
-        const bool regular = toQuarter >= 1.5 * toHalf && toQuarter <= 8.0 * toHalf;
-        const double change = regular ? toHalf : std::max(toHalf, toQuarter);
+        const double change = gridCheckChange(part(result, r, c, p), part(half, r, c, p),
+                                              part(quarter, r, c, p), scale);
         if (!(change > kResolved)) continue;
         char entry[32];
         std::snprintf(entry, sizeof entry, "[%d,%d]", r, c);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,25 @@ namespace qbr {
 // the resistive part and the size of the system, never on the inductance itself.
 void checkInductanceAboveRounding(const ConductorMatrix& m, bool phaseVariables, int nd);
 
-// Discretisation. Solves the model once more, silently, on a grid with half the nodes of
-// every element (at least 3) and compares the printed entries: the method converges at
-// first order in the node spacing or better, so the change is about the error of the
+// An entry is resolved when a grid check finds it changing by at most this share of its
+// scale.
+inline constexpr double kResolved = 0.01;
+
+// The grid counts of a gridded model divided by `divisor`, rounded up and at least two (the
+// hats need them, and every element takes part): the coarser grids of a grid check.
+std::vector<std::int32_t> coarserGridCounts(const ProblemModel& gridded, int divisor);
+
+// What a grid check reads as the error of an entry from its values on the run's grid, on
+// the half and on the quarter grid, relative to `scale`. The change to the half grid is
+// about the error where the three grids converge regularly: the step from the quarter to
+// the half grid 1.5 to 8 times as large, an order of convergence between 0.6 and 3. Where
+// they do not, the grid is too coarse for the current layers to tell, and the larger
+// change stands for the error.
+double gridCheckChange(double fine, double half, double quarter, double scale);
+
+// Discretisation. Solves the model twice more, silently, on grids with a half and a quarter
+// of the nodes of every element (coarserGridCounts) and compares the printed entries: the method
+// converges at first order in the node spacing or better, so the change is about the error of the
 // finer grid or more. Returns a warning line for every entry of the upper triangle that
 // changes by more than 1% of its scale (sqrt of the two diagonal entries' magnitudes of
 // the same part; the resistive part of a lossless line, which is rounding noise, is left
