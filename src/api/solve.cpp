@@ -176,7 +176,6 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
     phase = Clock::now();
     StructuredTimes times;
     m = solveStructured(*model, unknowns, work.b, options.progress, options.threads, &times);
-    checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
     r.times.fill = times.fill;
     r.times.factorisation = secondsSince(phase) - times.fill;
   } else {
@@ -186,9 +185,9 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
 
     phase = Clock::now();
     m = solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
-    checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
     r.times.factorisation = secondsSince(phase);
   }
+  checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
 
   r.excitations = nodeValues(*model, unknowns, work.b);
   // The electrostatic problem comes after the report, on the same grids, once the BEM
