@@ -181,7 +181,9 @@ TEST_F(RobustnessTest, HugeAndTinyValuesAfterConversion) {
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 1e31\n"),
             "\nElement 0 has a radius out of range after scaling by gridsize: R=1e+31;\n");
   // Scaled to nothing, and radii that are no circles.
-  EXPECT_EQ(stop("gridsize 1e-300\n" + kWire), "\nZero length element detected!\n");
+  EXPECT_EQ(stop("gridsize 1e-300\n" + kWire),
+            "\nZero length element detected!\nElement 0 is shorter than 1e-7 um: features this "
+            "small vanish in this length unit; check the coordinates and gridsize;\n");
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 -1\n"), "\nZero length element detected!\n");
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\ncircle 1 0 1e-400\n"), "\nZero length element detected!\n");
 
@@ -273,8 +275,9 @@ TEST_F(RobustnessTest, ElementsThatTouchOrCross) {
   EXPECT_EQ(stop(lens + "rect -1 1 1 2 2\n"), meet(0, 2, "(0, 1) um"));
   passes(lens + "rect -1 1 1.000002 2 2\n");
   // A conductor that follows the whole arc 1e-6 of the model's size above it.
-  passes(lens + "el 1 2 -1 3e-6 0 1.000003 1 3e-6\nel 0 2 1 3e-6 1 3\nel 0 2 1 3 -1 3\n"
-                "el 0 2 -1 3 -1 3e-6\n");
+  passes(lens +
+         "el 1 2 -1 3e-6 0 1.000003 1 3e-6\nel 0 2 1 3e-6 1 3\nel 0 2 1 3 -1 3\n"
+         "el 0 2 -1 3 -1 3e-6\n");
   // Two loops of one conductor through one point touch there.
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\npt 1 1 0\npt 2 1 1\npt 3 -1 0\npt 4 -1 -1\n"
                  "line 1 0 1\nline 1 1 2\nline 1 2 0\nline 1 0 3\nline 1 3 4\nline 1 4 0\n"),
@@ -283,21 +286,24 @@ TEST_F(RobustnessTest, ElementsThatTouchOrCross) {
   EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0\npt 3 1 1\n"
                  "line 1 0 1\nline 1 1 2\nline 1 2 3\nline 1 3 0\n"),
             meet(0, 1, "(1.66667, 0) um"));
-  EXPECT_EQ(stop("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0\ncurve 1 0 1 2\nline 1 2 0\n"),
-            "\nElement 0 runs back over itself at (2.04167, 0) um (coordinates after gridsize): the "
-            "middle point of a curve whose points lie on one line must lie between the other "
-            "two;\n");
+  EXPECT_EQ(
+      stop("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0\ncurve 1 0 1 2\nline 1 2 0\n"),
+      "\nElement 0 runs back over itself at (2.04167, 0) um (coordinates after gridsize): the "
+      "middle point of a curve whose points lie on one line must lie between the other "
+      "two;\n");
 
   // Shared end points pass at any angle, and thin films and narrow gaps are legitimate: a
   // 5 nm film on a strip over a ground, a 0.2 um tube wall on a 100 um radius, a 1 nm gap
   // in a 1 mm model, a curve leaving a line at a sharp angle.
   passes(ground + "rect -1 1 0.2 0.205 1 0 20 3\n");
-  passes("lambda 0.09\npt 0 0 0\ncircle 1 0 1 + 0 10\ncircle 0 0 100 - 0 10\n"
-         "circle 0 0 100.2 + 0 10\n");
+  passes(
+      "lambda 0.09\npt 0 0 0\ncircle 1 0 1 + 0 10\ncircle 0 0 100 - 0 10\n"
+      "circle 0 0 100.2 + 0 10\n");
   passes("lengthunit mm\nlambda 1e-4\nrect 0 0.5 0 0.1 0 0 10 3\nrect 0.500001 1 0 0.1 1 0 10 3\n");
   passes("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 0.02\nline 1 0 1\ncurve 1 1 2 0\n");
-  passes("lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 -0.05\npt 3 1 0.05\ncurve 1 0 2 1\n"
-         "curve 1 1 3 0\n");
+  passes(
+      "lambda 0.1\npt 0 0 0\npt 1 2 0\npt 2 1 -0.05\npt 3 1 0.05\ncurve 1 0 2 1\n"
+      "curve 1 1 3 0\n");
 }
 
 // Contact within 7/8 of the tolerance always stops the run, a gap wider than the
@@ -317,9 +323,12 @@ TEST_F(RobustnessTest, ContactSearchIsDecidedInFewPieces) {
     std::string input;
     bool meets;
   } cases[] = {
-      {ringSectors(1, 1.05 * arcs), false},        {ringSectors(1, 0.8 * arcs), true},
-      {stripOverLongGround(1.05 * ground), false}, {stripOverLongGround(0.8 * ground), true},
-      {sliverTriangle(1.05 * triangle), false},    {sliverTriangle(0.8 * triangle), true},
+      {ringSectors(1, 1.05 * arcs), false},
+      {ringSectors(1, 0.8 * arcs), true},
+      {stripOverLongGround(1.05 * ground), false},
+      {stripOverLongGround(0.8 * ground), true},
+      {sliverTriangle(1.05 * triangle), false},
+      {sliverTriangle(0.8 * triangle), true},
       // Sides of 2 against sides of 2e19.
       {"lambda 0.1\nrect 0 2 0 2e19\n", true},
   };

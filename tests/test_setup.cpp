@@ -361,10 +361,15 @@ TEST_F(SolvableCheck, PatchWithoutUsableWaveNumber) {
   initial.patches[0].lambda = 0;
   EXPECT_EQ(checkStop(prepared(initial)), patch0);
 
+  // A normal conductor reads no lambda: the message does not ask for one.
   ProblemModel normal = twoWires();
   normal.patches[0].superconducting = false;
   normal.patches[0].sigma = 0;
-  EXPECT_EQ(checkStop(prepared(normal)), patch0);
+  normal.patches[0].lambda = 0.09;
+  EXPECT_EQ(checkStop(prepared(normal)),
+            "\nPatch 0 is a normal conductor with sigma 0: give it a positive sigma, or make it "
+            "a superconductor with a \"patch 0 sc sigma lambda\" line (a normal conductor's "
+            "lambda is not used);\n");
 
   ProblemModel still = twoWires();
   still.patches[0].superconducting = false;
@@ -384,7 +389,7 @@ TEST_F(SolvableCheck, LowestUnusablePatchAmongThoseUsed) {
   for (int p = 1; p < 5; ++p) m.patches[p].lambda = 0.2;
   m.patches[2].lambda = 0;  // unusable but used by no element: harmless
   m.patches[4].lambda = 0;
-  m.patches[3].superconducting = false;  // sigma 0
+  m.patches[3].lambda = 0;
   m.elements[0].patch = 4;
   m.elements[1].patch = 3;
   addCircle(m, 9, 0, 1, 2, 1);

@@ -18,6 +18,12 @@ struct ProblemModel;
 // messages, so a model built here computes exactly what the same lines in a file do.
 // A statement the reader refuses throws qbr::Error with the program's message, in which
 // the statement is "line n of the model", counted from 1.
+//
+// What the reader doubts but can read (a word that is no keyword, a setting word it does
+// not know, a conductivity beyond any metal's) is a warning, kept in warnings() and
+// reported by the solve. A strict model throws qbr::Error on such a warning instead:
+// fromText and fromFile with `strict`, and every statement after setStrict(true), which
+// then leaves the model as it was before the statement.
 class Model {
  public:
   struct Point {
@@ -34,8 +40,14 @@ class Model {
 
   // The whole text of an input file; "dxc" files are looked for relative to the
   // current directory, as the program does.
-  static Model fromText(const std::string& text);
-  static Model fromFile(const std::string& path);
+  static Model fromText(const std::string& text, bool strict = false);
+  static Model fromFile(const std::string& path, bool strict = false);
+
+  // Statements from now on throw on the reader's warnings instead of keeping them.
+  Model& setStrict(bool strict);
+  bool strict() const { return strict_; }
+  // The reader's warnings so far, each naming its line ("Line 2: ...").
+  const std::vector<std::string>& warnings() const;
 
   // One line of input-file syntax ("rect -1 1 0.2 0.4 1 0 100 10", "cc caption", ...).
   Model& statement(const std::string& line);
@@ -109,6 +121,7 @@ class Model {
  private:
   std::unique_ptr<ProblemModel> tables_;
   long statements_ = 0;
+  bool strict_ = false;
 };
 
 }  // namespace qbr

@@ -37,14 +37,15 @@ _SETTING_DEFAULTS = {
 
 def _replay(steps: list) -> "Model":
     """Rebuilds a model from its recorded steps (pickling: models go to worker processes)."""
-    kind, source = steps[0]
+    kind, source, strict = steps[0]
     model = Model.__new__(Model)
     if kind == "text":
-        model._core = _core.Model.from_text(source)
+        model._core = _core.Model.from_text(source, strict)
     elif kind == "file":
-        model._core = _core.Model.from_file(source)
+        model._core = _core.Model.from_file(source, strict)
     else:
         model._core = _core.Model()
+    model._core.set_strict(strict)
     model._steps = [steps[0]]
     for name, args in steps[1:]:
         getattr(model, name)(*args)
@@ -59,6 +60,10 @@ class Model:
     keywords, take their tokens in the same order and with the same defaults, and go
     through the program's own reader: the same checks, capacities and messages (a
     statement it refuses raises :class:`ModelError`, naming "line n of the model").
+    The builder is strict: a call the reader doubts (a unit or setting word it does not
+    know, a patch kind other than ``sc`` and ``nc``, a grid count outside 3..500, a
+    conductivity beyond any metal's) raises :class:`ModelError` from that call and leaves
+    the model as it was.
     Lengths are in the model's length unit. Builder methods return the model, so calls
     chain::
 
@@ -92,7 +97,8 @@ class Model:
         input file's even grid). Only settings that differ from the defaults become
         statements."""
         self._core = _core.Model()
-        self._steps: list = [("new", None)]
+        self._core.set_strict(True)
+        self._steps: list = [("new", None, True)]
         given = dict(cc=cc, lengthunit=lengthunit, gridsize=gridsize, frequency=frequency,
                      frequency_unit=frequency_unit, conductanceunit=conductanceunit,
                      variables=variables, symmetry=symmetry, grid=grid, ah=ah, lambda_=lambda_,
@@ -110,20 +116,26 @@ class Model:
     # -- reading ---------------------------------------------------------------------
 
     @classmethod
-    def from_text(cls, text: str) -> "Model":
+    def from_text(cls, text: str, strict: bool = True) -> "Model":
         """The model of an input file's whole text ("dxc" files are looked for relative
-        to the current directory, as the program does)."""
+        to the current directory, as the program does).
+
+        strict: a line the reader doubts (a word that is no keyword, an unknown setting
+        word or patch kind, a number with letters after it, a conductivity beyond any
+        metal's) raises :class:`ModelError` naming the line, as ``qbr --strict`` stops.
+        ``strict=False`` reads such lines as the program does without ``--strict`` and
+        keeps the warnings in :attr:`warnings` (and the result's ``warnings``)."""
         model = cls.__new__(cls)
-        model._core = _core.Model.from_text(text)
-        model._steps = [("text", text)]
+        model._core = _core.Model.from_text(text, bool(strict))
+        model._steps = [("text", text, bool(strict))]
         return model
 
     @classmethod
-    def from_file(cls, path: str | os.PathLike) -> "Model":
-        """The model of an input file."""
+    def from_file(cls, path: str | os.PathLike, strict: bool = True) -> "Model":
+        """The model of an input file; ``strict`` as for :meth:`from_text`."""
         model = cls.__new__(cls)
-        model._core = _core.Model.from_file(os.fspath(path))
-        model._steps = [("file", os.path.abspath(os.fspath(path)))]
+        model._core = _core.Model.from_file(os.fspath(path), bool(strict))
+        model._steps = [("file", os.path.abspath(os.fspath(path)), bool(strict))]
         return model
 
     def copy(self) -> "Model":
@@ -185,7 +197,12 @@ class Model:
 
     def symmetry(self, on: bool | str = False) -> "Model":
         """``symmetry``: True or ``"on"`` makes the line y = 0 an ideal ground plane."""
-        flag = on if isinstance(on, bool) else str(on).lower() == "on"
+        if isinstance(on, (bool, np.bool_)):
+            flag = bool(on)
+        elif str(on).lower() in ("on", "off"):
+            flag = str(on).lower() == "on"
+        else:
+            raise ModelError(f'symmetry: {on!r} is neither True, False, "on" nor "off"')
         self._core.symmetry(flag)
         self._add("symmetry", flag)
         return self
@@ -272,6 +289,8 @@ class Model:
     def circle(self, c: int, centre: PointRef, r: float, dir: str = "+", patch: int = 0,
                n: int = 0) -> "Model":
         """``circle`` / ``el 2``: a full circle; dir ``"+"`` counter-clockwise, ``"-"`` clockwise."""
+        if dir not in ("+", "-"):
+            raise ModelError(f'circle: the direction {dir!r} is neither "+" nor "-"')
         _, (point,) = self._points(centre)
         self._core.circle(c, point, r, dir == "+", patch, n)
         self._add("circle", c, centre, r, dir, patch, n)
@@ -304,6 +323,12 @@ class Model:
     def settings(self) -> _core.Settings:
         """The settings as they stand (words lower-cased, numbers as written)."""
         return self._core.settings
+
+    @property
+    def warnings(self) -> list[str]:
+        """What the reader doubted but read (a model read with ``strict=False``), each
+        naming its line; the solve reports them first among the result's ``warnings``."""
+        return list(self._core.warnings)
 
     @property
     def point_count(self) -> int:

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import concurrent.futures as cf
 import contextlib
+import difflib
+import inspect
 import itertools
 import multiprocessing
 import os
@@ -92,6 +94,33 @@ def _points(points: Iterable[Mapping[str, Any]] | None, axes: Mapping[str, Itera
     return [dict(zip(names, values)) for values in itertools.product(*(list(axes[n]) for n in names))]
 
 
+def _check_parameters(build: Callable[..., Model], todo: list[dict]) -> None:
+    """Raises TypeError before any point runs when the build function cannot take a
+    point's parameters (a misspelt axis, one it lacks): every point would fail alike."""
+    try:
+        signature = inspect.signature(build)
+    except (TypeError, ValueError):  # builtins and the like: let the points tell
+        return
+    parameters = signature.parameters
+    takes_any = any(p.kind is inspect.Parameter.VAR_KEYWORD for p in parameters.values())
+    names = [name for name, p in parameters.items()
+             if p.kind in (inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.KEYWORD_ONLY)]
+    label = getattr(build, "__name__", type(build).__name__)
+    for keys in dict.fromkeys(tuple(p) for p in todo):
+        if not takes_any:
+            for key in keys:
+                if key not in names:
+                    close = difflib.get_close_matches(key, names, n=1)
+                    hint = f" (did you mean {close[0]!r}?)" if close else ""
+                    raise TypeError(f"sweep(): {label}() takes no parameter {key!r}{hint}; "
+                                    f"it takes {', '.join(names) or 'none'}")
+        try:
+            signature.bind(**dict.fromkeys(keys))
+        except TypeError as error:
+            raise TypeError(f"sweep(): {label}() cannot take the points' parameters "
+                            f"{', '.join(keys) or '(none)'}: {error}") from None
+
+
 def _progress_bar(progress: bool | None, total: int):
     if progress is None:
         progress = sys.stderr.isatty()
@@ -118,7 +147,8 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     then makes a Touchstone file with :func:`touchstone`), ``nd``, ``frequency_Hz``, ``warnings``
     (the run's warnings, joined by "; ") and ``error``. A point whose build or solve
     fails has one row, with ``i`` and ``j`` empty and its message in ``error``; the sweep
-    goes on. Rows come in the order of the points, whatever order they finish in, so
+    goes on. Parameters the build function does not take (a misspelt axis) raise
+    TypeError at once, before any point runs. Rows come in the order of the points, whatever order they finish in, so
     every executor gives the same table.
 
     executor: any ``concurrent.futures.Executor``: a ``ThreadPoolExecutor``, a
@@ -135,6 +165,7 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     import pandas as pd
 
     todo = _points(points, axes)
+    _check_parameters(build, todo)
     solve_options = dict(solve_options or {})
     _options(threads, grid_check, solve_options)  # unknown solve options fail here, once
     own = executor is None

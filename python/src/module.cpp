@@ -160,8 +160,11 @@ PYBIND11_MODULE(_core, m) {
   using P = std::pair<double, double>;
   py::class_<Model>(m, "Model")
       .def(py::init<>())
-      .def_static("from_text", &Model::fromText, py::arg("text"))
-      .def_static("from_file", &Model::fromFile, py::arg("path"))
+      .def_static("from_text", &Model::fromText, py::arg("text"), py::arg("strict") = false)
+      .def_static("from_file", &Model::fromFile, py::arg("path"), py::arg("strict") = false)
+      .def("set_strict", &Model::setStrict, py::arg("strict"))
+      .def_property_readonly("strict", &Model::strict)
+      .def_property_readonly("warnings", &Model::warnings)
       .def("copy", [](const Model& model) { return Model(model); })
       .def("statement", &Model::statement, py::arg("line"))
       .def("length_unit", &Model::lengthUnit)
@@ -181,16 +184,20 @@ PYBIND11_MODULE(_core, m) {
            py::arg("lambda_") = py::none(), py::arg("mu") = py::none())
       .def("point", &Model::point)
       .def("line", py::overload_cast<int, int, int, int, int>(&Model::line))
-      .def("line", [](Model& model, int c, P p0, P p1, int patch, int n) -> Model& {
-        return model.line(c, toPoint(p0), toPoint(p1), patch, n);
-      })
+      .def("line",
+           [](Model& model, int c, P p0, P p1, int patch, int n) -> Model& {
+             return model.line(c, toPoint(p0), toPoint(p1), patch, n);
+           })
       .def("curve", py::overload_cast<int, int, int, int, int, int>(&Model::curve))
-      .def("curve", [](Model& model, int c, P p0, P p1, P p2, int patch, int n) -> Model& {
-        return model.curve(c, toPoint(p0), toPoint(p1), toPoint(p2), patch, n);
-      })
+      .def("curve",
+           [](Model& model, int c, P p0, P p1, P p2, int patch, int n) -> Model& {
+             return model.curve(c, toPoint(p0), toPoint(p1), toPoint(p2), patch, n);
+           })
       .def("circle", py::overload_cast<int, int, double, bool, int, int>(&Model::circle))
-      .def("circle", [](Model& model, int c, P centre, double r, bool ccw, int patch, int n)
-                         -> Model& { return model.circle(c, toPoint(centre), r, ccw, patch, n); })
+      .def("circle",
+           [](Model& model, int c, P centre, double r, bool ccw, int patch, int n) -> Model& {
+             return model.circle(c, toPoint(centre), r, ccw, patch, n);
+           })
       .def("rectangle", &Model::rectangle)
       .def("polyline_layer", &Model::polylineLayer)
       .def("import_polylines", &Model::importPolylines)

@@ -65,3 +65,31 @@ def test_model_errors_carry_the_programs_message():
         qbr.Model().patch(12, "sc")
     with pytest.raises(TypeError, match="grid_chek"):
         strip_model().solve(grid_chek=False)
+
+
+def test_slips_raise_where_they_are_made():
+    # Builder arguments are checked by the call that gives them; the model stays as it was.
+    for build in (lambda: qbr.Model(lengthunit="micron"),
+                  lambda: qbr.Model().frequency(10, "gigahertz"),
+                  lambda: qbr.Model().patch(0, "cs", 0, 0.09),
+                  lambda: qbr.Model().patch(0, "nc", 5.8e7),
+                  lambda: qbr.Model().variables("impedence"),
+                  lambda: qbr.Model().symmetry("yes"),
+                  lambda: qbr.Model().circle(1, (0, 0), 1, dir="x"),
+                  lambda: qbr.Model().rect(0, 1, 0, 1, 1, 0, 1000, 10)):
+        with pytest.raises(qbr.ModelError):
+            build()
+    model = qbr.Model(lambda_=0.1)
+    with pytest.raises(qbr.ModelError, match="did you mean \"um\""):
+        model.lengthunit("micron")
+    assert model.settings.lengthunit == "um" and model.warnings == []
+
+    # Files and texts are read strictly unless asked otherwise; then the warnings travel.
+    text = "permitivity 4.3\nlambda 0.1\npt 0 0 0\ncircle 1 0 1 + 0 8\n"
+    with pytest.raises(qbr.ModelError, match='^Line 1: "permitivity" is not a keyword'):
+        qbr.Model.from_text(text)
+    lenient = qbr.Model.from_text(text, strict=False)
+    assert lenient.warnings == ['Line 1: "permitivity" is not a keyword (did you mean '
+                                '"permittivity"?); the line is ignored']
+    assert pickle.loads(pickle.dumps(lenient)).warnings == lenient.warnings
+    assert lenient.solve(grid_check=False).warnings == lenient.warnings

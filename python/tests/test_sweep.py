@@ -41,3 +41,17 @@ def test_frequency_sweep_and_point_lists():
     assert listed["error"].iloc[1].startswith("TypeError")
     with pytest.raises(TypeError):
         qbr.sweep(strip_model, [{"width": 1}], width=[1])
+
+
+def test_a_misspelt_axis_raises_before_any_point_runs():
+    calls = []
+
+    def build(width, height=0.2):
+        calls.append(width)
+        return strip_model(width, height)
+
+    with pytest.raises(TypeError, match="takes no parameter 'widht' \\(did you mean 'width'\\?\\)"):
+        qbr.sweep(build, widht=[1, 2], executor=cf.ThreadPoolExecutor(1), progress=False)
+    with pytest.raises(TypeError, match="width"):
+        qbr.sweep(build, height=[0.2], executor=cf.ThreadPoolExecutor(1), progress=False)
+    assert calls == []

@@ -50,30 +50,44 @@ Model::Model() : tables_(std::make_unique<ProblemModel>()) {
 }
 Model::~Model() = default;
 Model::Model(const Model& other)
-    : tables_(std::make_unique<ProblemModel>(*other.tables_)), statements_(other.statements_) {}
+    : tables_(std::make_unique<ProblemModel>(*other.tables_)),
+      statements_(other.statements_),
+      strict_(other.strict_) {}
 Model& Model::operator=(const Model& other) {
   if (this != &other) {
     tables_ = std::make_unique<ProblemModel>(*other.tables_);
     statements_ = other.statements_;
+    strict_ = other.strict_;
   }
   return *this;
 }
 Model::Model(Model&&) noexcept = default;
 Model& Model::operator=(Model&&) noexcept = default;
 
-Model Model::fromText(const std::string& text) {
+Model Model::fromText(const std::string& text, bool strict) {
   Model model;
   model.tables_->grid = "uniform";
   std::istringstream in(text);
-  readInputText(*model.tables_, in, "text");
+  readInputText(*model.tables_, in, "text", strict);
+  model.strict_ = strict;
   return model;
 }
 
-Model Model::fromFile(const std::string& path) {
+Model Model::fromFile(const std::string& path, bool strict) {
   Model model;
   model.tables_->grid = "uniform";
-  readInputFile(*model.tables_, path);
+  readInputFile(*model.tables_, path, strict);
+  model.strict_ = strict;
   return model;
+}
+
+Model& Model::setStrict(bool strict) {
+  strict_ = strict;
+  return *this;
+}
+
+const std::vector<std::string>& Model::warnings() const {
+  return tables_->inputWarnings;
 }
 
 Model& Model::statement(const std::string& line) {
@@ -81,7 +95,23 @@ Model& Model::statement(const std::string& line) {
   // limit holds for them too.
   const long number = ++statements_;
   if (line.size() > kMaxLineLength) stopAtLongLine("the model", number);
+  if (!strict_) {
+    readInputLine(*tables_, SourceLine{"the model", number, line});
+    checkConductivities(*tables_);
+    return *this;
+  }
+  // A strict statement that the reader doubts leaves the model as it was.
+  ProblemModel before = *tables_;
+  const std::size_t known = tables_->inputWarnings.size();
   readInputLine(*tables_, SourceLine{"the model", number, line});
+  checkConductivities(*tables_);
+  if (tables_->inputWarnings.size() > known) {
+    const std::vector<std::string> doubts(tables_->inputWarnings.begin() + known,
+                                          tables_->inputWarnings.end());
+    *tables_ = std::move(before);
+    --statements_;
+    stopAtInputWarnings(doubts);
+  }
   return *this;
 }
 

@@ -152,6 +152,10 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   // model in several threads share nothing.
   auto model = std::make_unique<ProblemModel>(input.tables());
   Clock::time_point phase = Clock::now();
+  // What the reader doubted comes first, before the echo of the model it read.
+  for (const std::string& warning : model->inputWarnings) {
+    io.warn(warning, warning + "\n", warning + "\n");
+  }
   checkPointNumbers(*model);
   setUpModel(*model, io);
   echoModel(*model, io);

@@ -40,6 +40,7 @@ std::string horizontalRule(const char* left, const char* right) {
 struct CommandLine {
   bool noWait = false;
   bool quiet = false;
+  bool strict = false;
   std::string json;
   std::string spice;
   std::string length;
@@ -72,6 +73,9 @@ std::optional<int> parseCommandLine(const std::vector<std::string>& args, Comman
   CLI::App app("Per-unit-length inductance and impedance matrices of transmission lines.", "qbr");
   app.add_flag("--no-wait", line.noWait, "End at once instead of waiting five seconds");
   app.add_flag("--quiet", line.quiet, "No progress lines on the console");
+  app.add_flag("--strict", line.strict,
+               "Stop (exit status 1) on any input warning: an unknown keyword or setting "
+               "word, a conductivity beyond any metal's, ...");
   app.add_option("--json", line.json, "Also write the result as JSON into FILE")->type_name("FILE");
   CLI::Option* length =
       app.add_option("--length", line.length,
@@ -177,7 +181,7 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (inputName.size() > static_cast<std::size_t>(kMaxFileNameLength)) {
       fatalStop("\nInput file name is longer than 255 characters\n");
     }
-    const Model model = Model::fromFile(inputName);
+    const Model model = Model::fromFile(inputName, commandLine.strict);
     SolveOptions solveOptions;
     solveOptions.console = &console;
     solveOptions.log = &log;

@@ -1,19 +1,104 @@
 #include "model/input_reader.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <span>
+#include <sstream>
 #include <string_view>
 
 #include "base/fatal_stop.hpp"
 #include "model/line_tokens.hpp"
 #include "model/polyline_import.hpp"
 #include "model/rectangle.hpp"
+#include "model/spelling.hpp"
 
 namespace qbr {
 
 namespace {
 
 constexpr std::string_view kSource = "the input file";
+
+constexpr std::string_view kKeywords[] = {"ah",
+                                          "lambda",
+                                          "sigma",
+                                          "gridsize",
+                                          "frequency",
+                                          "lengthunit",
+                                          "conductanceunit",
+                                          "symmetry",
+                                          "variables",
+                                          "permittivity",
+                                          "losstangent",
+                                          "grid",
+                                          "patch",
+                                          "pl",
+                                          "pt",
+                                          "line",
+                                          "curve",
+                                          "circle",
+                                          "el",
+                                          "rect",
+                                          "dxc"};
+
+std::string inQuotes(std::string_view word) {
+  std::string text(1, '"');
+  text.append(word).push_back('"');
+  return text;
+}
+
+// A setting word the set-up reads as one of `known` (the last for any other word):
+// another word is a slip that would pass silently.
+void checkSettingWord(const TokenCursor& tokens, const char* what, const std::string& word,
+                      std::span<const std::string_view> known, const std::string& otherwise) {
+  if (std::find(known.begin(), known.end(), word) != known.end()) return;
+  std::string list;
+  for (std::size_t i = 0; i < known.size(); ++i) {
+    list += (i == 0 ? "" : i + 1 == known.size() ? " nor " : ", ") + inQuotes(known[i]);
+  }
+  tokens.warn(std::string("the ") + what + " " + inQuotes(word) + " is neither " + list +
+              didYouMean(word, known) + "; " + otherwise);
+}
+
+// Unit words the set-up refuses; said here, where the line is known.
+void checkUnitWord(const TokenCursor& tokens, const char* what, const std::string& word,
+                   std::span<const std::string_view> known) {
+  if (std::find(known.begin(), known.end(), word) != known.end()) return;
+  std::string list;
+  for (std::size_t i = 0; i < known.size(); ++i) {
+    list += (i == 0 ? "" : i + 1 == known.size() ? " or " : ", ") + std::string(known[i]);
+  }
+  std::string hint = didYouMean(word, known);
+  // The long forms of the micrometre, which no distance rule finds.
+  if (hint.empty() && (word == "micron" || word == "microns" || word == "\u00b5m" ||
+                       word == "\u03bcm" || word == "micrometer" || word == "micrometre")) {
+    hint = " (did you mean \"um\"?)";
+  }
+  tokens.warn(std::string("the ") + what + " " + inQuotes(word) + " is not one of " + list + hint +
+              "; the run cannot go on with it");
+}
+
+constexpr std::string_view kLengthUnits[] = {"m", "cm", "mm", "um"};
+constexpr std::string_view kFrequencyUnits[] = {"hz", "khz", "mhz", "ghz"};
+constexpr std::string_view kConductanceUnits[] = {"s/m", "ms/m"};
+constexpr std::string_view kPatchKinds[] = {"sc", "nc"};
+
+// Explicit grid counts outside 3..500 are bounded by the grids without a word, and a
+// negative one falls back to the spacing `ah`: both are likely slips.
+void checkGridCount(const TokenCursor& tokens, const char* what, std::int32_t count) {
+  if (count < 0) {
+    tokens.warn(std::string("the ") + what + " " + std::to_string(count) +
+                " is negative; the grid is chosen from ah as for 0");
+  } else if (count > 0 && count < kMinGridCount) {
+    tokens.warn(std::string("the ") + what + " " + std::to_string(count) + " is below " +
+                std::to_string(kMinGridCount) + "; the element gets " +
+                std::to_string(kMinGridCount) + " nodes");
+  } else if (count > kMaxGridCount) {
+    tokens.warn(std::string("the ") + what + " " + std::to_string(count) + " is above " +
+                std::to_string(kMaxGridCount) + "; the element gets " +
+                std::to_string(kMaxGridCount) + " nodes");
+  }
+}
 
 // Comments, captions and blank lines are recognised on the line as written, before it
 // is lower-cased.
@@ -39,16 +124,28 @@ std::int32_t checkedPatch(TokenCursor& tokens, std::int32_t patch) {
   return patch;
 }
 
-void readPatchLine(ProblemModel& model, TokenCursor& tokens) {
+void readPatchLine(ProblemModel& model, TokenCursor& tokens, const SourceLine& line) {
   const std::int32_t n = tokens.index("patch number");
   if (n >= kMaxPatches) fatalStop("\nToo large patch number, STOP\n");
   MaterialPatch& patch = model.patches[n];
-  patch.superconducting = tokens.word("patch kind") == "sc";
+  const std::string& kind = tokens.word("patch kind");
+  patch.superconducting = kind == "sc";
+  checkSettingWord(tokens, "patch kind", kind, kPatchKinds,
+                   "patch " + std::to_string(n) + " is read as a normal conductor");
   // Negative material constants have no physical meaning; a zero mu would make every
   // normal conductor's wave number vanish.
-  if (auto sigma = tokens.optionalReal("sigma", RealRange::kNotNegative)) patch.sigma = *sigma;
+  if (auto sigma = tokens.optionalReal("sigma", RealRange::kNotNegative)) {
+    patch.sigma = *sigma;
+    model.uncheckedSigma[static_cast<std::size_t>(n)] = linePlace(line);
+  }
   if (auto lambda = tokens.optionalReal("lambda", RealRange::kNotNegative)) {
     patch.lambda = *lambda;
+    if (!patch.superconducting && *lambda > 0.0) {
+      tokens.warn("patch " + std::to_string(n) +
+                  " is a normal conductor: its lambda is not used (a superconductor is "
+                  "\"patch " +
+                  std::to_string(n) + " sc sigma lambda\")");
+    }
   }
   if (auto mu = tokens.optionalReal("mu", RealRange::kPositive)) patch.mu = *mu;
   if (n + 1 > model.patchCount) model.patchCount = n + 1;
@@ -73,9 +170,18 @@ void readPointLine(ProblemModel& model, TokenCursor& tokens) {
 
 void readCircleRest(BoundaryElement& element, TokenCursor& tokens, bool directionRequired) {
   element.R = tokens.real("radius");
-  const std::optional<char> direction =
-      directionRequired ? tokens.firstCharacter("direction") : tokens.optionalFirstCharacter();
-  element.dir = !direction || *direction == '+';
+  const std::optional<std::string> direction =
+      directionRequired ? std::optional<std::string>(tokens.word("direction"))
+                        : tokens.optionalWord();
+  element.dir = !direction || direction->front() == '+';
+  // Only the first character counts: "circle 1 0 2 3", meant with patch 3, would run
+  // clockwise on patch 0.
+  if (direction && *direction != "+" && *direction != "-") {
+    tokens.warn("the direction " + inQuotes(*direction) +
+                " is neither \"+\" nor \"-\"; the circle runs " +
+                (element.dir ? "counter-clockwise" : "clockwise") +
+                " (a patch number comes after the direction)");
+  }
 }
 
 // "line", "curve", "circle" and "el" lines; `keyword` is one of them.
@@ -110,7 +216,10 @@ void readElementLine(ProblemModel& model, std::string_view keyword, TokenCursor&
   if (auto patch = tokens.optionalIndex("patch number")) {
     element.patch = checkedPatch(tokens, *patch);
   }
-  if (auto gridCount = tokens.optionalInteger("grid count")) element.gridCount = *gridCount;
+  if (auto gridCount = tokens.optionalInteger("grid count")) {
+    element.gridCount = *gridCount;
+    checkGridCount(tokens, "grid count", *gridCount);
+  }
   model.elements[model.elementCount++] = std::move(element);
 }
 
@@ -124,6 +233,8 @@ void readRectangleLine(ProblemModel& model, TokenCursor& tokens) {
   rect.patch = checkedPatch(tokens, tokens.optionalIndex("patch number").value_or(0));
   rect.nx = tokens.optionalInteger("grid count nx").value_or(0);
   rect.ny = tokens.optionalInteger("grid count ny").value_or(0);
+  checkGridCount(tokens, "grid count nx", rect.nx);
+  checkGridCount(tokens, "grid count ny", rect.ny);
   addRectangle(model, rect);
 }
 
@@ -136,8 +247,21 @@ void readPolylineFileLine(ProblemModel& model, TokenCursor& tokens) {
   importPolylineFile(model, name);
 }
 
+// A keyword line that names no keyword is ignored (files may carry notes), with a
+// warning that names the nearest keyword.
+void warnUnknownKeyword(const TokenCursor& tokens, const std::string& word) {
+  if (word == "rem" || word == "cc") {
+    tokens.warn(inQuotes(word) +
+                " is not a keyword here: comments begin with rem, REM or // and the caption "
+                "with cc, at the very start of the line and in that case; the line is ignored");
+    return;
+  }
+  tokens.warn(inQuotes(word) + " is not a keyword" + didYouMean(word, kKeywords) +
+              "; the line is ignored");
+}
+
 void readKeywordLine(ProblemModel& model, const SourceLine& line) {
-  TokenCursor tokens(splitTokens(toLowerAscii(std::string(line.text))), line);
+  TokenCursor tokens(splitTokens(toLowerAscii(std::string(line.text))), line, &model.inputWarnings);
   // A line of separators only holds nothing, like an empty one.
   if (!tokens.hasMore()) return;
   const std::string keyword = tokens.word("keyword");
@@ -148,27 +272,40 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     model.patches[0].lambda = tokens.real("lambda", RealRange::kNotNegative);
   } else if (keyword == "sigma") {
     model.patches[0].sigma = tokens.real("sigma", RealRange::kNotNegative);
+    model.uncheckedSigma[0] = linePlace(line);
   } else if (keyword == "gridsize") {
     model.gridsize = tokens.real("grid size", RealRange::kPositive);
   } else if (keyword == "frequency") {
     model.frequency = tokens.real("frequency", RealRange::kNotNegative);
-    if (auto unit = tokens.optionalWord()) model.frequencyUnit = *unit;
+    if (auto unit = tokens.optionalWord()) {
+      model.frequencyUnit = *unit;
+      checkUnitWord(tokens, "frequency unit", *unit, kFrequencyUnits);
+    }
   } else if (keyword == "lengthunit") {
     model.lengthunit = tokens.word("length unit");
+    checkUnitWord(tokens, "length unit", model.lengthunit, kLengthUnits);
   } else if (keyword == "conductanceunit") {
     model.conductanceunit = tokens.word("conductance unit");
+    checkUnitWord(tokens, "conductance unit", model.conductanceunit, kConductanceUnits);
   } else if (keyword == "symmetry") {
     model.symmetry = tokens.word("symmetry word");
+    constexpr std::string_view known[] = {"on", "off"};
+    checkSettingWord(tokens, "symmetry word", model.symmetry, known, "symmetry is off");
   } else if (keyword == "variables") {
     model.variables = tokens.word("variables word");
+    constexpr std::string_view known[] = {"phases", "impedance"};
+    checkSettingWord(tokens, "variables word", model.variables, known,
+                     "the impedance matrix is reported");
   } else if (keyword == "permittivity") {
     model.permittivity = tokens.real("permittivity", RealRange::kPositive);
   } else if (keyword == "losstangent") {
     model.lossTangent = tokens.real("loss tangent", RealRange::kNotNegative);
   } else if (keyword == "grid") {
     model.grid = tokens.word("grid word");
+    constexpr std::string_view known[] = {"graded", "uniform"};
+    checkSettingWord(tokens, "grid word", model.grid, known, "the grid is uniform");
   } else if (keyword == "patch") {
-    readPatchLine(model, tokens);
+    readPatchLine(model, tokens, line);
   } else if (keyword == "pl") {
     readLayerLine(model, tokens);
   } else if (keyword == "pt") {
@@ -179,7 +316,11 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     readRectangleLine(model, tokens);
   } else if (keyword == "dxc") {
     readPolylineFileLine(model, tokens);
+  } else {
+    warnUnknownKeyword(tokens, keyword);
+    return;
   }
+  tokens.warnAboutRest(keyword);
 }
 
 int usedPointCount(const BoundaryElement& element) {
@@ -214,7 +355,44 @@ void readInputLine(ProblemModel& model, const SourceLine& line) {
   }
 }
 
-void readInputText(ProblemModel& model, std::istream& in, const std::string& name) {
+void checkConductivities(ProblemModel& model) {
+  const double factor = model.conductanceunit == "s/m"    ? 1.0
+                        : model.conductanceunit == "ms/m" ? 1e6
+                                                          : 0.0;
+  // No metal conducts better than about 1e10 S/m, ultrapure copper at 4 K included.
+  constexpr double kMostConductive = 1e11;
+  for (int i = 0; i < kMaxPatches; ++i) {
+    const MaterialPatch& patch = model.patches[static_cast<std::size_t>(i)];
+    const std::string place = std::move(model.uncheckedSigma[static_cast<std::size_t>(i)]);
+    model.uncheckedSigma[static_cast<std::size_t>(i)].clear();
+    if (place.empty()) continue;
+    // An unknown unit stops the run at the set-up.
+    const double sigma = patch.sigma * factor;
+    if (!(sigma > kMostConductive)) continue;
+    std::ostringstream text;
+    text << place << ": patch " << i << " has the conductivity " << sigma << " S/m (" << patch.sigma
+         << " " << model.conductanceunit << " as written), more than any metal has (1e11 S/m); ";
+    if (factor > 1.0) {
+      text << "conductivities are in ms/m, megasiemens per metre, unless a \"conductanceunit "
+              "s/m\" line says otherwise (copper is 58 ms/m)";
+    } else {
+      text << "check the value (copper is 5.8e7 S/m)";
+    }
+    model.inputWarnings.push_back(text.str());
+  }
+}
+
+void stopAtInputWarnings(const std::vector<std::string>& warnings) {
+  if (warnings.empty()) return;
+  std::string message = "\n";
+  for (const std::string& warning : warnings) message += warning + "\n";
+  message +=
+      "Strict reading stops at input warnings: mend the lines above, or read the input "
+      "without strict checking;\n";
+  fatalStop(std::move(message));
+}
+
+void readInputText(ProblemModel& model, std::istream& in, const std::string& name, bool strict) {
   std::string text;
   long number = 0;
   std::size_t total = 0;
@@ -231,16 +409,18 @@ void readInputText(ProblemModel& model, std::istream& in, const std::string& nam
   // A read error must not pass for the end of the file: the model would be cut short.
   if (in.bad()) fatalStop("\nCan not read input file " + name);
   checkPointNumbers(model);
+  checkConductivities(model);
+  if (strict) stopAtInputWarnings(model.inputWarnings);
 }
 
-void readInputFile(ProblemModel& model, const std::string& name) {
+void readInputFile(ProblemModel& model, const std::string& name, bool strict) {
   std::error_code ignored;
   if (std::filesystem::is_directory(name, ignored)) {
     fatalStop("\nCan not open input file " + name);
   }
   std::ifstream file(name);
   if (!file) fatalStop("\nCan not open input file " + name);
-  readInputText(model, file, name);
+  readInputText(model, file, name, strict);
 }
 
 }  // namespace qbr

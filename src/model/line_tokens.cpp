@@ -32,6 +32,12 @@ void stopAtLine(const SourceLine& line, const std::string& problem) {
   fatalStop(std::move(message));
 }
 
+std::string linePlace(const SourceLine& line) {
+  std::string place = "Line " + std::to_string(line.number);
+  if (line.source != "the input file") place.append(" of ").append(line.source);
+  return place;
+}
+
 LineRead readTextLine(std::istream& in, std::string& line) {
   line.clear();
   std::streambuf* buffer = in.rdbuf();
@@ -133,6 +139,28 @@ ParseStatus parseReal(const char* text, double& value, const char** end) {
   return ParseStatus::kOk;
 }
 
+void TokenCursor::warn(const std::string& text) const {
+  if (warnings_ != nullptr) warnings_->push_back(linePlace(line_) + ": " + text);
+}
+
+void TokenCursor::warnAboutRest(const std::string& keyword) const {
+  if (!hasMore()) return;
+  std::string rest;
+  for (std::size_t i = next_; i < tokens_.size(); ++i)
+    rest += (rest.empty() ? "" : " ") + tokens_[i];
+  warn(quoted(rest) + " after the last item of a \"" + keyword + "\" line is ignored");
+}
+
+// "%ld" and "%lg" stop at the first character that does not belong to the number: in
+// "10ghz" the unit would vanish without a word.
+void TokenCursor::warnAboutTail(const std::string& token, const char* end,
+                                const std::string& what) const {
+  if (end == nullptr || *end == '\0') return;
+  warn("the " + what + " " + quoted(token) + " is read as " +
+       quoted(token.substr(0, static_cast<std::size_t>(end - token.c_str()))) + "; " + quoted(end) +
+       " after the number is ignored");
+}
+
 const std::string& TokenCursor::take(const char* what) {
   if (!hasMore()) fail(std::string("the ") + what + " is missing");
   return tokens_[next_++];
@@ -145,8 +173,10 @@ const std::string& TokenCursor::word(const char* what) {
 std::int32_t TokenCursor::integer(const char* what) {
   const std::string& token = take(what);
   std::int32_t value = 0;
-  switch (parseInt32(token.c_str(), value)) {
+  const char* end = nullptr;
+  switch (parseInt32(token.c_str(), value, &end)) {
     case ParseStatus::kOk:
+      warnAboutTail(token, end, what);
       return value;
     case ParseStatus::kOutOfRange:
       fail(std::string("the ") + what + " " + quoted(token) + " is out of range");
@@ -167,8 +197,10 @@ double TokenCursor::real(const char* what, RealRange range) {
   const std::string& token = take(what);
   const std::string item = std::string("the ") + what + " " + quoted(token);
   double value = 0.0;
-  switch (parseReal(token.c_str(), value)) {
+  const char* end = nullptr;
+  switch (parseReal(token.c_str(), value, &end)) {
     case ParseStatus::kOk:
+      warnAboutTail(token, end, what);
       break;
     case ParseStatus::kNotFinite:
       fail(item + " is not a finite number");

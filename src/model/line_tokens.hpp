@@ -20,6 +20,10 @@ struct SourceLine {
 // Stops the run with "\nLine <n> of <source>: <problem>: <text>\n".
 [[noreturn]] void stopAtLine(const SourceLine& line, const std::string& problem);
 
+// How a warning names its line: "Line 2" in the input file, "Line 3 of the model"
+// elsewhere.
+std::string linePlace(const SourceLine& line);
+
 // Far longer than any line a person writes, short enough that a file without line
 // breaks (or a device such as /dev/zero named as a file) cannot exhaust the memory.
 inline constexpr std::size_t kMaxLineLength = 1 << 20;
@@ -65,11 +69,14 @@ ParseStatus parseReal(const char* text, double& value, const char** end = nullpt
 enum class RealRange { kAny, kNotNegative, kPositive };
 
 // Reads the tokens of one keyword line in order. A required item that is missing or
-// malformed stops the run with a message that names the line.
+// malformed stops the run with a message that names the line; a number followed by
+// other characters in its token ("10ghz" reads as 10) is read, with a warning into
+// `warnings` when given.
 class TokenCursor {
  public:
-  TokenCursor(std::vector<std::string> tokens, const SourceLine& line)
-      : tokens_(std::move(tokens)), line_(line) {}
+  TokenCursor(std::vector<std::string> tokens, const SourceLine& line,
+              std::vector<std::string>* warnings = nullptr)
+      : tokens_(std::move(tokens)), line_(line), warnings_(warnings) {}
 
   bool hasMore() const { return next_ < tokens_.size(); }
 
@@ -89,13 +96,19 @@ class TokenCursor {
   std::optional<char> optionalFirstCharacter();
 
   [[noreturn]] void fail(const std::string& problem) const { stopAtLine(line_, problem); }
+  // "<place>: <text>" into the warnings.
+  void warn(const std::string& text) const;
+  // Tokens that no item has read yet are ignored: says so.
+  void warnAboutRest(const std::string& keyword) const;
 
  private:
   const std::string& take(const char* what);
+  void warnAboutTail(const std::string& token, const char* end, const std::string& what) const;
 
   std::vector<std::string> tokens_;
   std::size_t next_ = 0;
   SourceLine line_;
+  std::vector<std::string>* warnings_ = nullptr;
 };
 
 }  // namespace qbr

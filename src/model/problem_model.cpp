@@ -1,9 +1,11 @@
 #include "model/problem_model.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 
-#include "model/geometry.hpp"
 #include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 
@@ -37,17 +39,48 @@ void setDefaults(ProblemModel& model) {
     p.sigma = 0.0;
     p.mu = 1.0;
   }
+  for (std::string& place : model.uncheckedSigma) place.clear();
+  model.inputWarnings.clear();
+  model.mergedPoints.clear();
   for (PolylineLayer& layer : model.polylineLayers) layer.patch = 0;
 }
 
 std::int32_t findOrAddPoint(ProblemModel& model, double x, double y) {
   for (std::int32_t i = 0; i < model.pointCount; ++i) {
     const BasicPoint& p = model.points[i];
-    if (std::fabs(p.x - x) < kTiny && std::fabs(p.y - y) < kTiny) return i;
+    if (std::fabs(p.x - x) < kTiny && std::fabs(p.y - y) < kTiny) {
+      if ((p.x != x || p.y != y) && std::find(model.mergedPoints.begin(), model.mergedPoints.end(),
+                                              i) == model.mergedPoints.end()) {
+        model.mergedPoints.push_back(i);
+      }
+      return i;
+    }
   }
   if (model.pointCount >= kMaxPoints) fatalStop("\nToo many points!\n");
   model.points[model.pointCount] = {x, y};
   return model.pointCount++;
+}
+
+std::string smallFeatureNote(const ProblemModel& model, std::int32_t e, bool tooShort) {
+  const BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+  const int used = element.kind == kLine ? 2 : element.kind == kCurve ? 3 : 1;
+  bool merged = false;
+  for (int i = 0; i < used; ++i) {
+    merged = merged || std::find(model.mergedPoints.begin(), model.mergedPoints.end(),
+                                 element.pointNumbers[static_cast<std::size_t>(i)]) !=
+                           model.mergedPoints.end();
+  }
+  if (!merged && !tooShort) return {};
+  // A tenth of a picometre in micrometres is no feature of a real line: the scale is off.
+  const std::string remedy = model.lengthunit == "um" ? "check the coordinates and gridsize"
+                             : model.lengthunit == "mm"
+                                 ? "write the model in a smaller one (lengthunit um)"
+                                 : "write the model in a smaller one (lengthunit um or mm)";
+  return "Element " + std::to_string(e) +
+         (merged ? " uses a point given twice at coordinates less than 1e-7 " + model.lengthunit +
+                       " apart, which count as one point"
+                 : " is shorter than 1e-7 " + model.lengthunit) +
+         ": features this small vanish in this length unit; " + remedy + ";\n";
 }
 
 }  // namespace qbr

@@ -102,6 +102,16 @@ struct ProblemModel {
   std::array<Conductor, kMaxConductorNumber + 1> conductors{};
   std::array<PolylineLayer, kMaxLayers> polylineLayers{};
 
+  // What the reader doubted, each naming its line ("Line 2: ..."): the run reports
+  // these warnings before the model's echo.
+  std::vector<std::string> inputWarnings;
+  // Points that took the place of a point given at other coordinates within 1e-7 (the
+  // coincidence rule of findOrAddPoint): a feature smaller than that has vanished.
+  std::vector<std::int32_t> mergedPoints;
+  // Where each patch's sigma was last given ("Line 4") while its plausibility is not
+  // yet checked; empty once checked.
+  std::array<std::string, kMaxPatches> uncheckedSigma;
+
   // True when conductor 0, the return conductor, has at least one element.
   bool hasReturnConductor() const { return conductors[0].n_memb > 0; }
 };
@@ -113,5 +123,10 @@ void setDefaults(ProblemModel& model);
 // The one way to create a point from coordinates: a point within 1e-7 in both
 // coordinates of an existing one is that point.
 std::int32_t findOrAddPoint(ProblemModel& model, double x, double y);
+
+// When element e uses a point that took the place of another within 1e-7 (or, with
+// `tooShort`, is itself shorter than that), the sentence that tells the user why a
+// small feature vanished and what to do; otherwise empty.
+std::string smallFeatureNote(const ProblemModel& model, std::int32_t e, bool tooShort = false);
 
 }  // namespace qbr

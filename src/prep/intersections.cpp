@@ -542,9 +542,12 @@ void checkElementsDoNotMeet(const ProblemModel& model, const std::vector<Loop>& 
               ": the middle point of a curve whose points lie on one line must lie between the "
               "other two;\n");
   }
+  std::string note = smallFeatureNote(model, contact->first);
+  if (note.empty()) note = smallFeatureNote(model, contact->second);
   fatalStop("\nElements " + std::to_string(contact->first) + " and " +
             std::to_string(contact->second) + " touch or cross at " + where +
-            ": elements may meet only where one side of an outline ends and the next begins;\n");
+            ": elements may meet only where one side of an outline ends and the next begins;\n" +
+            note);
 }
 
 }  // namespace qbr

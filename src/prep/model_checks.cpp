@@ -51,6 +51,15 @@ std::string waveNumberFault(const ProblemModel& model, std::int32_t patch) {
   if (!p.superconducting && p.sigma > 0.0 && model.omega == 0.0) {
     return name + " is a normal conductor and needs a positive frequency;\n";
   }
+  // A normal conductor reads no lambda: asking for one would mislead.
+  if (!p.superconducting) {
+    return name +
+           " is a normal conductor with sigma 0: give it a positive sigma, or make it a "
+           "superconductor with a \"patch " +
+           std::to_string(patch) +
+           " sc sigma lambda\" line (a normal conductor's lambda is "
+           "not used);\n";
+  }
   return name + " has no usable wave number: give it a positive lambda or sigma;\n";
 }
 

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "model/geometry.hpp"
 #include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 
@@ -159,7 +159,15 @@ void setUpModel(ProblemModel& model, RunIo& io) {
   buildMemberLists(model);
 
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
-    computeLength(model.elements[static_cast<std::size_t>(e)], model.points);
+    BoundaryElement& element = model.elements[static_cast<std::size_t>(e)];
+    // A side that vanished because the length unit is too coarse for it gets the remedy
+    // beside the message.
+    const double length = element.geometry(model.points).measureLength();
+    if (!(length >= kTiny)) {
+      const std::string note = smallFeatureNote(model, e, length > 0.0);
+      if (!note.empty()) fatalStop("\nZero length element detected!\n" + note);
+    }
+    computeLength(element, model.points);
   }
 
   double kmin = std::numeric_limits<double>::infinity();
