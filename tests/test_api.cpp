@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "model/constants.hpp"
 #include "qbr/qbr.hpp"
 #include "support/test_support.hpp"
 
@@ -154,12 +155,12 @@ TEST(Api, ErrorsCarryTheProgramsMessages) {
   };
   EXPECT_EQ(messageOf([] { Model::fromFile("no-such-file.txt"); }),
             "\nCan not open input file no-such-file.txt");
-  EXPECT_EQ(messageOf([] { Model().patch(10, "sc"); }), "\nToo large patch number, STOP\n");
+  EXPECT_EQ(messageOf([] { Model().patch(kMaxPatches, "sc"); }), "\nToo large patch number, STOP\n");
   EXPECT_EQ(messageOf([] { Model().ah(0); }),
             "\nLine 1 of the model: the grid interval \"0\" is not positive: ah 0\n");
   EXPECT_EQ(messageOf([] {
               Model m;
-              for (int i = 0; i < 6; ++i) m.rectangle(i, i + 0.5, 0, 1, 1);
+              for (int i = 0; i <= kMaxElements / 4; ++i) m.rectangle(i, i + 0.5, 0, 1, 1);
             }),
             "\nToo many boundary elements generated from rectangles\n");
   EXPECT_EQ(messageOf([] { solve(Model().line(1, 0, 1)); }),

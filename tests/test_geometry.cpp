@@ -213,10 +213,11 @@ TEST(Geometry, CurveStoppingAtItsEndHasItsChordLength) {
 
 TEST(Geometry, PointNumbersOutsideTheTableStopTheRun) {
   Shape s = line({0, 0}, {1, 0});
-  s.element.pointNumbers[1] = 100;
-  EXPECT_EQ(stopMessage(s), "\nElement point number 100 is outside 0 to 99;\n");
+  const std::string table = " is outside 0 to " + std::to_string(kMaxPoints - 1) + ";\n";
+  s.element.pointNumbers[1] = kMaxPoints;
+  EXPECT_EQ(stopMessage(s), "\nElement point number " + std::to_string(kMaxPoints) + table);
   s.element.pointNumbers[1] = -3;
-  EXPECT_EQ(stopMessage(s), "\nElement point number -3 is outside 0 to 99;\n");
+  EXPECT_EQ(stopMessage(s), "\nElement point number -3" + table);
   // An undefined slot inside the table is read as it stands.
   s.element.pointNumbers[1] = 57;
   s.points[57] = {0, 4};

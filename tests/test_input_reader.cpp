@@ -200,16 +200,19 @@ TEST_F(InputReaderTest, PointNumbering) {
 }
 
 TEST_F(InputReaderTest, CapacitiesStopWithTheirMessages) {
-  EXPECT_EQ(stop(points(100) + "pt 100 -1 -1\n"), "Too many basic points, STOP");
-  EXPECT_EQ(stop(points(100) + "el 0 0 0.5 0 1 0\n"), "\nToo many points!\n");
-  EXPECT_EQ(stop(points(2) + repeat("line 0 0 1\n", 20) + "circle 0 0 1\n"),
+  const std::string last = std::to_string(kMaxPoints);
+  EXPECT_EQ(stop(points(kMaxPoints) + "pt " + last + " -1 -1\n"), "Too many basic points, STOP");
+  EXPECT_EQ(stop(points(kMaxPoints) + "el 0 0 0.5 0 1 0\n"), "\nToo many points!\n");
+  EXPECT_EQ(stop(points(2) + repeat("line 0 0 1\n", kMaxElements) + "circle 0 0 1\n"),
             "Too many boundary elements, STOP");
-  EXPECT_EQ(stop("patch 10 nc 1\n"), "\nToo large patch number, STOP\n");
+  EXPECT_EQ(stop("patch " + std::to_string(kMaxPatches) + " nc 1\n"),
+            "\nToo large patch number, STOP\n");
   EXPECT_EQ(stop("pl 10 1 1\n"), "\nToo big polyline number, STOP\n");
-  read("patch 9 nc 1\npl 9 5 9\n");
-  EXPECT_EQ(model.patchCount, 10);
+  const std::string top = std::to_string(kMaxPatches - 1);
+  read("patch " + top + " nc 1\npl 9 5 " + top + "\n");
+  EXPECT_EQ(model.patchCount, kMaxPatches);
   EXPECT_EQ(model.polylineLayers[9].conductor, 5);
-  EXPECT_EQ(model.polylineLayers[9].patch, 9);
+  EXPECT_EQ(model.polylineLayers[9].patch, kMaxPatches - 1);
 }
 
 TEST_F(InputReaderTest, CannotOpen) {
@@ -266,18 +269,18 @@ TEST_F(InputReaderTest, BadInputNamesTheLine) {
       {"pl -2 0 0", "the polyline layer number -2 is negative"},
       {"pl 1 -1 0", "the conductor number -1 is negative"},
       {"pl 1 1", "the patch number is missing"},
-      {"pl 1 1 10", "the patch number 10 is larger than 9"},
+      {"pl 1 1 32", "the patch number 32 is larger than 31"},
       {"circle -1 0 1", "the conductor number -1 is negative"},
       {"circle 1 0", "the radius is missing"},
       {"line 1 0 1 -3", "the patch number -3 is negative"},
-      {"line 1 0 1 10", "the patch number 10 is larger than 9"},
+      {"line 1 0 1 32", "the patch number 32 is larger than 31"},
       {"line 1 0 1 1 -", "the grid count \"-\" is not an integer"},
       {"line 1 0 2147483648", "the point number \"2147483648\" is out of range"},
       {"el", "the element kind is missing"},
       {"el 0 1 0 0 1", "the y coordinate is missing"},
       {"rect 0 1 0", "the y2 is missing"},
       {"rect 0 1 0 1 -1", "the conductor number -1 is negative"},
-      {"rect 0 1 0 1 0 12", "the patch number 12 is larger than 9"},
+      {"rect 0 1 0 1 0 40", "the patch number 40 is larger than 31"},
       {"dxc", "the polyline file name is missing"},
   };
   for (const auto& c : cases) {

@@ -59,15 +59,15 @@ TEST(Rectangle, SwappedCoordinatesReverseTheLoop) {
 }
 
 TEST(Rectangle, SidesThatFitAreKeptBeforeTheStop) {
-  for (int before = 16; before <= 20; ++before) {
+  for (int before = kMaxElements - 4; before <= kMaxElements; ++before) {
     ProblemModel model;
     setDefaults(model);
     model.elementCount = before;
     try {
       addRectangle(model, Rectangle{0, 1, 0, 1});
-      EXPECT_EQ(before, 16);
+      EXPECT_EQ(before, kMaxElements - 4);
     } catch (const FatalError& error) {
-      EXPECT_GT(before, 16);
+      EXPECT_GT(before, kMaxElements - 4);
       EXPECT_EQ(error.message(), "\nToo many boundary elements generated from rectangles\n");
     }
     EXPECT_EQ(model.elementCount, std::min(before + 4, kMaxElements));
@@ -81,7 +81,7 @@ TEST(Rectangle, SidesThatFitAreKeptBeforeTheStop) {
 TEST(Rectangle, NewCornerBeyondThePointTable) {
   ProblemModel model;
   setDefaults(model);
-  for (int i = 0; i < 98; ++i) findOrAddPoint(model, i, 10);
+  for (int i = 0; i < kMaxPoints - 2; ++i) findOrAddPoint(model, i, 10);
   try {
     addRectangle(model, Rectangle{0, 1, 0, 1});
     FAIL();

@@ -222,10 +222,10 @@ TEST(SetUpConductors, NumbersOutsideTheTablesStop) {
   addLine(m, 1, 0, 1, 1, -2);
   EXPECT_EQ(setUpStop(m), "\nElement 1 has the negative conductor number -2;\n");
   m.elements[1].conductor = 1;
-  m.elements[0].patch = 10;
-  EXPECT_EQ(setUpStop(m), "\nElement 0 names patch 10, outside 0 to 9;\n");
+  m.elements[0].patch = 32;
+  EXPECT_EQ(setUpStop(m), "\nElement 0 names patch 32, outside 0 to 31;\n");
   m.elements[0].patch = -1;
-  EXPECT_EQ(setUpStop(m), "\nElement 0 names patch -1, outside 0 to 9;\n");
+  EXPECT_EQ(setUpStop(m), "\nElement 0 names patch -1, outside 0 to 31;\n");
 }
 
 TEST(SetUpWaveNumbers, CopperInMicrometresWarns) {

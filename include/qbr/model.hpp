@@ -14,7 +14,7 @@ struct ProblemModel;
 // A cross-section to compute: settings, material patches, points and boundary elements.
 // Made from input-file text, from an input file, or statement by statement in code. The
 // methods mirror the keywords of the input file and go through the same reader: the
-// same defaults, validation, capacities (100 points, 20 elements, patches 0 to 9) and
+// same defaults, validation, capacities (1000 points, 200 elements, patches 0 to 31) and
 // messages, so a model built here computes exactly what the same lines in a file do.
 // A statement the reader refuses throws qbr::Error with the program's message, in which
 // the statement is "line n of the model", counted from 1.

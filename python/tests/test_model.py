@@ -62,7 +62,7 @@ def test_model_errors_carry_the_programs_message():
     with pytest.raises(qbr.ModelError, match="^Line 2 of the model: the y2 is missing: rect 1 2 3$"):
         qbr.Model().lengthunit("um").statement("rect 1 2 3")
     with pytest.raises(qbr.ModelError, match="Too large patch number"):
-        qbr.Model().patch(12, "sc")
+        qbr.Model().patch(32, "sc")
     with pytest.raises(TypeError, match="grid_chek"):
         strip_model().solve(grid_chek=False)
 

@@ -20,9 +20,9 @@ inline constexpr double kTiny = 1e-7;
 inline constexpr Complex kJ{0.0, 1.0};
 
 // Capacities of the model tables.
-inline constexpr int kMaxPoints = 100;
-inline constexpr int kMaxElements = 20;
-inline constexpr int kMaxPatches = 10;
+inline constexpr int kMaxPoints = 1000;
+inline constexpr int kMaxElements = 200;
+inline constexpr int kMaxPatches = 32;
 inline constexpr int kMaxConductorNumber = 5;
 inline constexpr int kMaxLayers = 10;
 inline constexpr int kMaxPolylineVertices = 100;
