@@ -135,7 +135,42 @@ struct LineParameters {
   std::vector<double> modalAttenuationNpPerM;
   // Zc with V = Zc I for the waves travelling forward: (Z Y)^-1/2 Z. One conductor: Z0.
   Matrix<std::complex<double>> characteristicImpedanceOhm;
+  // C0: the capacitance of the same conductors in vacuum, from which the effective
+  // permittivity and the external inductance follow (C / eps_r in a homogeneous
+  // dielectric).
+  Matrix<double> vacuumCapacitanceFPerM;
+  // The dielectric regions and layers, as the report's header names them ("" for the
+  // homogeneous dielectric of "permittivity").
+  std::string dielectricRegions;
   bool operator==(const LineParameters&) const = default;
+};
+
+// What follows from the line parameters and the inductance problem (lineDetails).
+struct LineDetails {
+  // Per mode, in the order of LineParameters: (c / v)^2; the attenuation with only the
+  // conductors' loss (G = 0) and with only the dielectric's (R = 0), whose sum is the
+  // attenuation to first order in the losses.
+  std::vector<double> modalEffectivePermittivity;
+  std::vector<double> modalConductorAttenuationNpPerM;
+  std::vector<double> modalDielectricAttenuationNpPerM;
+  // L_ext = mu0 eps0 C0^-1: the inductance the same conductors would have with the
+  // current on their surfaces (perfect conductors). Per conductor, L - L_ext on the
+  // diagonal: the internal inductance of a normal metal or the kinetic inductance of a
+  // superconductor, and its share of L.
+  Matrix<double> externalInductanceHPerM;
+  std::vector<double> internalInductanceHPerM;
+  std::vector<double> internalFraction;
+  // Two signal conductors: the even and odd mode impedances from the characteristic
+  // impedance matrix (Z11 + Z22)/2 +- Z12, exact for a symmetric pair; differential 2
+  // Z_odd and common Z_even / 2; and the crosstalk coefficients of weak coupling between
+  // matched lines, from the self and mutual L and C (Maxwell's C12 < 0): near end
+  // (backward) K_b = (L12/L + C12m/C)/4 and far end (forward) K_f = -sqrt(L C)/2
+  // (L12/L - C12m/C), in s/m, so that the far end sees K_f l dV/dt of a step V(t) sent
+  // along l metres of the other line. C12m = -C12.
+  bool pair = false;
+  std::complex<double> evenOhm, oddOhm, differentialOhm, commonOhm;
+  double nearEndCoupling = 0.0;
+  double farEndCouplingSPerM = 0.0;
 };
 
 // The result of one solve. Matrices are conductors x conductors, the full square.

@@ -49,4 +49,11 @@ Result solve(const Model& model, const SolveOptions& options = {});
 // "qbr 0.1.0".
 std::string versionText();
 
+// The effective permittivities, the attenuation split into the conductors' and the
+// dielectric's part, the external and internal (or kinetic) inductance and, for two
+// signal conductors, the even and odd impedances and the crosstalk coefficients of a
+// result with line parameters (a model with a permittivity or dielectric regions).
+// Throws qbr::Error without them.
+LineDetails lineDetails(const Result& result);
+
 }  // namespace qbr

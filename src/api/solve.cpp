@@ -20,6 +20,7 @@
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
 #include "plot/eps_plot.hpp"
+#include "prep/dielectrics.hpp"
 #include "prep/echo.hpp"
 #include "prep/grids.hpp"
 #include "prep/model_checks.hpp"
@@ -116,6 +117,9 @@ void setMatrices(Result& r, const ConductorMatrix& m, const ProblemModel& model)
 bool losslessLine(const ProblemModel& model) {
   if (model.omega == 0.0) return true;
   if (model.lossTangent > 0.0) return false;
+  for (const BoundaryElement& outline : model.dielectricOutlines) {
+    if (regionMedium(model, outline.patch).lossTangent > 0.0) return false;
+  }
   for (int e = 0; e < model.elementCount; ++e) {
     const MaterialPatch& patch =
         model.patches[static_cast<std::size_t>(model.elements[static_cast<std::size_t>(e)].patch)];
@@ -127,18 +131,42 @@ bool losslessLine(const ProblemModel& model) {
 // The capacitance of the cross-section and the line parameters that follow, reported
 // after everything else.
 void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r, RunIo& io) {
-  const Electrostatics statics = solveElectrostatics(model, model.permittivity, options.threads);
-  r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
-                          model.omega, model.permittivity, model.lossTangent, losslessLine(model));
   std::string reference;
   if (!model.hasReturnConductor()) {
     reference = model.symmetryOn ? "the ground plane y = 0"
                                  : "the reference one length unit away (no conductor 0)";
   }
-  reportLineParameters(*r.line, model.frequency, reference, io);
+  if (!hasDielectricRegions(model)) {
+    const Electrostatics statics = solveElectrostatics(model, model.permittivity, options.threads);
+    r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
+                            model.omega, model.permittivity, model.lossTangent,
+                            losslessLine(model));
+    reportLineParameters(*r.line, model.frequency, reference, io);
+    if (options.gridCheck) {
+      for (const std::string& warning : capacitanceGridWarnings(
+               model, statics.capacitanceFPerM, model.permittivity, nullptr, options.threads)) {
+        io.warn(warning, warning + "\n", warning + "\n");
+      }
+    }
+    return;
+  }
+  const DielectricLayout layout = layOutDielectrics(model, &io);
+  const Electrostatics statics = solveElectrostatics(model, layout, options.threads);
+  const Electrostatics vacuum = solveElectrostatics(model, 1.0, options.threads);
+  Matrix<double> conductance = statics.lossCapacitanceFPerM;
+  for (int i = 0; i < conductance.rows(); ++i)
+    for (int j = 0; j < conductance.cols(); ++j) conductance(i, j) *= model.omega;
+  r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
+                          conductance, model.omega, losslessLine(model));
+  r.line->permittivityRelative = model.permittivity > 0.0 ? model.permittivity : 1.0;
+  r.line->lossTangent = model.permittivity > 0.0 ? model.lossTangent : 0.0;
+  r.line->vacuumCapacitanceFPerM = vacuum.capacitanceFPerM;
+  r.line->dielectricRegions = dielectricSummary(model);
+  reportLineParameters(*r.line, model.frequency, reference, io,
+                       lineDetails(*r.line, r.inductanceHPerM, r.resistanceOhmPerM, model.omega));
   if (options.gridCheck) {
-    for (const std::string& warning : capacitanceGridWarnings(
-             model, statics.capacitanceFPerM, model.permittivity, options.threads)) {
+    for (const std::string& warning :
+         capacitanceGridWarnings(model, statics.capacitanceFPerM, 0.0, &layout, options.threads)) {
       io.warn(warning, warning + "\n", warning + "\n");
     }
   }
@@ -164,6 +192,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
                  model->points, io);
   }
   checkModelIsSolvable(*model);
+  checkDielectricOutlines(*model);
   // The model before its grids: the grid check solves it again on coarser ones.
   const ProblemModel prepared = *model;
   r.times.setUp = secondsSince(phase);
@@ -197,7 +226,8 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   // The electrostatic problem comes after the report, on the same grids, once the BEM
   // system's memory is free.
   std::unique_ptr<ProblemModel> gridded;
-  if (model->permittivity > 0.0) gridded = std::make_unique<ProblemModel>(*model);
+  if (model->permittivity > 0.0 || hasDielectricRegions(*model))
+    gridded = std::make_unique<ProblemModel>(*model);
   releaseWorkArrays(*model, work);
   if (model->phaseVariables) {
     reportInductanceMatrix(m, io);
@@ -255,6 +285,15 @@ Result solve(const Model& model, const SolveOptions& options) {
 
 std::string versionText() {
   return "qbr " QBR_VERSION;
+}
+
+LineDetails lineDetails(const Result& result) {
+  if (!result.line) {
+    throw Error("\nThe line details need the capacitance: give the permittivity of the "
+                "dielectric or its regions;\n");
+  }
+  return lineDetails(*result.line, result.inductanceHPerM, result.resistanceOhmPerM,
+                     result.omegaRadPerS);
 }
 
 }  // namespace qbr

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "model/problem_model.hpp"
+#include "prep/dielectrics.hpp"
 #include "qbr/result.hpp"
 
 namespace qbr {
@@ -31,6 +32,8 @@ struct Electrostatics {
   Matrix<double> potential;
   // C = eps0 eps_r P^-1, in F/m.
   Matrix<double> capacitanceFPerM;
+  // With lossy dielectrics C is complex, C' - j C'': this is C'', so that G = omega C''.
+  Matrix<double> lossCapacitanceFPerM;
 };
 
 // Needs the model's grids (buildGrids). Fills and solves in parallel on `threads`
@@ -38,13 +41,27 @@ struct Electrostatics {
 Electrostatics solveElectrostatics(const ProblemModel& model, double permittivityRelative,
                                    int threads = 0);
 
+// With dielectric regions (layOutDielectrics): the unknown is the total charge (free and
+// bound) on the metal and on the interfaces, over eps0. On the metal the potential is
+// the conductor's; on an interface between media l (the side its normal points to) and
+// r the normal flux is continuous, eps_l E_l = eps_r E_r, which with E = E_pv +- sigma/2
+// reads (pi / lambda) sigma + int sigma (r0 - r).n0 / |r0 - r|^2 ds = 0, lambda =
+// (eps_l - eps_r) / (eps_l + eps_r); a conductor's free charge is the total charge times
+// the permittivity of the medium outside, integrated along its sides. Complex
+// permittivities (loss tangents) make the system complex and C = C' - j C''.
+Electrostatics solveElectrostatics(const ProblemModel& model, const DielectricLayout& layout,
+                                   int threads = 0);
+
 // The printed capacitance is resolved to about 1% or the run says so, as the grid check
 // of the inductance does (resolution.hpp): the electrostatic problem once more on grids
 // with half and with a quarter of the nodes of `gridded`'s, and a warning line for every
 // entry of the upper triangle that changes by more than 1% of sqrt(C_ii C_jj).
+// With `layout`, the regions' problem, its interfaces' grids divided alike.
 std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
                                                  const Matrix<double>& capacitance,
-                                                 double permittivityRelative, int threads = 0);
+                                                 double permittivityRelative,
+                                                 const DielectricLayout* layout = nullptr,
+                                                 int threads = 0);
 
 // The vacuum permittivity in F/m (CODATA 2018).
 inline constexpr double kEpsilon0 = 8.8541878128e-12;

@@ -68,13 +68,15 @@ Square solve(Square a, Square b) {
 
 }  // namespace
 
-LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<double>& resistance,
-                              const Matrix<double>& capacitance, double omega,
-                              double permittivityRelative, double lossTangent, bool lossless) {
+namespace {
+
+// The modes and the characteristic impedance from L, R, C and G (G computed by `g`).
+template <typename Conductance>
+LineParameters modesOf(const Matrix<double>& inductance, const Matrix<double>& resistance,
+                       const Matrix<double>& capacitance, double omega, bool lossless,
+                       const Conductance& conductance) {
   const int n = inductance.rows();
   LineParameters p;
-  p.permittivityRelative = permittivityRelative;
-  p.lossTangent = lossTangent;
   p.lossless = lossless;
   p.capacitanceFPerM = capacitance;
   p.conductanceSPerM = Matrix<double>(n, n);
@@ -82,7 +84,7 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
   Square l(n), c(n);
   for (int r = 0; r < n; ++r) {
     for (int k = 0; k < n; ++k) {
-      const double g = lossless ? 0.0 : omega * lossTangent * capacitance(r, k);
+      const double g = lossless ? 0.0 : conductance(r, k);
       p.conductanceSPerM(r, k) = g;
       l(r, k) = lossless ? Complex(inductance(r, k))
                          : Complex(inductance(r, k), -resistance(r, k) / omega);
@@ -118,6 +120,89 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
     p.modalAttenuationNpPerM.push_back(lossless ? 0.0 : -omega * root.imag());
   }
   return p;
+}
+
+}  // namespace
+
+LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<double>& resistance,
+                              const Matrix<double>& capacitance, double omega,
+                              double permittivityRelative, double lossTangent, bool lossless) {
+  LineParameters p =
+      modesOf(inductance, resistance, capacitance, omega, lossless,
+              [&](int r, int k) { return omega * lossTangent * capacitance(r, k); });
+  p.permittivityRelative = permittivityRelative;
+  p.lossTangent = lossTangent;
+  const int n = capacitance.rows();
+  p.vacuumCapacitanceFPerM = Matrix<double>(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int k = 0; k < n; ++k) p.vacuumCapacitanceFPerM(r, k) = capacitance(r, k) / permittivityRelative;
+  return p;
+}
+
+LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<double>& resistance,
+                              const Matrix<double>& capacitance, const Matrix<double>& conductance,
+                              double omega, bool lossless) {
+  return modesOf(inductance, resistance, capacitance, omega, lossless,
+                 [&](int r, int k) { return conductance(r, k); });
+}
+
+LineDetails lineDetails(const LineParameters& line, const Matrix<double>& inductance,
+                        const Matrix<double>& resistance, double omega) {
+  constexpr double kSpeedOfLight = 299792458.0;
+  constexpr double kMu0Eps0 = 1.0 / (kSpeedOfLight * kSpeedOfLight);
+  const int n = inductance.rows();
+  LineDetails d;
+  for (const double delay : line.modalDelaySPerM) {
+    const double ratio = delay * kSpeedOfLight;
+    d.modalEffectivePermittivity.push_back(ratio * ratio);
+  }
+  // The two parts of the loss: each loss alone, everything else as it is.
+  const Matrix<double> none(n, n);
+  const bool still = line.lossless || omega == 0.0;
+  const LineParameters conductorOnly =
+      still ? line
+            : lineParameters(inductance, resistance, line.capacitanceFPerM, none, omega, false);
+  const LineParameters dielectricOnly =
+      still ? line
+            : lineParameters(inductance, none, line.capacitanceFPerM, line.conductanceSPerM,
+                             omega, false);
+  d.modalConductorAttenuationNpPerM = conductorOnly.modalAttenuationNpPerM;
+  d.modalDielectricAttenuationNpPerM = dielectricOnly.modalAttenuationNpPerM;
+
+  // L_ext = mu0 eps0 C0^-1.
+  Square c0(n), identity(n);
+  for (int r = 0; r < n; ++r) {
+    identity(r, r) = 1.0;
+    for (int k = 0; k < n; ++k) c0(r, k) = line.vacuumCapacitanceFPerM(r, k);
+  }
+  const Square inverse = solve(c0, identity);
+  d.externalInductanceHPerM = Matrix<double>(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int k = 0; k < n; ++k)
+      d.externalInductanceHPerM(r, k) = kMu0Eps0 * 0.5 * (inverse(r, k) + inverse(k, r)).real();
+  for (int i = 0; i < n; ++i) {
+    const double internal = inductance(i, i) - d.externalInductanceHPerM(i, i);
+    d.internalInductanceHPerM.push_back(internal);
+    d.internalFraction.push_back(internal / inductance(i, i));
+  }
+
+  if (n == 2) {
+    d.pair = true;
+    const Matrix<Complex>& z = line.characteristicImpedanceOhm;
+    const Complex self = 0.5 * (z(0, 0) + z(1, 1));
+    const Complex mutual = 0.5 * (z(0, 1) + z(1, 0));
+    d.evenOhm = self + mutual;
+    d.oddOhm = self - mutual;
+    d.differentialOhm = 2.0 * d.oddOhm;
+    d.commonOhm = 0.5 * d.evenOhm;
+    const double l = 0.5 * (inductance(0, 0) + inductance(1, 1));
+    const double lm = 0.5 * (inductance(0, 1) + inductance(1, 0));
+    const double c = 0.5 * (line.capacitanceFPerM(0, 0) + line.capacitanceFPerM(1, 1));
+    const double cm = -0.5 * (line.capacitanceFPerM(0, 1) + line.capacitanceFPerM(1, 0));
+    d.nearEndCoupling = 0.25 * (lm / l + cm / c);
+    d.farEndCouplingSPerM = -0.5 * std::sqrt(l * c) * (lm / l - cm / c);
+  }
+  return d;
 }
 
 Matrix<Complex> lineScattering(const Matrix<Complex>& impedance, const Matrix<Complex>& admittance,

@@ -13,6 +13,16 @@ LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<dou
                               const Matrix<double>& capacitance, double omega,
                               double permittivityRelative, double lossTangent, bool lossless);
 
+// The same with the conductance matrix given (dielectric regions, whose loss tangents
+// differ): G = omega C'' of the complex capacitance C' - j C''.
+LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<double>& resistance,
+                              const Matrix<double>& capacitance, const Matrix<double>& conductance,
+                              double omega, bool lossless);
+
+// See qbr::lineDetails.
+LineDetails lineDetails(const LineParameters& line, const Matrix<double>& inductance,
+                        const Matrix<double>& resistance, double omega);
+
 // The scattering matrix of `lengthM` metres of line with per-unit-length Z = R + j omega L
 // and Y = G + j omega C (SI, conductors x conductors), 2N x 2N: ports 1..N the near ends
 // of conductors 1..N, N+1..2N their far ends, each against conductor 0 (or the

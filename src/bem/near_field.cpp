@@ -215,6 +215,9 @@ RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry&
         accumulate(out.laplaceSingle, single, w, rising, falling);
         accumulate(out.laplaceDouble, laplaceNormalKernel(ctx, p0.x, p0.y, n.x, n.y), w, rising,
                    falling);
+        if (ctx.field) {
+          accumulate(out.laplaceField, laplaceFieldKernel(ctx, p0.x, p0.y), w, rising, falling);
+        }
       }
       if (rule.helmholtz) {
         const HelmholtzPair h = helmholtzKernels(ctx, p0.x, p0.y, n.x, n.y);

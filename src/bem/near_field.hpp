@@ -74,6 +74,7 @@ Complex flankValue(const FlankSums& sums, Flank flank);
 
 struct RefinedPiece {
   FlankSums laplaceSingle, laplaceDouble;
+  FlankSums laplaceField;  // with ctx.field only
   // With `touching`, the single layer is K + ln|t - tauPiece|.
   FlankSums helmholtzSingle, helmholtzDouble;
 };

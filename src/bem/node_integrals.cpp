@@ -125,6 +125,15 @@ double laplaceNormalKernel(const KernelContext& ctx, double x, double y, double 
   return (dx * nx + ys * ny) / (dx * dx + ys * ys) - (dx * nx + dy * ny) / (dx * dx + dy * dy);
 }
 
+double laplaceFieldKernel(const KernelContext& ctx, double x, double y) {
+  const double dx = x - ctx.x0;
+  const double dy = y - ctx.y0;
+  const double direct = -(dx * ctx.n0x + dy * ctx.n0y) / (dx * dx + dy * dy);
+  if (!ctx.symmetryOn) return direct;
+  const double ys = y + ctx.y0;
+  return direct - (ys * ctx.n0y - dx * ctx.n0x) / (dx * dx + ys * ys);
+}
+
 // Im k > 0 (superconductor) decays with H(1), Im k < 0 (normal metal) with H(2); either
 // way the kernel is the field of a unit line source, -ln r near it. The image in y = 0
 // is never applied here: the interior of a conductor does not see the mirror plane.

@@ -46,12 +46,20 @@ struct KernelContext {
   bool interior = false;
   double reach = std::numeric_limits<double>::infinity();
   bool secondOrder = false;  // graded grids: see pieceRule
+  // The electrostatics of dielectric interfaces: the near-field rule also integrates the
+  // normal field at the observation point, whose unit normal this is.
+  bool field = false;
+  double n0x = 0.0, n0y = 0.0;
 };
 
 // G = -ln r (with the image: -ln r + ln r', r' the distance to (x0, -y0)).
 double laplaceKernel(const KernelContext&, double x, double y);
 // dG/dn at the source point (x, y) with unit normal (nx, ny).
 double laplaceNormalKernel(const KernelContext&, double x, double y, double nx, double ny);
+// -dG/dn0 at the observation point along its unit normal (ctx.n0x, ctx.n0y): the normal
+// field there of a unit line charge at (x, y), (r0 - r).n0 / |r0 - r|^2, without 2 pi
+// (with the image, whose charge is opposite).
+double laplaceFieldKernel(const KernelContext&, double x, double y);
 // K = (j pi/2) H0(1)(k r) for Im k > 0, else (-j pi/2) H0(2)(k r); both ~ -ln r at 0.
 // With a shift beta the kernel is K - beta J0(kr).
 Complex helmholtzKernel(const KernelContext&, double x, double y);

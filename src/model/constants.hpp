@@ -25,6 +25,7 @@ inline constexpr int kMaxElements = 200;
 inline constexpr int kMaxPatches = 32;
 inline constexpr int kMaxConductorNumber = 5;
 inline constexpr int kMaxLayers = 10;
+inline constexpr int kMaxDielectricLayers = 32;
 inline constexpr int kMaxPolylineVertices = 100;
 inline constexpr int kMinGridCount = 3;
 inline constexpr int kMaxGridCount = 500;

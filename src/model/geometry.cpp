@@ -27,9 +27,36 @@ ElementGeometry::ElementGeometry(const BoundaryElement& element, const PointTabl
   p0_ = at(element.pointNumbers[0]);
   if (kind_ != kCircle) p1_ = at(element.pointNumbers[1]);
   if (kind_ == kCurve) p2_ = at(element.pointNumbers[2]);
+  if (element.tFrom != -1.0 || element.tTo != 1.0) {
+    windowed_ = true;
+    from_ = element.tFrom;
+    half_ = (element.tTo - element.tFrom) / 2.0;
+    // The stored length is the piece's; a line's Jacobian and normal want the whole one.
+    if (kind_ == kLine) length_ = std::hypot(p1_.x - p0_.x, p1_.y - p0_.y);
+  }
 }
 
 Vec2 ElementGeometry::pointAt(double t) const {
+  return windowed_ ? shapePointAt(shape(t)) : shapePointAt(t);
+}
+
+double ElementGeometry::jacobianAt(double t) const {
+  return windowed_ ? shapeJacobianAt(shape(t)) * half_ : shapeJacobianAt(t);
+}
+
+Vec2 ElementGeometry::normalAt(double t) const {
+  return windowed_ ? shapeNormalAt(shape(t)) : shapeNormalAt(t);
+}
+
+double ElementGeometry::arcLengthTo(double t) const {
+  return windowed_ ? shapeArcLengthTo(shape(t)) - shapeArcLengthTo(from_) : shapeArcLengthTo(t);
+}
+
+double ElementGeometry::measureLength() const {
+  return windowed_ ? shapeArcLengthTo(shape(1.0)) - shapeArcLengthTo(from_) : shapeLength();
+}
+
+Vec2 ElementGeometry::shapePointAt(double t) const {
   switch (kind_) {
     case kLine:
       return {p0_.x + (p1_.x - p0_.x) * (t + 1.0) / 2.0, p0_.y + (p1_.y - p0_.y) * (t + 1.0) / 2.0};
@@ -53,7 +80,7 @@ Vec2 ElementGeometry::curveDerivative(double t) const {
   return {a * p0_.x + b * p1_.x + c * p2_.x, a * p0_.y + b * p1_.y + c * p2_.y};
 }
 
-double ElementGeometry::jacobianAt(double t) const {
+double ElementGeometry::shapeJacobianAt(double t) const {
   switch (kind_) {
     case kLine:
       return length_ / 2.0;
@@ -66,7 +93,7 @@ double ElementGeometry::jacobianAt(double t) const {
   }
 }
 
-Vec2 ElementGeometry::normalAt(double t) const {
+Vec2 ElementGeometry::shapeNormalAt(double t) const {
   switch (kind_) {
     case kLine:
       return {-(p1_.y - p0_.y) / length_, (p1_.x - p0_.x) / length_};
@@ -82,7 +109,7 @@ Vec2 ElementGeometry::normalAt(double t) const {
   }
 }
 
-double ElementGeometry::arcLengthTo(double t) const {
+double ElementGeometry::shapeArcLengthTo(double t) const {
   switch (kind_) {
     case kLine:
       return (t + 1.0) * length_ / 2.0;
@@ -132,7 +159,7 @@ Box ElementGeometry::boundingBox() const {
   }
 }
 
-double ElementGeometry::measureLength() const {
+double ElementGeometry::shapeLength() const {
   switch (kind_) {
     case kLine: {
       const double dx = p1_.x - p0_.x;
@@ -140,7 +167,7 @@ double ElementGeometry::measureLength() const {
       return std::sqrt(dx * dx + dy * dy);
     }
     case kCurve:
-      return arcLengthTo(1.0);
+      return shapeArcLengthTo(1.0);
     default:
       return 2.0 * kPi * radius_;
   }

@@ -31,7 +31,9 @@ class ElementGeometry {
   double jacobianAt(double t) const;   // |dr/dt|
   Vec2 normalAt(double t) const;       // unit normal
   double arcLengthTo(double t) const;  // arc length from t = -1 to t
-  bool hasEndPoints() const { return kind_ == kLine || kind_ == kCurve; }
+  // A piece of a circle has ends like a line.
+  bool hasEndPoints() const { return kind_ == kLine || kind_ == kCurve || windowed_; }
+  // The whole shape's box (a piece lies within it).
   Box boundingBox() const;
 
   // Arc length of the whole element, computed from the points (not the stored length).
@@ -39,6 +41,17 @@ class ElementGeometry {
 
  private:
   Vec2 curveDerivative(double t) const;
+  // The shape's parameter at the piece's parameter t.
+  double shape(double t) const { return from_ + (t + 1.0) * half_; }
+  Vec2 shapePointAt(double t) const;
+  double shapeJacobianAt(double t) const;
+  Vec2 shapeNormalAt(double t) const;
+  double shapeArcLengthTo(double t) const;
+  double shapeLength() const;
+
+  bool windowed_ = false;
+  double from_ = -1.0;
+  double half_ = 1.0;  // half the piece's range of the shape's parameter
 
   std::int32_t kind_;
   Vec2 p0_, p1_, p2_;  // circle: p0_ is the centre

@@ -39,7 +39,9 @@ constexpr std::string_view kKeywords[] = {"ah",
                                           "circle",
                                           "el",
                                           "rect",
-                                          "dxc"};
+                                          "dxc",
+                                          "dielectric",
+                                          "layer"};
 
 std::string inQuotes(std::string_view word) {
   std::string text(1, '"');
@@ -130,6 +132,7 @@ void readPatchLine(ProblemModel& model, TokenCursor& tokens, const SourceLine& l
   MaterialPatch& patch = model.patches[n];
   const std::string& kind = tokens.word("patch kind");
   patch.superconducting = kind == "sc";
+  patch.dielectric = false;
   checkSettingWord(tokens, "patch kind", kind, kPatchKinds,
                    "patch " + std::to_string(n) + " is read as a normal conductor");
   // Negative material constants have no physical meaning; a zero mu would make every
@@ -149,6 +152,51 @@ void readPatchLine(ProblemModel& model, TokenCursor& tokens, const SourceLine& l
   }
   if (auto mu = tokens.optionalReal("mu", RealRange::kPositive)) patch.mu = *mu;
   if (n + 1 > model.patchCount) model.patchCount = n + 1;
+}
+
+// "er [tand [f [unit]]]" of a "dielectric" or "layer" line.
+Medium readMedium(TokenCursor& tokens) {
+  Medium medium;
+  medium.permittivity = tokens.real("relative permittivity", RealRange::kPositive);
+  if (medium.permittivity < 1.0) {
+    std::ostringstream text;
+    text << "the relative permittivity " << medium.permittivity << " is below 1, that of vacuum";
+    tokens.warn(text.str());
+  }
+  if (auto tanDelta = tokens.optionalReal("loss tangent", RealRange::kNotNegative)) {
+    medium.lossTangent = *tanDelta;
+  }
+  if (auto at = tokens.optionalReal("frequency of the stated values", RealRange::kPositive)) {
+    medium.statedAt = *at;
+    medium.statedUnit = tokens.optionalWord().value_or("mhz");
+    checkUnitWord(tokens, "frequency unit", medium.statedUnit, kFrequencyUnits);
+  }
+  return medium;
+}
+
+// "dielectric n er [tand [f [unit]]]": the elements of patch n outline a dielectric.
+void readDielectricLine(ProblemModel& model, TokenCursor& tokens) {
+  const std::int32_t n = tokens.index("patch number");
+  if (n >= kMaxPatches) fatalStop("\nToo large patch number, STOP\n");
+  MaterialPatch& patch = model.patches[static_cast<std::size_t>(n)];
+  patch.dielectric = true;
+  patch.superconducting = false;
+  patch.medium = readMedium(tokens);
+  if (n + 1 > model.patchCount) model.patchCount = n + 1;
+}
+
+// "layer y1 y2 er [tand [f [unit]]]": a horizontal slab.
+void readStackLayerLine(ProblemModel& model, TokenCursor& tokens) {
+  if (static_cast<int>(model.layers.size()) >= kMaxDielectricLayers) {
+    tokens.fail("more than " + std::to_string(kMaxDielectricLayers) + " layers");
+  }
+  Layer layer;
+  layer.y1 = tokens.real("lower height y1");
+  layer.y2 = tokens.real("upper height y2");
+  if (!(layer.y1 != layer.y2)) tokens.fail("the layer has no thickness (y1 = y2)");
+  if (layer.y1 > layer.y2) std::swap(layer.y1, layer.y2);
+  layer.medium = readMedium(tokens);
+  model.layers.push_back(layer);
 }
 
 void readLayerLine(ProblemModel& model, TokenCursor& tokens) {
@@ -316,6 +364,10 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     readRectangleLine(model, tokens);
   } else if (keyword == "dxc") {
     readPolylineFileLine(model, tokens);
+  } else if (keyword == "dielectric") {
+    readDielectricLine(model, tokens);
+  } else if (keyword == "layer") {
+    readStackLayerLine(model, tokens);
   } else {
     warnUnknownKeyword(tokens, keyword);
     return;

@@ -38,7 +38,11 @@ void setDefaults(ProblemModel& model) {
     p.lambda = 0.0;
     p.sigma = 0.0;
     p.mu = 1.0;
+    p.dielectric = false;
+    p.medium = Medium{};
   }
+  model.layers.clear();
+  model.dielectricOutlines.clear();
   for (std::string& place : model.uncheckedSigma) place.clear();
   model.inputWarnings.clear();
   model.mergedPoints.clear();

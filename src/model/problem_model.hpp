@@ -32,6 +32,11 @@ struct BoundaryElement {
   // Circle traversal: true is counter-clockwise.
   bool dir = true;
   std::int32_t conductor = 0;
+  // A piece of the element: the parameter range [tFrom, tTo] of the shape the points
+  // define, run over as t goes from -1 to 1. Only the interfaces of dielectric regions,
+  // pieces of the outlines as written, have another range than the whole [-1, 1].
+  double tFrom = -1.0;
+  double tTo = 1.0;
   // The grid, indexed 1..gridCount; slot 0 is not used.
   std::vector<double> nodeT;
   std::vector<double> nodeX;
@@ -41,6 +46,23 @@ struct BoundaryElement {
   ElementGeometry geometry(const PointTable& points) const;
 };
 
+// A dielectric as written: relative permittivity and loss tangent, either constant or,
+// with a frequency, the wideband Debye model that has these values there.
+struct Medium {
+  double permittivity = 1.0;
+  double lossTangent = 0.0;
+  double statedAt = 0.0;  // 0: constant; otherwise in `statedUnit`
+  std::string statedUnit;
+};
+
+// A horizontal slab of dielectric between two heights (length units, before gridsize),
+// running sideways beyond everything else in the cross-section.
+struct Layer {
+  double y1 = 0.0;
+  double y2 = 0.0;
+  Medium medium;
+};
+
 struct MaterialPatch {
   bool superconducting = true;
   Complex k{};           // wave number per length unit (set-up)
@@ -48,6 +70,9 @@ struct MaterialPatch {
   double lambda = 0.0;   // London penetration depth, length units
   double sigma = 0.0;    // conductivity; in S/m after the set-up
   double mu = 1.0;       // relative permeability
+  // A "dielectric" patch: its elements outline a region of `medium`, not metal.
+  bool dielectric = false;
+  Medium medium;
 };
 
 struct Conductor {
@@ -101,6 +126,11 @@ struct ProblemModel {
   std::array<MaterialPatch, kMaxPatches> patches{};
   std::array<Conductor, kMaxConductorNumber + 1> conductors{};
   std::array<PolylineLayer, kMaxLayers> polylineLayers{};
+  std::vector<Layer> layers;
+  // The elements of dielectric patches, moved here from `elements` by the set-up, which
+  // adds the rectangles of the layers (patch kMaxPatches + layer); "d0, d1, ..." in
+  // messages.
+  std::vector<BoundaryElement> dielectricOutlines;
 
   // What the reader doubted, each naming its line ("Line 2: ..."): the run reports
   // these warnings before the model's echo.

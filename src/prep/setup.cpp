@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/fatal_stop.hpp"
+#include "prep/dielectrics.hpp"
 #include "model/geometry.hpp"
 
 namespace qbr {
@@ -117,6 +118,9 @@ Complex waveNumber(const ProblemModel& model, int patch) {
 }
 
 void setUpModel(ProblemModel& model, RunIo& io) {
+  // Outlines of dielectric regions are no metal: the conductors, their grids and the
+  // inductance never see them.
+  separateDielectricOutlines(model);
   model.symmetryOn = model.symmetry == "on";
   model.gradedGrids = model.grid == "graded";
   model.lengthScale = lengthScaleOf(model.lengthunit);
@@ -145,6 +149,7 @@ void setUpModel(ProblemModel& model, RunIo& io) {
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
     model.elements[static_cast<std::size_t>(e)].R *= model.gridsize;
   }
+  for (BoundaryElement& outline : model.dielectricOutlines) outline.R *= model.gridsize;
 
   checkScaledGeometry(model);
   checkElementNumbers(model);
@@ -169,10 +174,20 @@ void setUpModel(ProblemModel& model, RunIo& io) {
     }
     computeLength(element, model.points);
   }
+  for (std::size_t d = 0; d < model.dielectricOutlines.size(); ++d) {
+    BoundaryElement& outline = model.dielectricOutlines[d];
+    if (!(outline.geometry(model.points).measureLength() >= kTiny)) {
+      fatalStop("\nZero length element detected!\nElement d" + std::to_string(d) +
+                " of the dielectric outlines is shorter than 1e-7 " + model.lengthunit + ";\n");
+    }
+    computeLength(outline, model.points);
+  }
+  addLayerOutlines(model);
 
   double kmin = std::numeric_limits<double>::infinity();
   for (std::int32_t i = 0; i < model.patchCount; ++i) {
     MaterialPatch& patch = model.patches[static_cast<std::size_t>(i)];
+    if (patch.dielectric) continue;
     patch.k = waveNumber(model, i);
     patch.wavelength = Complex(kTwoPi, 0.0) / patch.k;
     kmin = std::min(kmin, std::abs(patch.k));

@@ -6,6 +6,7 @@
 
 #include "qbr/error.hpp"
 #include "qbr/result.hpp"
+#include "bem/line_parameters.hpp"
 
 namespace qbr {
 
@@ -173,17 +174,47 @@ json lineObject(const LineParameters& p) {
     propagation["re"].push_back(gamma.real());
     propagation["im"].push_back(gamma.imag());
   }
-  return {{"permittivity_relative", p.permittivityRelative},
-          {"loss_tangent", p.lossTangent},
-          {"lossless", p.lossless},
-          {"capacitance_F_per_m", realRows(p.capacitanceFPerM)},
-          {"conductance_S_per_m", realRows(p.conductanceSPerM)},
-          {"characteristic_impedance_ohm", complexRows(p.characteristicImpedanceOhm)},
-          {"modes",
-           {{"velocity_m_per_s", p.modalVelocityMPerS},
-            {"delay_s_per_m", p.modalDelaySPerM},
-            {"attenuation_Np_per_m", p.modalAttenuationNpPerM},
-            {"propagation_per_m", propagation}}}};
+  json out = {{"permittivity_relative", p.permittivityRelative},
+              {"loss_tangent", p.lossTangent},
+              {"lossless", p.lossless},
+              {"capacitance_F_per_m", realRows(p.capacitanceFPerM)},
+              {"conductance_S_per_m", realRows(p.conductanceSPerM)},
+              {"characteristic_impedance_ohm", complexRows(p.characteristicImpedanceOhm)},
+              {"modes",
+               {{"velocity_m_per_s", p.modalVelocityMPerS},
+                {"delay_s_per_m", p.modalDelaySPerM},
+                {"attenuation_Np_per_m", p.modalAttenuationNpPerM},
+                {"propagation_per_m", propagation}}}};
+  // Dielectric regions: C0 is no multiple of C, and the document says what they are. A
+  // homogeneous dielectric's document stays as it always was (C0 = C / eps_r).
+  if (!p.dielectricRegions.empty()) {
+    out["dielectric_regions"] = p.dielectricRegions;
+    out["vacuum_capacitance_F_per_m"] = realRows(p.vacuumCapacitanceFPerM);
+  }
+  return out;
+}
+
+// What follows from the line parameters, for the reader of the document (not read back:
+// lineDetails computes it from the rest).
+json detailsObject(const LineDetails& d) {
+  json out = {{"effective_permittivity", d.modalEffectivePermittivity},
+              {"conductor_attenuation_Np_per_m", d.modalConductorAttenuationNpPerM},
+              {"dielectric_attenuation_Np_per_m", d.modalDielectricAttenuationNpPerM},
+              {"external_inductance_H_per_m", realRows(d.externalInductanceHPerM)},
+              {"internal_inductance_H_per_m", d.internalInductanceHPerM},
+              {"internal_fraction", d.internalFraction}};
+  if (d.pair) {
+    const auto complexValue = [](std::complex<double> z) {
+      return json{{"re", z.real()}, {"im", z.imag()}};
+    };
+    out["even_ohm"] = complexValue(d.evenOhm);
+    out["odd_ohm"] = complexValue(d.oddOhm);
+    out["differential_ohm"] = complexValue(d.differentialOhm);
+    out["common_ohm"] = complexValue(d.commonOhm);
+    out["near_end_coupling"] = d.nearEndCoupling;
+    out["far_end_coupling_s_per_m"] = d.farEndCouplingSPerM;
+  }
+  return out;
 }
 
 LineParameters readLine(const json& j) {
@@ -202,6 +233,16 @@ LineParameters readLine(const json& j) {
   const std::vector<double> im = readNumbers(modes.at("propagation_per_m").at("im"));
   if (re.size() != im.size()) throw Error("\nThe modal propagation lists differ in length\n");
   for (std::size_t k = 0; k < re.size(); ++k) p.modalPropagationPerM.emplace_back(re[k], im[k]);
+  if (j.contains("dielectric_regions")) {
+    p.dielectricRegions = j.at("dielectric_regions").get<std::string>();
+    p.vacuumCapacitanceFPerM = readRealRows(j.at("vacuum_capacitance_F_per_m"));
+  } else {
+    const int n = p.capacitanceFPerM.rows();
+    p.vacuumCapacitanceFPerM = Matrix<double>(n, n);
+    for (int r = 0; r < n; ++r)
+      for (int k = 0; k < n; ++k)
+        p.vacuumCapacitanceFPerM(r, k) = p.capacitanceFPerM(r, k) / p.permittivityRelative;
+  }
   return p;
 }
 
@@ -297,6 +338,9 @@ std::string Result::toJson(bool withNodes) const {
   if (line) {
     document["phase_times_s"]["capacitance"] = times.capacitance;
     document["line_parameters"] = lineObject(*line);
+    if (!line->dielectricRegions.empty()) {
+      document["line_parameters"]["details"] = detailsObject(lineDetails(*line, inductanceHPerM, resistanceOhmPerM, omegaRadPerS));
+    }
   }
   std::string text;
   write(text, document, 0);

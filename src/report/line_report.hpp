@@ -13,4 +13,11 @@ namespace qbr {
 void reportLineParameters(const LineParameters& line, double frequencyHz,
                           const std::string& reference, RunIo& io);
 
+// The block of a cross-section with dielectric regions: its header names them, and beside
+// the parameters above it gives C0, the effective permittivities, the attenuation's
+// parts, the external and internal (kinetic) inductances and, for a pair, the even, odd,
+// differential and common impedances and the crosstalk coefficients.
+void reportLineParameters(const LineParameters& line, double frequencyHz,
+                          const std::string& reference, RunIo& io, const LineDetails& details);
+
 }  // namespace qbr
