@@ -38,8 +38,10 @@ void setDefaults(ProblemModel& model) {
     p.lambda = 0.0;
     p.sigma = 0.0;
     p.mu = 1.0;
+    p.roughness = Roughness{};
   }
   for (std::string& place : model.uncheckedSigma) place.clear();
+  for (std::string& place : model.uncheckedRoughness) place.clear();
   model.inputWarnings.clear();
   model.mergedPoints.clear();
   for (PolylineLayer& layer : model.polylineLayers) layer.patch = 0;

@@ -9,6 +9,7 @@
 
 #include "base/fatal_stop.hpp"
 #include "model/geometry.hpp"
+#include "prep/roughness.hpp"
 
 namespace qbr {
 
@@ -183,6 +184,7 @@ void setUpModel(ProblemModel& model, RunIo& io) {
     const std::string text = warning.str();
     io.warn(text, text + "\n", "\n" + text + "\n\n");
   }
+  model.roughSurfaces = setUpRoughness(model);
 }
 
 }  // namespace qbr
