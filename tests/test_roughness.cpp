@@ -118,7 +118,7 @@ TEST(RoughnessFactor, HurayMatchesItsPublishedClosedForm) {
 // tube, and R with the roughness against R_wire + K R_tube.
 TEST(PatchLosses, TheSplitOfACoaxIsTheExactWireAndTube) {
   const double a = 0.5e-3, b = 1.75e-3, c = 2.0e-3;
-  for (double frequency : {1e3, 1e8}) {  // a/delta 0.24 and 75
+  for (double frequency : {1.0, 1e11}) {  // a/delta 0.0075 and 2400
     const double omega = 2 * kPiFull * frequency;
     const Cd jOmegaMu(0.0, omega * kMu0Full);
     const double wire =
@@ -144,7 +144,7 @@ TEST(PatchLosses, TheSplitOfACoaxIsTheExactWireAndTube) {
         "flux mismatch %.1e\n",
         frequency, wireShare, wire, tubeShare, tube, k, losses.fluxMismatch);
     EXPECT_EQ(losses.patches[0].factor, 1.0);
-    // The grid's error: nodes 1.5 skin depths apart on the tube at 100 MHz.
+    // The grid's error: at 100 GHz the nodes lie 150 skin depths apart on the tube.
     EXPECT_NEAR(wireShare / wire, 1.0, 5e-5);
     EXPECT_NEAR(tubeShare / tube, 1.0, 5e-5);
     EXPECT_NEAR((wireShare + tubeShare) / losses.smoothResistanceOhmPerM(0, 0), 1.0, 1e-14);
@@ -152,7 +152,7 @@ TEST(PatchLosses, TheSplitOfACoaxIsTheExactWireAndTube) {
     EXPECT_EQ(r.impedanceOhmPerM(0, 0).imag(), r.printed(0, 0).imag() * 1e-6)
         << "the reactance stays as it is";
     if (frequency < 1e4) {
-      EXPECT_LT(k - 1.0, 1e-6);  // a skin depth of 3.6 mm on a 1.5 um roughness
+      EXPECT_LT(k - 1.0, 1e-9);  // a skin depth of 11 cm on a 1.5 um roughness: 1.6e-10
     }
   }
 }
