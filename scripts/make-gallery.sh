@@ -176,7 +176,7 @@ meas() { sed -n "s/^$1 *= *\([^ ]*\).*/\1/p" "$sl/step.out"; }
 gallery_block "stripline_sc:spice" "$work/spice.md"
 
 # The Python examples, with the package of this build and Debian's python3.
-python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map)
+python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map rough_microstrip)
 for name in "${python_examples[@]}"; do
   echo "make-gallery: running examples/python/$name.py"
   PYTHONPATH="$BUILD_DIR/python" MPLBACKEND=Agg /usr/bin/python3 "$root/examples/python/$name.py" \

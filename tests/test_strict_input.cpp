@@ -52,6 +52,11 @@ const Slip kSlips[] = {
     {"rect -5 5 -3 -2 0 0 100 10 7", "\"7\" after the last item of a \"rect\" line is ignored"},
     {"rect -5 5 -3 -2 0 0 1000 10", "the grid count nx 1000 is above 500"},
     {"el 0 1 -5 -3 5 -3 0 -4", "the grid count -4 is negative"},
+    {"roughnes 0 groisse 1", "(did you mean \"roughness\"?)"},
+    {"roughness 0 hamerstad 1",
+     "the roughness model \"hamerstad\" is neither \"hammerstad\", \"groisse\", \"huray\" nor "
+     "\"none\" (did you mean \"hammerstad\"?); patch 0 is taken as smooth"},
+    {"roughness 0 huray 200 14 100", "patch 0 has spheres of radius 0.0002 m (200 um as written)"},
 };
 
 TEST(StrictInput, EverySlipIsSaidAtItsLineAndStrictReadingStopsOnIt) {

@@ -78,6 +78,12 @@ class Model {
   Model& patch(int n, const std::string& kind, std::optional<double> sigma = {},
                std::optional<double> lambda = {}, std::optional<double> mu = {});
 
+  // "roughness n model values": the surface roughness of normal-metal patch n, lengths in
+  // length units: "hammerstad" or "groisse" with {rms height}, "huray" with {sphere
+  // radius, spheres per square length unit} or {sphere radius, spheres per tile, tile
+  // area}, "none" with {} for a smooth surface again.
+  Model& roughness(int n, const std::string& model, const std::vector<double>& values = {});
+
   // "pt": a basic point; returns its number (that of an earlier point within 1e-7).
   int point(double x, double y);
 

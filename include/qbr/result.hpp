@@ -39,6 +39,17 @@ class Matrix {
   std::vector<T> data_;
 };
 
+// The surface roughness of a normal-metal patch as the model gives it ("roughness" line),
+// lengths in length units.
+struct RoughnessSettings {
+  std::string model;          // "hammerstad", "groisse" or "huray"
+  double rms = 0.0;           // Hammerstad, Groisse: rms height
+  double sphereRadius = 0.0;  // Huray
+  double spheres = 0.0;       // Huray: per tile, or per square length unit without a tile
+  double tileArea = 0.0;      // Huray: in square length units; 0 when not given
+  bool operator==(const RoughnessSettings&) const = default;
+};
+
 // One material patch as the model gives it (before any unit conversion).
 struct PatchSettings {
   int patch = 0;
@@ -46,6 +57,7 @@ struct PatchSettings {
   double sigma = 0.0;   // in the model's conductance unit
   double lambda = 0.0;  // London penetration depth, in length units
   double mu = 1.0;      // relative permeability
+  std::optional<RoughnessSettings> roughness;
   bool operator==(const PatchSettings&) const = default;
 };
 
@@ -173,6 +185,34 @@ struct LineDetails {
   double farEndCouplingSPerM = 0.0;
 };
 
+// One patch that dissipates (a normal metal, or a superconductor with sigma > 0) in a
+// model with surface roughness, at the run's frequency.
+struct PatchLoss {
+  int patch = 0;
+  std::string model;           // "hammerstad", "groisse", "huray", or "none" (a smooth patch)
+  double rmsM = 0.0;           // Hammerstad, Groisse
+  double sphereRadiusM = 0.0;  // Huray
+  double spheresPerM2 = 0.0;   // Huray
+  double skinDepthM = 0.0;
+  double factor = 1.0;  // K: the patch's losses over those of its smooth surface
+  // The patch's share of the smooth resistance: the power its outline takes in, as a
+  // bilinear form of the conductor currents (N x N); the shares add up to the smooth R.
+  Matrix<double> smoothResistanceOhmPerM;
+  bool operator==(const PatchLoss&) const = default;
+};
+
+// Where the roughness of the normal metals goes: Result::resistanceOhmPerM is
+// the sum over the patches of K times their share, R beside it without roughness.
+struct RoughnessLosses {
+  Matrix<double> smoothResistanceOhmPerM;  // N x N, the solver's R of smooth surfaces
+  std::vector<PatchLoss> patches;          // in patch order
+  // The largest difference between the sum of the patches' Poynting fluxes and the
+  // smooth R, relative to R's largest entry: the grid's error of the split (the shares
+  // are made to add up to R exactly).
+  double fluxMismatch = 0.0;
+  bool operator==(const RoughnessLosses&) const = default;
+};
+
 // The result of one solve. Matrices are conductors x conductors, the full square.
 struct Result {
   enum class Mode { kInductance, kImpedance };  // the model's `variables`: phases, other
@@ -189,7 +229,8 @@ struct Result {
   double lengthUnitM = 0.0;  // the length unit in metres
 
   // Per unit length, in SI units: Z = R + jX in ohm/m; L = X / omega in H/m (in
-  // inductance mode at zero frequency, the real part of the printed matrix); R in ohm/m.
+  // inductance mode at zero frequency, the real part of the printed matrix); R in ohm/m,
+  // with the surface roughness of the patches when the model gives one (`roughness`).
   Matrix<std::complex<double>> impedanceOhmPerM;
   Matrix<double> inductanceHPerM;
   Matrix<double> resistanceOhmPerM;
@@ -199,6 +240,9 @@ struct Result {
 
   std::vector<Excitation> excitations;  // one per conductor, in order
   std::optional<LineParameters> line;   // when the model gives the permittivity
+  // When a patch that an element uses has a surface roughness; the matrices above then
+  // include it.
+  std::optional<RoughnessLosses> roughness;
   PhaseTimes times;
   std::vector<std::string> warnings;  // the run's warnings, in order, as printed
   Settings settings;

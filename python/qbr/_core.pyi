@@ -13,12 +13,20 @@ class ModelError(Exception):
 
     message: str
 
+class RoughnessSettings:
+    model: str
+    rms: float
+    sphere_radius: float
+    spheres: float
+    tile_area: float
+
 class PatchSettings:
     patch: int
     superconducting: bool
     sigma: float
     lambda_: float
     mu: float
+    roughness: Optional[RoughnessSettings]
 
 class Settings:
     caption: str
@@ -69,6 +77,7 @@ class Model:
     def losstangent(self, tan_delta: float) -> Model: ...
     def patch(self, n: int, kind: str, sigma: Optional[float] = None,
               lambda_: Optional[float] = None, mu: Optional[float] = None) -> Model: ...
+    def roughness(self, n: int, model: str, values: list[float] = ...) -> Model: ...
     def point(self, x: float, y: float) -> int: ...
     def line(self, c: int, p0: _Point, p1: _Point, patch: int, n: int) -> Model: ...
     def curve(self, c: int, p0: _Point, p1: _Point, p2: _Point, patch: int, n: int) -> Model: ...
@@ -104,6 +113,21 @@ class LineParameters:
     attenuation_Np_per_m: npt.NDArray[np.float64]
     propagation_per_m: npt.NDArray[np.complex128]
 
+class PatchLoss:
+    patch: int
+    model: str
+    rms_m: float
+    sphere_radius_m: float
+    spheres_per_m2: float
+    skin_depth_m: float
+    factor: float
+    smooth_resistance_ohm_per_m: npt.NDArray[np.float64]
+
+class RoughnessLosses:
+    smooth_resistance_ohm_per_m: npt.NDArray[np.float64]
+    patches: list[PatchLoss]
+    flux_mismatch: float
+
 class Result:
     conductors: int
     frequency_Hz: float
@@ -121,6 +145,7 @@ class Result:
     warnings: list[str]
     settings: Settings
     line_parameters: Optional[LineParameters]
+    roughness: Optional[RoughnessLosses]
     def node_columns(self) -> dict[str, npt.NDArray]: ...
     def to_json(self, with_nodes: bool = True) -> str: ...
     @staticmethod

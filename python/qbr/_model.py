@@ -255,6 +255,16 @@ class Model:
         self._add("patch", n, kind, sigma, lambda_, mu)
         return self
 
+    def roughness(self, n: int, model: str, *values: float) -> "Model":
+        """``roughness n model values``: the surface roughness of normal-metal patch n,
+        lengths in the model's length unit: ``roughness(0, "hammerstad", rms)``,
+        ``roughness(0, "groisse", rms)``, ``roughness(0, "huray", radius, spheres_per_area)``
+        or ``roughness(0, "huray", radius, spheres, tile_area)``; ``roughness(0, "none")``
+        makes it smooth again. The result's R then includes it (``R_smooth`` without)."""
+        self._core.roughness(n, model, [float(v) for v in values])
+        self._add("roughness", n, model, *values)
+        return self
+
     def pt(self, x: float, y: float) -> int:
         """``pt``: a basic point; returns its number (that of an earlier point within 1e-7)."""
         number = self._core.point(x, y)
@@ -386,7 +396,9 @@ class Result:
     ``has_return_conductor``, ``length_unit``, ``length_unit_m``, ``phase_times_s``,
     ``warnings``, ``settings``. With a ``permittivity`` in the model, ``C``, ``G`` and the
     line's ``Z0``, ``velocity`` and ``delay`` as well (None without it), ``line`` with all
-    of its parameters, and :meth:`spice_model`.
+    of its parameters, and :meth:`spice_model`. With a surface roughness, ``R`` and ``Z``
+    include it, ``R_smooth`` is R without it and ``roughness`` has every dissipating
+    patch's ``factor`` K and its share of ``R_smooth``.
     """
 
     def __init__(self, core: _core.Result) -> None:
@@ -415,6 +427,14 @@ class Result:
     def Z(self) -> np.ndarray:
         """Impedance matrix R + jX, ohm/m (complex)."""
         return self._core.impedance_ohm_per_m
+
+    @property
+    def R_smooth(self) -> np.ndarray | None:
+        """Resistance matrix of smooth surfaces, ohm/m, when the model gives a surface
+        roughness (``R`` then includes it); None without. ``roughness`` holds each
+        patch's factor K and its share of this matrix."""
+        losses = self._core.roughness
+        return None if losses is None else losses.smooth_resistance_ohm_per_m
 
     @property
     def printed(self) -> np.ndarray:

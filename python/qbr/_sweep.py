@@ -42,6 +42,11 @@ def _rows(params: Mapping[str, Any], build: Callable[..., Model], threads: int,
     rows = [dict(common, i=i + 1, j=j + 1, L_H_per_m=float(L[i, j]), R_ohm_per_m=float(R[i, j]),
                  Z_ohm_per_m=complex(Z[i, j]))
             for i in range(n) for j in range(n)]
+    if result.roughness is not None:  # R with the roughness, R_smooth and each patch's K
+        R_smooth = result.R_smooth
+        factors = {f"K_patch{p.patch}": p.factor for p in result.roughness.patches}
+        for row in rows:
+            row.update(R_smooth_ohm_per_m=float(R_smooth[row["i"] - 1, row["j"] - 1]), **factors)
     if result.line is not None:  # the model gives the permittivity
         C, G, omega = result.C, result.G, result.omega_rad_per_s
         for row in rows:
@@ -142,7 +147,9 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
 
     The table has one row per point and matrix entry: the parameters, ``point`` (the
     point's place in the list), ``i`` and ``j`` (conductors, from 1), ``L_H_per_m``,
-    ``R_ohm_per_m``, ``Z_ohm_per_m`` (complex), for a model with a ``permittivity`` also
+    ``R_ohm_per_m``, ``Z_ohm_per_m`` (complex), for a model with a surface roughness
+    ``R_smooth_ohm_per_m`` (R without it) and ``K_patch<n>`` (each dissipating patch's
+    roughness factor at the point's frequency), for a model with a ``permittivity`` also
     ``C_F_per_m``, ``G_S_per_m`` and ``Y_S_per_m`` (G + j omega C, complex; the table
     then makes a Touchstone file with :func:`touchstone`), ``nd``, ``frequency_Hz``, ``warnings``
     (the run's warnings, joined by "; ") and ``error``. A point whose build or solve
@@ -215,6 +222,9 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     frame = pd.DataFrame(table)
     columns = list(todo[0]) if todo else []
     columns += ["point", "i", "j", "L_H_per_m", "R_ohm_per_m", "Z_ohm_per_m"]
+    if "R_smooth_ohm_per_m" in frame:
+        columns += ["R_smooth_ohm_per_m"]
+        columns += sorted((c for c in frame if c.startswith("K_patch")), key=lambda c: int(c[7:]))
     columns += [name for name in _LINE_COLUMNS if name in frame]
     columns += ["nd", "frequency_Hz", "warnings", "error"]
     frame = frame.reindex(columns=list(dict.fromkeys(columns)))

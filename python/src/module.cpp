@@ -121,12 +121,20 @@ PYBIND11_MODULE(_core, m) {
     }
   });
 
+  py::class_<qbr::RoughnessSettings>(m, "RoughnessSettings")
+      .def_readonly("model", &qbr::RoughnessSettings::model)
+      .def_readonly("rms", &qbr::RoughnessSettings::rms)
+      .def_readonly("sphere_radius", &qbr::RoughnessSettings::sphereRadius)
+      .def_readonly("spheres", &qbr::RoughnessSettings::spheres)
+      .def_readonly("tile_area", &qbr::RoughnessSettings::tileArea);
+
   py::class_<qbr::PatchSettings>(m, "PatchSettings")
       .def_readonly("patch", &qbr::PatchSettings::patch)
       .def_readonly("superconducting", &qbr::PatchSettings::superconducting)
       .def_readonly("sigma", &qbr::PatchSettings::sigma)
       .def_readonly("lambda_", &qbr::PatchSettings::lambda)
-      .def_readonly("mu", &qbr::PatchSettings::mu);
+      .def_readonly("mu", &qbr::PatchSettings::mu)
+      .def_readonly("roughness", &qbr::PatchSettings::roughness);
 
   py::class_<qbr::Settings>(m, "Settings")
       .def_readonly("caption", &qbr::Settings::caption)
@@ -182,6 +190,8 @@ PYBIND11_MODULE(_core, m) {
       .def("losstangent", &Model::lossTangent)
       .def("patch", &Model::patch, py::arg("n"), py::arg("kind"), py::arg("sigma") = py::none(),
            py::arg("lambda_") = py::none(), py::arg("mu") = py::none())
+      .def("roughness", &Model::roughness, py::arg("n"), py::arg("model"),
+           py::arg("values") = std::vector<double>{})
       .def("point", &Model::point)
       .def("line", py::overload_cast<int, int, int, int, int>(&Model::line))
       .def("line",
@@ -247,6 +257,25 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("propagation_per_m",
                              [](const Line& p) { return toArray(p.modalPropagationPerM); });
 
+  using PatchLoss = qbr::PatchLoss;
+  py::class_<PatchLoss>(m, "PatchLoss")
+      .def_readonly("patch", &PatchLoss::patch)
+      .def_readonly("model", &PatchLoss::model)
+      .def_readonly("rms_m", &PatchLoss::rmsM)
+      .def_readonly("sphere_radius_m", &PatchLoss::sphereRadiusM)
+      .def_readonly("spheres_per_m2", &PatchLoss::spheresPerM2)
+      .def_readonly("skin_depth_m", &PatchLoss::skinDepthM)
+      .def_readonly("factor", &PatchLoss::factor)
+      .def_property_readonly("smooth_resistance_ohm_per_m",
+                             [](const PatchLoss& p) { return toArray(p.smoothResistanceOhmPerM); });
+
+  using Losses = qbr::RoughnessLosses;
+  py::class_<Losses>(m, "RoughnessLosses")
+      .def_property_readonly("smooth_resistance_ohm_per_m",
+                             [](const Losses& l) { return toArray(l.smoothResistanceOhmPerM); })
+      .def_readonly("patches", &Losses::patches)
+      .def_readonly("flux_mismatch", &Losses::fluxMismatch);
+
   using Result = qbr::Result;
   py::class_<Result>(m, "Result")
       .def_readonly("conductors", &Result::conductors)
@@ -270,6 +299,7 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("printed", [](const Result& r) { return toArray(r.printed); })
       .def("node_columns", &nodeColumns)
       .def_readonly("line_parameters", &Result::line)
+      .def_readonly("roughness", &Result::roughness)
       .def_property_readonly(
           "phase_times_s", [](const Result& r) { return phaseTimes(r.times, r.line.has_value()); })
       .def_readonly("warnings", &Result::warnings)

@@ -55,3 +55,29 @@ def test_a_misspelt_axis_raises_before_any_point_runs():
     with pytest.raises(TypeError, match="width"):
         qbr.sweep(build, height=[0.2], executor=cf.ThreadPoolExecutor(1), progress=False)
     assert calls == []
+
+
+def test_a_frequency_sweep_carries_the_roughness_factor_of_each_point():
+    def coax(rough=True):
+        m = qbr.Model(lengthunit="mm").patch(0, "nc", 58)
+        if rough:  # 14 spheres of 0.5 um per 115 um^2, as a tile and per unit area
+            m.roughness(0, "huray", 0.0005, 14, 0.000115)
+        p = m.pt(0, 0)
+        return m.circle(1, p, 0.5, "+", n=40).circle(0, p, 1.75, "-", n=60).circle(0, p, 2, "+", n=60)
+
+    table = qbr.frequency_sweep(coax(), [1e6, 1e10], executor=cf.ThreadPoolExecutor(2),
+                                grid_check=False, progress=False)
+    assert list(table.columns[6:9]) == ["Z_ohm_per_m", "R_smooth_ohm_per_m", "K_patch0"]
+    k_low, k_high = table["K_patch0"]
+    assert k_low - 1 < 1e-4 and k_high > 1.1
+    assert table["R_ohm_per_m"].iloc[1] == pytest.approx(k_high * table["R_smooth_ohm_per_m"].iloc[1],
+                                                         rel=1e-12)
+    per_area = coax(False).roughness(0, "huray", 0.0005, 14 / 0.000115).frequency(10, "ghz")
+    assert per_area.solve(grid_check=False).roughness.patches[0].factor == pytest.approx(k_high, rel=1e-12)
+    smooth = coax(False).frequency(10, "ghz").solve(threads=1, grid_check=False)
+    assert smooth.R_smooth is None and smooth.roughness is None
+    assert smooth.R[0, 0] == table["R_smooth_ohm_per_m"].iloc[1]
+    assert "R_smooth_ohm_per_m" not in qbr.frequency_sweep(
+        coax(False), [1e6], executor=cf.ThreadPoolExecutor(1), grid_check=False, progress=False)
+    with pytest.raises(qbr.ModelError, match='did you mean "groisse"'):
+        coax().roughness(0, "groise", 0.001)

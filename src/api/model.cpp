@@ -10,6 +10,7 @@
 #include "model/geometry.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
+#include "prep/roughness.hpp"
 
 namespace qbr {
 
@@ -98,6 +99,7 @@ Model& Model::statement(const std::string& line) {
   if (!strict_) {
     readInputLine(*tables_, SourceLine{"the model", number, line});
     checkConductivities(*tables_);
+    checkRoughness(*tables_);
     return *this;
   }
   // A strict statement that the reader doubts leaves the model as it was.
@@ -105,6 +107,7 @@ Model& Model::statement(const std::string& line) {
   const std::size_t known = tables_->inputWarnings.size();
   readInputLine(*tables_, SourceLine{"the model", number, line});
   checkConductivities(*tables_);
+  checkRoughness(*tables_);
   if (tables_->inputWarnings.size() > known) {
     const std::vector<std::string> doubts(tables_->inputWarnings.begin() + known,
                                           tables_->inputWarnings.end());
@@ -165,6 +168,12 @@ Model& Model::patch(int n, const std::string& kind, std::optional<double> sigma,
   if (sigma || lambda || mu) line.push_back(number(sigma.value_or(current.sigma)));
   if (lambda || mu) line.push_back(number(lambda.value_or(current.lambda)));
   if (mu) line.push_back(number(*mu));
+  return statement(words(line));
+}
+
+Model& Model::roughness(int n, const std::string& model, const std::vector<double>& values) {
+  std::vector<std::string> line{"roughness", number(n), model};
+  for (double v : values) line.push_back(number(v));
   return statement(words(line));
 }
 
@@ -231,7 +240,13 @@ Settings Model::settings() const {
   const int patches = std::max(m.patchCount, 1);
   for (int i = 0; i < patches; ++i) {
     const MaterialPatch& p = m.patches[static_cast<std::size_t>(i)];
-    s.patches.push_back({i, p.superconducting, p.sigma, p.lambda, p.mu});
+    PatchSettings patch{i, p.superconducting, p.sigma, p.lambda, p.mu, std::nullopt};
+    const Roughness& r = p.roughness;
+    if (r.model != RoughnessModel::kNone) {
+      patch.roughness = RoughnessSettings{roughnessModelName(r.model), r.rms, r.sphereRadius,
+                                          r.spheres, r.tileArea};
+    }
+    s.patches.push_back(std::move(patch));
   }
   return s;
 }

@@ -13,6 +13,7 @@
 #include "bem/capacitance.hpp"
 #include "bem/line_parameters.hpp"
 #include "bem/node_integrals.hpp"
+#include "bem/patch_losses.hpp"
 #include "bem/resolution.hpp"
 #include "bem/solution.hpp"
 #include "bem/structured_solve.hpp"
@@ -24,12 +25,14 @@
 #include "prep/echo.hpp"
 #include "prep/grids.hpp"
 #include "prep/model_checks.hpp"
+#include "prep/roughness.hpp"
 #include "prep/setup.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
 #include "qbr/error.hpp"
 #include "report/line_report.hpp"
 #include "report/reports.hpp"
+#include "report/roughness_report.hpp"
 
 namespace qbr {
 
@@ -110,6 +113,34 @@ void setMatrices(Result& r, const ConductorMatrix& m, const ProblemModel& model)
       }
     }
   }
+}
+
+// Each dissipating patch's share of the smooth R from the boundary solution, and its
+// roughness factor at the run's frequency.
+RoughnessLosses roughnessLosses(const ProblemModel& model, const PatchResistance& split,
+                                const ConductorMatrix& smooth) {
+  RoughnessLosses losses;
+  losses.smoothResistanceOhmPerM = resistanceOf(smooth, model.omega, model.phaseVariables);
+  losses.fluxMismatch = split.mismatch;
+  for (int p = 0; p < kMaxPatches; ++p) {
+    if (!split.lossy[static_cast<std::size_t>(p)]) continue;
+    const MaterialPatch& patch = model.patches[static_cast<std::size_t>(p)];
+    const Roughness& r = patch.roughness;
+    PatchLoss loss;
+    loss.patch = p;
+    loss.model = roughnessModelName(r.model);
+    if (r.model == RoughnessModel::kHuray) {
+      loss.sphereRadiusM = r.sphereRadius * model.lengthScale;
+      loss.spheresPerM2 = spheresPerSquareMetre(r, model.lengthScale);
+    } else if (r.model != RoughnessModel::kNone) {
+      loss.rmsM = r.rms * model.lengthScale;
+    }
+    loss.skinDepthM = skinDepthM(patch, model.omega);
+    loss.factor = patch.lossFactor;
+    loss.smoothResistanceOhmPerM = split.shares[static_cast<std::size_t>(p)];
+    losses.patches.push_back(std::move(loss));
+  }
+  return losses;
 }
 
 // R and G vanish: every patch on an element is a superconductor without normal
@@ -223,6 +254,14 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
 
   r.excitations = nodeValues(*model, unknowns, work.b);
+  // Rough surfaces: the report and the result carry R with the roughness; the grid check
+  // compares the smooth solution with those of coarser grids.
+  ConductorMatrix reported = m;
+  if (model->roughSurfaces) {
+    const PatchResistance split = patchResistance(*model, unknowns, work.b, m);
+    r.roughness = roughnessLosses(*model, split, m);
+    reported = withLossFactors(m, split, *model);
+  }
   // The electrostatic problem comes after the report, on the same grids, once the BEM
   // system's memory is free.
   std::unique_ptr<ProblemModel> gridded;
@@ -230,9 +269,9 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
     gridded = std::make_unique<ProblemModel>(*model);
   releaseWorkArrays(*model, work);
   if (model->phaseVariables) {
-    reportInductanceMatrix(m, io);
+    reportInductanceMatrix(reported, io);
   } else {
-    reportImpedanceMatrix(m, model->omega, io);
+    reportImpedanceMatrix(reported, model->omega, io);
   }
   if (options.gridCheck) {
     phase = Clock::now();
@@ -242,6 +281,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
     }
     r.times.gridCheck = secondsSince(phase);
   }
+  if (r.roughness) reportRoughness(*r.roughness, model->frequency, io);
 
   r.conductors = model->conductorCount;
   r.frequencyHz = model->frequency;
@@ -251,7 +291,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   r.hasReturnConductor = model->hasReturnConductor();
   r.lengthUnit = model->lengthunit;
   r.lengthUnitM = model->lengthScale;
-  setMatrices(r, m, *model);
+  setMatrices(r, reported, *model);
   if (gridded) {
     phase = Clock::now();
     solveLine(*gridded, options, r, io);

@@ -32,6 +32,7 @@ constexpr std::string_view kKeywords[] = {"ah",
                                           "losstangent",
                                           "grid",
                                           "patch",
+                                          "roughness",
                                           "pl",
                                           "pt",
                                           "line",
@@ -199,6 +200,35 @@ void readStackLayerLine(ProblemModel& model, TokenCursor& tokens) {
   model.layers.push_back(layer);
 }
 
+constexpr std::string_view kRoughnessModels[] = {"hammerstad", "groisse", "huray", "none"};
+
+// "roughness n model values": a correction of patch n's surface losses, lengths in length
+// units. The kind of the patch is checked by the set-up: a "patch" line may follow.
+void readRoughnessLine(ProblemModel& model, TokenCursor& tokens, const SourceLine& line) {
+  const std::int32_t n = tokens.index("patch number");
+  if (n >= kMaxPatches) fatalStop("\nToo large patch number, STOP\n");
+  const std::string& name = tokens.word("roughness model");
+  Roughness roughness;
+  if (name == "hammerstad" || name == "groisse") {
+    roughness.model = name == "hammerstad" ? RoughnessModel::kHammerstad : RoughnessModel::kGroisse;
+    roughness.rms = tokens.real("rms roughness", RealRange::kNotNegative);
+  } else if (name == "huray") {
+    roughness.model = RoughnessModel::kHuray;
+    roughness.sphereRadius = tokens.real("sphere radius", RealRange::kPositive);
+    roughness.spheres = tokens.real("number of spheres", RealRange::kNotNegative);
+    roughness.tileArea = tokens.optionalReal("tile area", RealRange::kPositive).value_or(0.0);
+  } else if (name != "none") {
+    checkSettingWord(tokens, "roughness model", name, kRoughnessModels,
+                     "patch " + std::to_string(n) + " is taken as smooth");
+    // The values of a model the reader does not know mean nothing: said once above.
+    while (tokens.optionalWord()) {
+    }
+  }
+  model.patches[static_cast<std::size_t>(n)].roughness = roughness;
+  model.uncheckedRoughness[static_cast<std::size_t>(n)] =
+      roughness.model == RoughnessModel::kNone ? std::string() : linePlace(line);
+}
+
 void readLayerLine(ProblemModel& model, TokenCursor& tokens) {
   const std::int32_t n = tokens.index("polyline layer number");
   if (n >= kMaxLayers) fatalStop("\nToo big polyline number, STOP\n");
@@ -354,6 +384,8 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     checkSettingWord(tokens, "grid word", model.grid, known, "the grid is uniform");
   } else if (keyword == "patch") {
     readPatchLine(model, tokens, line);
+  } else if (keyword == "roughness") {
+    readRoughnessLine(model, tokens, line);
   } else if (keyword == "pl") {
     readLayerLine(model, tokens);
   } else if (keyword == "pt") {
@@ -434,6 +466,34 @@ void checkConductivities(ProblemModel& model) {
   }
 }
 
+void checkRoughness(ProblemModel& model) {
+  double scale = 0.0;
+  if (model.lengthunit == "m") scale = 1.0;
+  if (model.lengthunit == "cm") scale = 0.01;
+  if (model.lengthunit == "mm") scale = 0.001;
+  if (model.lengthunit == "um") scale = 1e-6;
+  // Copper foils have rms heights and nodule radii of a few micrometres; a tenth of a
+  // millimetre is a length written in the wrong unit.
+  constexpr double kRoughest = 1e-4;
+  for (int i = 0; i < kMaxPatches; ++i) {
+    const std::string place = std::move(model.uncheckedRoughness[static_cast<std::size_t>(i)]);
+    model.uncheckedRoughness[static_cast<std::size_t>(i)].clear();
+    if (place.empty()) continue;
+    const Roughness& r = model.patches[static_cast<std::size_t>(i)].roughness;
+    const bool spheres = r.model == RoughnessModel::kHuray;
+    const double length = spheres ? r.sphereRadius : r.rms;
+    // An unknown unit stops the run at the set-up.
+    if (!(length * scale > kRoughest)) continue;
+    std::ostringstream text;
+    text << place << ": patch " << i << " has "
+         << (spheres ? "spheres of radius " : "the rms height ") << length * scale << " m ("
+         << length << " " << model.lengthunit
+         << " as written), more than the roughness of any copper foil (a few um); roughness "
+            "lengths are in the length unit";
+    model.inputWarnings.push_back(text.str());
+  }
+}
+
 void stopAtInputWarnings(const std::vector<std::string>& warnings) {
   if (warnings.empty()) return;
   std::string message = "\n";
@@ -462,6 +522,7 @@ void readInputText(ProblemModel& model, std::istream& in, const std::string& nam
   if (in.bad()) fatalStop("\nCan not read input file " + name);
   checkPointNumbers(model);
   checkConductivities(model);
+  checkRoughness(model);
   if (strict) stopAtInputWarnings(model.inputWarnings);
 }
 

@@ -27,6 +27,11 @@ void readInputText(ProblemModel& model, std::istream& in, const std::string& nam
 // siemens per metre written under the default unit, megasiemens per metre.
 void checkConductivities(ProblemModel& model);
 
+// A roughness length (rms height, sphere radius) above 0.1 mm, given since the last
+// check, is a warning: foils are rough by a few micrometres, so the length is most likely
+// written in another unit than the model's.
+void checkRoughness(ProblemModel& model);
+
 // Strict reading: stops the run with every warning in `warnings` when there is one.
 void stopAtInputWarnings(const std::vector<std::string>& warnings);
 

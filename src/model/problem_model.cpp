@@ -40,10 +40,12 @@ void setDefaults(ProblemModel& model) {
     p.mu = 1.0;
     p.dielectric = false;
     p.medium = Medium{};
+    p.roughness = Roughness{};
   }
   model.layers.clear();
   model.dielectricOutlines.clear();
   for (std::string& place : model.uncheckedSigma) place.clear();
+  for (std::string& place : model.uncheckedRoughness) place.clear();
   model.inputWarnings.clear();
   model.mergedPoints.clear();
   for (PolylineLayer& layer : model.polylineLayers) layer.patch = 0;

@@ -63,6 +63,19 @@ struct Layer {
   Medium medium;
 };
 
+// A correction of a normal metal's surface losses for the roughness of its surface
+// (prep/roughness.hpp); lengths in length units, as written (gridsize does not scale them).
+enum class RoughnessModel : std::int32_t { kNone, kHammerstad, kGroisse, kHuray };
+
+struct Roughness {
+  RoughnessModel model = RoughnessModel::kNone;
+  double rms = 0.0;           // Hammerstad, Groisse: rms height of the surface
+  double sphereRadius = 0.0;  // Huray
+  double spheres = 0.0;       // Huray: per tile, or per square length unit without a tile
+  double tileArea = 0.0;      // Huray: square length units; 0 when not given
+  bool operator==(const Roughness&) const = default;
+};
+
 struct MaterialPatch {
   bool superconducting = true;
   Complex k{};           // wave number per length unit (set-up)
@@ -73,6 +86,8 @@ struct MaterialPatch {
   // A "dielectric" patch: its elements outline a region of `medium`, not metal.
   bool dielectric = false;
   Medium medium;
+  Roughness roughness;
+  double lossFactor = 1.0;  // K of the roughness at the run's frequency (set-up)
 };
 
 struct Conductor {
@@ -113,6 +128,8 @@ struct ProblemModel {
   bool gradedGrids = false;
   bool phaseVariables = true;
   double omega = 0.0;
+  // Some patch that an element uses has a roughness: the losses get their correction.
+  bool roughSurfaces = false;
   std::int32_t nd = 0;
   std::int32_t nd0 = 0;
 
@@ -141,6 +158,8 @@ struct ProblemModel {
   // Where each patch's sigma was last given ("Line 4") while its plausibility is not
   // yet checked; empty once checked.
   std::array<std::string, kMaxPatches> uncheckedSigma;
+  // The same for each patch's roughness lengths.
+  std::array<std::string, kMaxPatches> uncheckedRoughness;
 
   // True when conductor 0, the return conductor, has at least one element.
   bool hasReturnConductor() const { return conductors[0].n_memb > 0; }

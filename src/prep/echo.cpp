@@ -1,6 +1,7 @@
 #include "prep/echo.hpp"
 
 #include "base/fatal_stop.hpp"
+#include "prep/roughness.hpp"
 
 namespace qbr {
 
@@ -14,6 +15,20 @@ void echoPatch(std::ostream& log, const ProblemModel& model, std::int32_t i) {
   log << "  s=" << p.sigma << "S/m"
       << "  mu=" << p.mu << "  k=" << p.k << "  "
       << "wave/h=" << p.wavelength / model.ah << "\n";
+  // In SI units, whatever the length unit; only for patches that have a roughness, so the
+  // echo of every other model stays as it was.
+  const Roughness& r = p.roughness;
+  if (r.model == RoughnessModel::kNone) return;
+  const double scale = model.lengthScale;
+  log << "  roughness " << roughnessModelName(r.model) << ":";
+  if (r.model == RoughnessModel::kHuray) {
+    log << "  sphere radius=" << r.sphereRadius * scale << "m"
+        << "  spheres=" << spheresPerSquareMetre(r, scale) << "/m2";
+  } else {
+    log << "  rms=" << r.rms * scale << "m";
+  }
+  const double delta = skinDepthM(p, model.omega);
+  log << "  skin depth=" << delta << "m  K=" << roughnessFactor(r, scale, delta) << "\n";
 }
 
 void echoElement(std::ostream& log, const ProblemModel& model, std::int32_t e) {

@@ -10,6 +10,7 @@
 #include "base/fatal_stop.hpp"
 #include "prep/dielectrics.hpp"
 #include "model/geometry.hpp"
+#include "prep/roughness.hpp"
 
 namespace qbr {
 
@@ -198,6 +199,7 @@ void setUpModel(ProblemModel& model, RunIo& io) {
     const std::string text = warning.str();
     io.warn(text, text + "\n", "\n" + text + "\n\n");
   }
+  model.roughSurfaces = setUpRoughness(model);
 }
 
 }  // namespace qbr

@@ -10,7 +10,8 @@ namespace qbr {
 // unit words become factors, coordinates and radii are scaled by `gridsize`,
 // conductivities go to S/m, the angular frequency is derived, the conductor member
 // lists are built, every element measures its length and every patch gets its complex
-// wave number. Warns on the console and in the log when the smallest |k| is below 1.
+// wave number and the factor of its surface roughness (prep/roughness.hpp). Warns on the console
+// and in the log when the smallest |k| is below 1.
 void setUpModel(ProblemModel& model, RunIo& io);
 
 // Complex wave number of a patch, per length unit; needs `omega`, `lengthScale` and

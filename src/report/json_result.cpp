@@ -158,7 +158,8 @@ std::vector<NodeValue> readNodeColumns(const json& table) {
     v.field = Complex(fieldRe[i].get<double>(), fieldIm[i].get<double>());
     v.normalDerivative = Complex(dnRe[i].get<double>(), dnIm[i].get<double>());
     v.currentDensity = Complex(kRe[i].get<double>(), kIm[i].get<double>());
-    if (table.contains("outline_share_m")) v.outlineShareM = column("outline_share_m")[i].get<double>();
+    if (table.contains("outline_share_m"))
+      v.outlineShareM = column("outline_share_m")[i].get<double>();
   }
   return nodes;
 }
@@ -246,14 +247,90 @@ LineParameters readLine(const json& j) {
   return p;
 }
 
+// A patch's roughness as written; only for patches that have one, so the documents of
+// every other model stay as they were.
+json roughnessSettingsObject(const RoughnessSettings& r) {
+  json out = {{"model", r.model}};
+  if (r.model == "huray") {
+    out["sphere_radius_length_units"] = r.sphereRadius;
+    if (r.tileArea > 0.0) {
+      out["spheres_per_tile"] = r.spheres;
+      out["tile_area_square_length_units"] = r.tileArea;
+    } else {
+      out["spheres_per_square_length_unit"] = r.spheres;
+    }
+  } else {
+    out["rms_length_units"] = r.rms;
+  }
+  return out;
+}
+
+RoughnessSettings readRoughnessSettings(const json& j) {
+  RoughnessSettings r;
+  r.model = j.at("model").get<std::string>();
+  if (r.model == "huray") {
+    r.sphereRadius = j.at("sphere_radius_length_units").get<double>();
+    if (j.contains("tile_area_square_length_units")) {
+      r.spheres = j.at("spheres_per_tile").get<double>();
+      r.tileArea = j.at("tile_area_square_length_units").get<double>();
+    } else {
+      r.spheres = j.at("spheres_per_square_length_unit").get<double>();
+    }
+  } else {
+    r.rms = j.at("rms_length_units").get<double>();
+  }
+  return r;
+}
+
+json roughnessObject(const RoughnessLosses& losses) {
+  json patches = json::array();
+  for (const PatchLoss& p : losses.patches) {
+    json item = {{"patch", p.patch}, {"model", p.model}};
+    if (p.model == "huray") {
+      item["sphere_radius_m"] = p.sphereRadiusM;
+      item["spheres_per_m2"] = p.spheresPerM2;
+    } else if (p.model != "none") {
+      item["rms_m"] = p.rmsM;
+    }
+    item["skin_depth_m"] = p.skinDepthM;
+    item["factor"] = p.factor;
+    item["smooth_resistance_ohm_per_m"] = realRows(p.smoothResistanceOhmPerM);
+    patches.push_back(std::move(item));
+  }
+  return {{"smooth_resistance_ohm_per_m", realRows(losses.smoothResistanceOhmPerM)},
+          {"flux_mismatch", losses.fluxMismatch},
+          {"patches", patches}};
+}
+
+RoughnessLosses readRoughness(const json& j) {
+  RoughnessLosses losses;
+  losses.smoothResistanceOhmPerM = readRealRows(j.at("smooth_resistance_ohm_per_m"));
+  losses.fluxMismatch = j.at("flux_mismatch").get<double>();
+  for (const json& item : j.at("patches")) {
+    PatchLoss p;
+    p.patch = item.at("patch").get<int>();
+    p.model = item.at("model").get<std::string>();
+    p.rmsM = item.value("rms_m", 0.0);
+    p.sphereRadiusM = item.value("sphere_radius_m", 0.0);
+    p.spheresPerM2 = item.value("spheres_per_m2", 0.0);
+    p.skinDepthM = item.at("skin_depth_m").get<double>();
+    p.factor = item.at("factor").get<double>();
+    p.smoothResistanceOhmPerM = readRealRows(item.at("smooth_resistance_ohm_per_m"));
+    losses.patches.push_back(std::move(p));
+  }
+  return losses;
+}
+
 json settingsObject(const Settings& s) {
   json patches = json::array();
   for (const PatchSettings& p : s.patches) {
-    patches.push_back({{"patch", p.patch},
-                       {"kind", p.superconducting ? "sc" : "nc"},
-                       {"sigma_conductance_units", p.sigma},
-                       {"lambda_length_units", p.lambda},
-                       {"mu_relative", p.mu}});
+    json patch = {{"patch", p.patch},
+                  {"kind", p.superconducting ? "sc" : "nc"},
+                  {"sigma_conductance_units", p.sigma},
+                  {"lambda_length_units", p.lambda},
+                  {"mu_relative", p.mu}};
+    if (p.roughness) patch["roughness"] = roughnessSettingsObject(*p.roughness);
+    patches.push_back(std::move(patch));
   }
   json out = {{"caption", s.caption},
               {"lengthunit", s.lengthUnit},
@@ -287,10 +364,14 @@ Settings readSettings(const json& j) {
   s.grid = j.value("grid", std::string("uniform"));
   s.ah = j.at("ah_length_units").get<double>();
   for (const json& p : j.at("patches")) {
-    s.patches.push_back({p.at("patch").get<int>(), p.at("kind").get<std::string>() == "sc",
-                         p.at("sigma_conductance_units").get<double>(),
-                         p.at("lambda_length_units").get<double>(),
-                         p.at("mu_relative").get<double>()});
+    PatchSettings patch{p.at("patch").get<int>(),
+                        p.at("kind").get<std::string>() == "sc",
+                        p.at("sigma_conductance_units").get<double>(),
+                        p.at("lambda_length_units").get<double>(),
+                        p.at("mu_relative").get<double>(),
+                        std::nullopt};
+    if (p.contains("roughness")) patch.roughness = readRoughnessSettings(p.at("roughness"));
+    s.patches.push_back(std::move(patch));
   }
   if (j.contains("permittivity")) {
     s.permittivity = j.at("permittivity").get<double>();
@@ -342,6 +423,7 @@ std::string Result::toJson(bool withNodes) const {
       document["line_parameters"]["details"] = detailsObject(lineDetails(*line, inductanceHPerM, resistanceOhmPerM, omegaRadPerS));
     }
   }
+  if (roughness) document["roughness"] = roughnessObject(*roughness);
   std::string text;
   write(text, document, 0);
   return text + "\n";
@@ -389,6 +471,7 @@ Result Result::fromJson(const std::string& text) {
       r.line = readLine(j.at("line_parameters"));
       r.times.capacitance = t.at("capacitance").get<double>();
     }
+    if (j.contains("roughness")) r.roughness = readRoughness(j.at("roughness"));
     return r;
   } catch (const json::exception& e) {
     throw Error(std::string("\nNot a qbr result in JSON: ") + e.what() + "\n");
