@@ -121,12 +121,24 @@ class ChargeRows {
     const double bound = f.nearDisc.radius + 0.5 * f.longestPiece;
     const bool far = !tau && dx * dx + dy * dy >= bound * bound;
     constexpr double kNowhere = std::numeric_limits<double>::infinity();
+    // A node of a circle may lie where an interface ends on it: there the single layer of
+    // the interface's end piece has the logarithm of the own element's pieces.
+    std::optional<double> endHere;
+    if (!tau && !far && geometry.hasEndPoints()) {
+      for (const double end : {-1.0, 1.0}) {
+        const Vec2 p = geometry.pointAt(end);
+        if (std::hypot(p.x - ctx.x0, p.y - ctx.y0) <= 1e-9 * f.longestPiece) endHere = end;
+      }
+    }
     for (int p = 0; p < f.pieceCount; ++p) {
       const PieceSummary& piece = f.pieceSummary[idx(p)];
-      const std::optional<double> touching =
+      std::optional<double> touching =
           tau ? touchingParameter(geometry, piece.a, piece.b, *tau) : std::nullopt;
+      if (endHere && (piece.a == *endHere || piece.b == *endHere)) touching = endHere;
+      const bool touches = touching.has_value();
+      const double at = touching.value_or(0.0);
       FlankSums& s = sums[idx(p)];
-      if (!far && !touching) {
+      if (!far && !touches) {
         // Never touching here (the pieces at the observation point are handled below on
         // every grid), so the order of the grids does not enter.
         const PieceRule rule =
@@ -140,16 +152,16 @@ class ChargeRows {
       for (std::size_t i = 0; i < kGaussAbscissae.size(); ++i) {
         const std::size_t g = idx(p) * kGaussAbscissae.size() + i;
         double value = laplaceKernel(ctx, f.x[g], f.y[g]);
-        if (touching) value += std::log(std::fabs(f.t[g] - *touching));
+        if (touches) value += std::log(std::fabs(f.t[g] - at));
         const double w = f.w[g];
         s.constant += value * w;
         s.rising += value * w * (f.t[g] - piece.a) / span;
         s.falling += value * w * (piece.b - f.t[g]) / span;
       }
-      if (touching) {
-        s.constant -= flankLogIntegral(piece.a, piece.b, Flank::Constant, *touching);
-        s.rising -= flankLogIntegral(piece.a, piece.b, Flank::Rising, *touching);
-        s.falling -= flankLogIntegral(piece.a, piece.b, Flank::Falling, *touching);
+      if (touches) {
+        s.constant -= flankLogIntegral(piece.a, piece.b, Flank::Constant, at);
+        s.rising -= flankLogIntegral(piece.a, piece.b, Flank::Rising, at);
+        s.falling -= flankLogIntegral(piece.a, piece.b, Flank::Falling, at);
       }
     }
   }
@@ -443,8 +455,10 @@ bool lossy(const DielectricLayout& layout) {
 
 }  // namespace
 
-Electrostatics solveElectrostatics(const ProblemModel& model, const DielectricLayout& layout,
+Electrostatics solveElectrostatics(const ProblemModel& gridded, const DielectricLayout& layout,
                                    int threads) {
+  ProblemModel model = gridded;
+  gradeMetalForDielectrics(model);
   const ChargeRows rows(model, &layout);
   const int n = rows.nodeCount();
   const bool hasReturn = model.hasReturnConductor();

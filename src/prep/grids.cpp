@@ -125,15 +125,15 @@ std::array<CornerEnds, kMaxElements> cornerEnds(const ProblemModel& model) {
 }  // namespace
 
 void placeGradedNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
-                      bool cornerAtStart, bool cornerAtEnd) {
+                      bool cornerAtStart, bool cornerAtEnd, double grading) {
   placeNodes(element, points, n);
   const ElementGeometry geometry = element.geometry(points);
   if (!geometry.hasEndPoints() || !(cornerAtStart || cornerAtEnd)) return;
   // x -> x^b / (x^b + (1 - x)^b): graded toward both ends of [0, 1], coarser than the even
   // grid in the middle. A corner at one end only takes its half, stretched.
-  const auto both = [](double x) {
-    const double a = std::pow(x, kGrading);
-    return a / (a + std::pow(1.0 - x, kGrading));
+  const auto both = [grading](double x) {
+    const double a = std::pow(x, grading);
+    return a / (a + std::pow(1.0 - x, grading));
   };
   for (std::int32_t i = 1; i <= n; ++i) {
     const double s = (i - 0.5) / n;
@@ -190,7 +190,7 @@ void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts) {
       continue;
     }
     placeGradedNodes(element, model.points, n, corners[static_cast<std::size_t>(e)].start,
-                     corners[static_cast<std::size_t>(e)].end);
+                     corners[static_cast<std::size_t>(e)].end, kGrading);
   }
   const Unknowns unknowns(model);
   model.nd0 = unknowns.nd0();

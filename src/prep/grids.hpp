@@ -22,8 +22,9 @@ void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts);
 void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n);
 
 // n nodes graded toward the corner ends of a line or curve, where the field and the
-// current crowd (circles, and lines without a corner, are placed evenly).
+// current crowd (circles, and lines without a corner, are placed evenly): the node
+// parameters follow x^grading near a graded end, x those of the even grid.
 void placeGradedNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
-                      bool cornerAtStart, bool cornerAtEnd);
+                      bool cornerAtStart, bool cornerAtEnd, double grading = 1.5);
 
 }  // namespace qbr
