@@ -84,6 +84,15 @@ class Model {
   // area}, "none" with {} for a smooth surface again.
   Model& roughness(int n, const std::string& model, const std::vector<double>& values = {});
 
+  // "dielectric n er [tand [f [unit]]]": the elements of patch n outline a region of
+  // dielectric; with `statedAt` the wideband Debye model with these values at that
+  // frequency. "layer y1 y2 er [tand [f [unit]]]": a horizontal slab from y1 to y2 that
+  // runs sideways beyond everything else.
+  Model& dielectric(int n, double permittivity, double lossTangent = 0.0,
+                    std::optional<double> statedAt = {}, const std::string& unit = "mhz");
+  Model& layer(double y1, double y2, double permittivity, double lossTangent = 0.0,
+               std::optional<double> statedAt = {}, const std::string& unit = "mhz");
+
   // "pt": a basic point; returns its number (that of an earlier point within 1e-7).
   int point(double x, double y);
 

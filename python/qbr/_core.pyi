@@ -78,6 +78,10 @@ class Model:
     def patch(self, n: int, kind: str, sigma: Optional[float] = None,
               lambda_: Optional[float] = None, mu: Optional[float] = None) -> Model: ...
     def roughness(self, n: int, model: str, values: list[float] = ...) -> Model: ...
+    def dielectric(self, n: int, permittivity: float, loss_tangent: float = ...,
+                   stated_at: float | None = ..., unit: str = ...) -> Model: ...
+    def layer(self, y1: float, y2: float, permittivity: float, loss_tangent: float = ...,
+              stated_at: float | None = ..., unit: str = ...) -> Model: ...
     def point(self, x: float, y: float) -> int: ...
     def line(self, c: int, p0: _Point, p1: _Point, patch: int, n: int) -> Model: ...
     def curve(self, c: int, p0: _Point, p1: _Point, p2: _Point, patch: int, n: int) -> Model: ...
@@ -112,6 +116,25 @@ class LineParameters:
     delay_s_per_m: npt.NDArray[np.float64]
     attenuation_Np_per_m: npt.NDArray[np.float64]
     propagation_per_m: npt.NDArray[np.complex128]
+    vacuum_capacitance_F_per_m: npt.NDArray[np.float64]
+    dielectric_regions: str
+
+class LineDetails:
+    effective_permittivity: npt.NDArray[np.float64]
+    conductor_attenuation_Np_per_m: npt.NDArray[np.float64]
+    dielectric_attenuation_Np_per_m: npt.NDArray[np.float64]
+    external_inductance_H_per_m: npt.NDArray[np.float64]
+    internal_inductance_H_per_m: npt.NDArray[np.float64]
+    internal_fraction: npt.NDArray[np.float64]
+    pair: bool
+    even_ohm: complex
+    odd_ohm: complex
+    differential_ohm: complex
+    common_ohm: complex
+    near_end_coupling: float
+    far_end_coupling_s_per_m: float
+
+def line_details(result: Result) -> LineDetails: ...
 
 class PatchLoss:
     patch: int

@@ -265,6 +265,25 @@ class Model:
         self._add("roughness", n, model, *values)
         return self
 
+    def dielectric(self, n: int, eps_r: float, tan_delta: float = 0.0,
+                   stated_at: float | None = None, unit: str = "mhz") -> "Model":
+        """``dielectric n er [tand [f [unit]]]``: the elements of patch n (any kind, either
+        sense) outline a region of dielectric with relative permittivity ``eps_r`` and
+        loss tangent ``tan_delta``; with ``stated_at`` (a frequency in ``unit``) they are
+        the values there of a causal wideband Debye model. Regions may nest, share sides
+        and overlap the metal, which wins."""
+        self._core.dielectric(n, eps_r, tan_delta, stated_at, unit)
+        self._add("dielectric", n, eps_r, tan_delta, stated_at, unit)
+        return self
+
+    def layer(self, y1: float, y2: float, eps_r: float, tan_delta: float = 0.0,
+              stated_at: float | None = None, unit: str = "mhz") -> "Model":
+        """``layer y1 y2 er [tand [f [unit]]]``: a horizontal slab of dielectric between
+        the heights y1 and y2, running sideways beyond everything else (a stack-up)."""
+        self._core.layer(y1, y2, eps_r, tan_delta, stated_at, unit)
+        self._add("layer", y1, y2, eps_r, tan_delta, stated_at, unit)
+        return self
+
     def pt(self, x: float, y: float) -> int:
         """``pt``: a basic point; returns its number (that of an earlier point within 1e-7)."""
         number = self._core.point(x, y)
@@ -491,6 +510,31 @@ class Result:
     def velocity(self) -> np.ndarray | None:
         """Phase velocity of each mode, m/s, fastest first (None without ``permittivity``)."""
         return self._line("velocity_m_per_s")
+
+    @property
+    def C0(self) -> np.ndarray | None:
+        """Capacitance matrix of the same conductors in vacuum, F/m (None without a
+        ``permittivity`` or dielectric regions)."""
+        return self._line("vacuum_capacitance_F_per_m")
+
+    @property
+    def details(self) -> _core.LineDetails | None:
+        """What follows from the line parameters (None without them):
+        ``effective_permittivity`` and the attenuation's ``conductor_attenuation_Np_per_m``
+        and ``dielectric_attenuation_Np_per_m`` per mode, ``external_inductance_H_per_m``
+        (mu0 eps0 C0^-1), ``internal_inductance_H_per_m`` and ``internal_fraction`` (L -
+        L_ext per conductor: internal or kinetic), and for two conductors ``even_ohm``,
+        ``odd_ohm``, ``differential_ohm``, ``common_ohm``, ``near_end_coupling`` and
+        ``far_end_coupling_s_per_m``."""
+        if self._core.line_parameters is None:
+            return None
+        return _core.line_details(self._core)
+
+    @property
+    def eps_eff(self) -> np.ndarray | None:
+        """Effective permittivity (c / v)^2 of each mode, fastest first."""
+        details = self.details
+        return None if details is None else details.effective_permittivity
 
     @property
     def delay(self) -> np.ndarray | None:

@@ -14,10 +14,15 @@ import sys
 import warnings
 from typing import Any, Callable, Iterable, Mapping
 
+import numpy as np
+
 from ._model import Model, ModelError, _options
 
 # Columns of models with a permittivity: C, G and Y = G + j omega C per metre.
-_LINE_COLUMNS = ("C_F_per_m", "G_S_per_m", "Y_S_per_m")
+_LINE_COLUMNS = ("C_F_per_m", "G_S_per_m", "Y_S_per_m", "Z0_ohm", "eps_eff", "velocity_m_per_s",
+                 "alpha_conductor_dB_per_m", "alpha_dielectric_dB_per_m")
+
+_DB_PER_NP = 20.0 / np.log(10.0)
 
 # Names that sweep() takes for itself; an axis with one of them goes in a list of points.
 _OWN_KEYWORDS = ("executor", "progress", "threads", "grid_check")
@@ -47,12 +52,20 @@ def _rows(params: Mapping[str, Any], build: Callable[..., Model], threads: int,
         factors = {f"K_patch{p.patch}": p.factor for p in result.roughness.patches}
         for row in rows:
             row.update(R_smooth_ohm_per_m=float(R_smooth[row["i"] - 1, row["j"] - 1]), **factors)
-    if result.line is not None:  # the model gives the permittivity
-        C, G, omega = result.C, result.G, result.omega_rad_per_s
+    if result.line is not None:  # the model gives the permittivity or dielectric regions
+        C, G, omega, Z0 = result.C, result.G, result.omega_rad_per_s, result.Z0
+        details = result.details
         for row in rows:
             i, j = row["i"] - 1, row["j"] - 1
             row.update(C_F_per_m=float(C[i, j]), G_S_per_m=float(G[i, j]),
-                       Y_S_per_m=complex(G[i, j], omega * C[i, j]))
+                       Y_S_per_m=complex(G[i, j], omega * C[i, j]), Z0_ohm=complex(Z0[i, j]))
+            if i == j:  # the modes, fastest first, on the diagonal rows
+                row.update(eps_eff=float(details.effective_permittivity[i]),
+                           velocity_m_per_s=float(result.velocity[i]),
+                           alpha_conductor_dB_per_m=float(
+                               details.conductor_attenuation_Np_per_m[i] * _DB_PER_NP),
+                           alpha_dielectric_dB_per_m=float(
+                               details.dielectric_attenuation_Np_per_m[i] * _DB_PER_NP))
     return rows
 
 
@@ -149,14 +162,18 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     point's place in the list), ``i`` and ``j`` (conductors, from 1), ``L_H_per_m``,
     ``R_ohm_per_m``, ``Z_ohm_per_m`` (complex), for a model with a surface roughness
     ``R_smooth_ohm_per_m`` (R without it) and ``K_patch<n>`` (each dissipating patch's
-    roughness factor at the point's frequency), for a model with a ``permittivity`` also
-    ``C_F_per_m``, ``G_S_per_m`` and ``Y_S_per_m`` (G + j omega C, complex; the table
-    then makes a Touchstone file with :func:`touchstone`), ``nd``, ``frequency_Hz``, ``warnings``
-    (the run's warnings, joined by "; ") and ``error``. A point whose build or solve
-    fails has one row, with ``i`` and ``j`` empty and its message in ``error``; the sweep
-    goes on. Parameters the build function does not take (a misspelt axis) raise
-    TypeError at once, before any point runs. Rows come in the order of the points, whatever order they finish in, so
-    every executor gives the same table.
+    roughness factor at the point's frequency), for a model with a ``permittivity`` or
+    dielectric regions also ``C_F_per_m``, ``G_S_per_m``, ``Y_S_per_m`` (G + j omega C,
+    complex; the table then makes a Touchstone file with :func:`touchstone`) and
+    ``Z0_ohm`` (the characteristic impedance matrix's entry, complex), and on the
+    diagonal rows (i = j = k) the k-th mode's ``eps_eff``, ``velocity_m_per_s`` and
+    attenuation ``alpha_conductor_dB_per_m`` and ``alpha_dielectric_dB_per_m``; then
+    ``nd``, ``frequency_Hz``, ``warnings`` (the run's warnings, joined by "; ") and
+    ``error``. A point whose build or solve fails has one row, with ``i`` and ``j`` empty
+    and its message in ``error``; the sweep goes on. Parameters the build function does
+    not take (a misspelt axis) raise TypeError at once, before any point runs. Rows come
+    in the order of the points, whatever order they finish in, so every executor gives
+    the same table. The parameters' names are in ``table.attrs["parameters"]``.
 
     executor: any ``concurrent.futures.Executor``: a ``ThreadPoolExecutor``, a
     ``ProcessPoolExecutor``, or a Dask cluster's (``distributed.Client(...).get_executor()``).
@@ -228,6 +245,7 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     columns += [name for name in _LINE_COLUMNS if name in frame]
     columns += ["nd", "frequency_Hz", "warnings", "error"]
     frame = frame.reindex(columns=list(dict.fromkeys(columns)))
+    frame.attrs["parameters"] = list(todo[0]) if todo else []
     for name in ("i", "j", "nd"):
         frame[name] = frame[name].astype("Int64")
     return frame

@@ -270,10 +270,14 @@ def sweep(table: "pandas.DataFrame", x: str, y: str = "L_H_per_m", hue: str | No
     data = table[table["error"].isna()]
     if entry is not None:
         data = data[(data["i"] == entry[0]) & (data["j"] == entry[1])]
-    known = {"point", "i", "j", "L_H_per_m", "R_ohm_per_m", "Z_ohm_per_m", "nd", "frequency_Hz",
-             "warnings", "error", x, y}
-    groups = [hue] if hue else [c for c in data.columns
-                                if c not in known and data[c].nunique(dropna=True) > 1]
+    # The sweep's parameters: named in the table's attrs, or the columns before "point"
+    # (results such as C_F_per_m or Z0_ohm are never parameters).
+    parameters = table.attrs.get("parameters")
+    if parameters is None:
+        columns = list(table.columns)
+        parameters = columns[:columns.index("point")] if "point" in columns else []
+    groups = [hue] if hue else [c for c in parameters
+                                if c not in (x, y) and data[c].nunique(dropna=True) > 1]
     if entry is None:
         groups += ["i", "j"]
     parts = data.groupby(groups, sort=True) if groups else [((), data)]

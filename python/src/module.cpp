@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include <complex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,12 @@ PYBIND11_MODULE(_core, m) {
            py::arg("lambda_") = py::none(), py::arg("mu") = py::none())
       .def("roughness", &Model::roughness, py::arg("n"), py::arg("model"),
            py::arg("values") = std::vector<double>{})
+      .def("dielectric", &Model::dielectric, py::arg("n"), py::arg("permittivity"),
+           py::arg("loss_tangent") = 0.0, py::arg("stated_at") = py::none(),
+           py::arg("unit") = "mhz")
+      .def("layer", &Model::layer, py::arg("y1"), py::arg("y2"), py::arg("permittivity"),
+           py::arg("loss_tangent") = 0.0, py::arg("stated_at") = py::none(),
+           py::arg("unit") = "mhz")
       .def("point", &Model::point)
       .def("line", py::overload_cast<int, int, int, int, int>(&Model::line))
       .def("line",
@@ -255,7 +262,53 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("attenuation_Np_per_m",
                              [](const Line& p) { return toArray(p.modalAttenuationNpPerM); })
       .def_property_readonly("propagation_per_m",
-                             [](const Line& p) { return toArray(p.modalPropagationPerM); });
+                             [](const Line& p) { return toArray(p.modalPropagationPerM); })
+      .def_property_readonly("vacuum_capacitance_F_per_m",
+                             [](const Line& p) { return toArray(p.vacuumCapacitanceFPerM); })
+      .def_readonly("dielectric_regions", &Line::dielectricRegions)
+      .def("__repr__", [](const Line& p) {
+        std::ostringstream text;
+        const std::size_t modes = p.modalVelocityMPerS.size();
+        text << "<qbr.LineParameters " << (p.dielectricRegions.empty() ? "homogeneous eps_r " : "")
+             << (p.dielectricRegions.empty() ? std::to_string(p.permittivityRelative)
+                                              : p.dielectricRegions)
+             << (p.lossless ? ", lossless" : "") << ": ";
+        for (std::size_t k = 0; k < modes; ++k) {
+          const std::complex<double> z =
+              p.characteristicImpedanceOhm(static_cast<int>(k), static_cast<int>(k));
+          text << (k ? "; " : "") << (modes > 1 ? "mode " + std::to_string(k + 1) + " " : "")
+               << "v " << p.modalVelocityMPerS[k] / 299792458.0 << " c, Z" << (modes > 1 ? "c" : "0")
+               << (modes > 1 ? "[" + std::to_string(k + 1) + "," + std::to_string(k + 1) + "] " : " ")
+               << (p.lossless ? std::abs(z.real()) : std::abs(z)) << " ohm";
+          if (!p.lossless) text << ", " << p.modalAttenuationNpPerM[k] * 8.685889638065035 << " dB/m";
+        }
+        text << ">";
+        return text.str();
+      });
+
+  using Details = qbr::LineDetails;
+  py::class_<Details>(m, "LineDetails")
+      .def_property_readonly("effective_permittivity",
+                             [](const Details& d) { return toArray(d.modalEffectivePermittivity); })
+      .def_property_readonly(
+          "conductor_attenuation_Np_per_m",
+          [](const Details& d) { return toArray(d.modalConductorAttenuationNpPerM); })
+      .def_property_readonly(
+          "dielectric_attenuation_Np_per_m",
+          [](const Details& d) { return toArray(d.modalDielectricAttenuationNpPerM); })
+      .def_property_readonly("external_inductance_H_per_m",
+                             [](const Details& d) { return toArray(d.externalInductanceHPerM); })
+      .def_property_readonly("internal_inductance_H_per_m",
+                             [](const Details& d) { return toArray(d.internalInductanceHPerM); })
+      .def_property_readonly("internal_fraction",
+                             [](const Details& d) { return toArray(d.internalFraction); })
+      .def_readonly("pair", &Details::pair)
+      .def_readonly("even_ohm", &Details::evenOhm)
+      .def_readonly("odd_ohm", &Details::oddOhm)
+      .def_readonly("differential_ohm", &Details::differentialOhm)
+      .def_readonly("common_ohm", &Details::commonOhm)
+      .def_readonly("near_end_coupling", &Details::nearEndCoupling)
+      .def_readonly("far_end_coupling_s_per_m", &Details::farEndCouplingSPerM);
 
   using PatchLoss = qbr::PatchLoss;
   py::class_<PatchLoss>(m, "PatchLoss")
@@ -321,6 +374,9 @@ PYBIND11_MODULE(_core, m) {
       },
       py::arg("model"), py::arg("options") = qbr::SolveOptions{});
 
+  m.def("line_details", py::overload_cast<const Result&>(&qbr::lineDetails), py::arg("result"),
+        "Effective permittivities, the attenuation's parts, L_ext and the internal "
+        "inductance, and for a pair the even/odd impedances and crosstalk coefficients.");
   m.def("spice_model", &qbr::spiceModel, py::arg("result"), py::arg("length_m"),
         py::arg("name") = "qbr_line");
   m.def("touchstone",

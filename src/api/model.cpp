@@ -171,6 +171,21 @@ Model& Model::patch(int n, const std::string& kind, std::optional<double> sigma,
   return statement(words(line));
 }
 
+Model& Model::dielectric(int n, double permittivity, double lossTangent,
+                         std::optional<double> statedAt, const std::string& unit) {
+  std::vector<std::string> line{"dielectric", number(n), number(permittivity), number(lossTangent)};
+  if (statedAt) line.insert(line.end(), {number(*statedAt), unit});
+  return statement(words(line));
+}
+
+Model& Model::layer(double y1, double y2, double permittivity, double lossTangent,
+                    std::optional<double> statedAt, const std::string& unit) {
+  std::vector<std::string> line{"layer", number(y1), number(y2), number(permittivity),
+                                number(lossTangent)};
+  if (statedAt) line.insert(line.end(), {number(*statedAt), unit});
+  return statement(words(line));
+}
+
 Model& Model::roughness(int n, const std::string& model, const std::vector<double>& values) {
   std::vector<std::string> line{"roughness", number(n), model};
   for (double v : values) line.push_back(number(v));

@@ -472,11 +472,17 @@ Complex mediumAt(const ProblemModel& model, std::int32_t region, Complex backgro
   return relativePermittivity(regionMedium(model, region), model.frequency);
 }
 
+// Nodes for a piece of an outline: its share of the outline's grid count, or its length
+// over ah; where it ends on metal, at least as many as the metal's spacing there gives
+// it (`metalSpacing`, infinite elsewhere): the charge crowds toward such an end as on the
+// metal beside it, and a gap between two films, a small piece of a long outline, would
+// otherwise get a handful.
 std::int32_t countFor(const BoundaryElement& outline, double pieceLength, double outlineLength,
-                      double ah) {
+                      double ah, double metalSpacing) {
   double count = outline.gridCount > 0
                      ? std::ceil(outline.gridCount * pieceLength / outlineLength)
                      : std::ceil(pieceLength / ah);
+  count = std::max(count, std::ceil(pieceLength / metalSpacing));
   if (!(count >= kMinGridCount)) count = kMinGridCount;
   if (count > kMaxGridCount) count = kMaxGridCount;
   return static_cast<std::int32_t>(count);
@@ -538,23 +544,43 @@ void addLayerOutlines(ProblemModel& model) {
   const double middle = any ? (box.xmin + box.xmax) / 2.0 : 0.0;
   const double stack = std::max(high, any ? box.ymax : high) - std::min(low, any ? box.ymin : low);
   const double half = layerHalfWidth(width, stack);
-  if (model.dielectricOutlines.size() + 4 * model.layers.size() > idx(kMaxElements)) {
+  // Beyond the rest of the cross-section the field in the slabs fades: the sides run on
+  // in pieces four times longer each, with a few nodes apiece, out to the truncation.
+  const double margin = std::max(stack, 0.25 * width);
+  std::vector<double> right = {width / 2.0 + margin};
+  for (double piece = 4.0 * margin; right.back() < half; piece *= 4.0) {
+    right.push_back(std::min(right.back() + piece, half));
+  }
+  std::vector<double> breaks;
+  for (auto it = right.rbegin(); it != right.rend(); ++it) breaks.push_back(middle - *it);
+  for (const double x : right) breaks.push_back(middle + x);
+  const std::size_t sidePieces = breaks.size() - 1;
+  if (model.dielectricOutlines.size() + (2 * sidePieces + 2) * model.layers.size() >
+      idx(kMaxElements)) {
     fatalStop("\nToo many boundary elements generated from layers\n");
   }
+  constexpr std::int32_t kFarCount = 24;
+  const std::size_t core = breaks.size() / 2 - 1;  // the piece across the cross-section
   for (std::size_t i = 0; i < model.layers.size(); ++i) {
     const double y1 = model.layers[i].y1 * model.gridsize;
     const double y2 = model.layers[i].y2 * model.gridsize;
-    const std::array<Vec2, 4> corners = {Vec2{middle - half, y1}, Vec2{middle + half, y1},
-                                         Vec2{middle + half, y2}, Vec2{middle - half, y2}};
-    for (std::size_t k = 0; k < 4; ++k) {
+    const auto add = [&](Vec2 from, Vec2 to, std::int32_t count) {
       BoundaryElement side;
       side.kind = kLine;
       side.patch = kMaxPatches + static_cast<std::int32_t>(i);
-      side.pointNumbers[0] = findOrAddPoint(model, corners[k].x, corners[k].y);
-      side.pointNumbers[1] = findOrAddPoint(model, corners[(k + 1) % 4].x, corners[(k + 1) % 4].y);
+      side.gridCount = count;
+      side.pointNumbers[0] = findOrAddPoint(model, from.x, from.y);
+      side.pointNumbers[1] = findOrAddPoint(model, to.x, to.y);
       computeLength(side, model.points);
       model.dielectricOutlines.push_back(side);
-    }
+    };
+    // Counter-clockwise: along the bottom, up, back along the top, down.
+    for (std::size_t k = 0; k < sidePieces; ++k)
+      add({breaks[k], y1}, {breaks[k + 1], y1}, k == core ? 0 : kFarCount);
+    add({breaks.back(), y1}, {breaks.back(), y2}, kFarCount);
+    for (std::size_t k = sidePieces; k-- > 0;)
+      add({breaks[k + 1], y2}, {breaks[k], y2}, k == core ? 0 : kFarCount);
+    add({breaks.front(), y2}, {breaks.front(), y1}, kFarCount);
   }
 }
 
@@ -616,6 +642,24 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
   const double tolerance = meetingTolerance(model);
   const double offset = sideOffset(model);
 
+  std::vector<Shape> outlines;
+  for (const BoundaryElement& e : model.dielectricOutlines) outlines.emplace_back(e, model.points);
+  std::vector<Shape> metal;
+  for (std::int32_t e = 0; e < model.elementCount; ++e)
+    metal.emplace_back(model.elements[idx(e)], model.points);
+  // The coarsest average node spacing of the metal elements on which a point lies (at a
+  // corner, that of the longer side), infinite where there are none.
+  const auto metalSpacingAt = [&](Vec2 p) {
+    double spacing = 0.0;
+    for (std::int32_t e = 0; e < model.elementCount; ++e) {
+      const Shape& shape = metal[idx(e)];
+      if (norm(shape.geometry().pointAt(shape.nearest(p)) - p) > tolerance) continue;
+      const BoundaryElement& element = model.elements[idx(e)];
+      spacing = std::max(spacing, element.length / std::max(element.gridCount, 1));
+    }
+    return spacing > 0.0 ? spacing : std::numeric_limits<double>::infinity();
+  };
+
   // The exposed pieces of the outlines; a side two regions share appears once.
   std::vector<double> outlineLength;
   for (const BoundaryElement& e : model.dielectricOutlines)
@@ -645,10 +689,12 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
     element.tTo = piece.t1;
     element.conductor = -1;
     computeLength(element, model.points);
-    const std::int32_t n =
-        std::max(countFor(element, element.length, outlineLength[idx(piece.outline)], model.ah) /
-                     gridDivisor,
-                 2);
+    const ElementGeometry g = element.geometry(model.points);
+    const double spacing = std::min(metalSpacingAt(g.pointAt(-1.0)), metalSpacingAt(g.pointAt(1.0)));
+    const std::int32_t n = std::max(
+        countFor(element, element.length, outlineLength[idx(piece.outline)], model.ah, spacing) /
+            gridDivisor,
+        2);
     placeInterfaceNodes(element, model.points, n);
     layout.interfaces.push_back(std::move(element));
     layout.permittivityLeft.push_back(left);
@@ -657,7 +703,6 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
   }
 
   // The media along the metal.
-  std::vector<Shape> outlines;
   for (const BoundaryElement& e : model.dielectricOutlines) outlines.emplace_back(e, model.points);
   for (std::int32_t m = 0; m < model.elementCount; ++m) {
     const BoundaryElement& element = model.elements[idx(m)];
