@@ -271,16 +271,19 @@ PYBIND11_MODULE(_core, m) {
         const std::size_t modes = p.modalVelocityMPerS.size();
         text << "<qbr.LineParameters " << (p.dielectricRegions.empty() ? "homogeneous eps_r " : "")
              << (p.dielectricRegions.empty() ? std::to_string(p.permittivityRelative)
-                                              : p.dielectricRegions)
+                                             : p.dielectricRegions)
              << (p.lossless ? ", lossless" : "") << ": ";
         for (std::size_t k = 0; k < modes; ++k) {
           const std::complex<double> z =
               p.characteristicImpedanceOhm(static_cast<int>(k), static_cast<int>(k));
           text << (k ? "; " : "") << (modes > 1 ? "mode " + std::to_string(k + 1) + " " : "")
-               << "v " << p.modalVelocityMPerS[k] / 299792458.0 << " c, Z" << (modes > 1 ? "c" : "0")
-               << (modes > 1 ? "[" + std::to_string(k + 1) + "," + std::to_string(k + 1) + "] " : " ")
+               << "v " << p.modalVelocityMPerS[k] / 299792458.0 << " c, Z"
+               << (modes > 1 ? "c" : "0")
+               << (modes > 1 ? "[" + std::to_string(k + 1) + "," + std::to_string(k + 1) + "] "
+                             : " ")
                << (p.lossless ? std::abs(z.real()) : std::abs(z)) << " ohm";
-          if (!p.lossless) text << ", " << p.modalAttenuationNpPerM[k] * 8.685889638065035 << " dB/m";
+          if (!p.lossless)
+            text << ", " << p.modalAttenuationNpPerM[k] * 8.685889638065035 << " dB/m";
         }
         text << ">";
         return text.str();

@@ -169,9 +169,9 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
   }
   if (!hasDielectricRegions(model)) {
     const Electrostatics statics = solveElectrostatics(model, model.permittivity, options.threads);
-    r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
-                            model.omega, model.permittivity, model.lossTangent,
-                            losslessLine(model));
+    r.line =
+        lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
+                       model.omega, model.permittivity, model.lossTangent, losslessLine(model));
     reportLineParameters(*r.line, model.frequency, reference, io);
     if (options.gridCheck) {
       for (const std::string& warning : capacitanceGridWarnings(
@@ -329,8 +329,9 @@ std::string versionText() {
 
 LineDetails lineDetails(const Result& result) {
   if (!result.line) {
-    throw Error("\nThe line details need the capacitance: give the permittivity of the "
-                "dielectric or its regions;\n");
+    throw Error(
+        "\nThe line details need the capacitance: give the permittivity of the "
+        "dielectric or its regions;\n");
   }
   return lineDetails(*result.line, result.inductanceHPerM, result.resistanceOhmPerM,
                      result.omegaRadPerS);

@@ -101,8 +101,9 @@ class ChargeRows {
     offset_.push_back(static_cast<int>(rows_.size()));
     geometry_.push_back(element.geometry(model_.points));
     // The kernels here are Laplace's: the patch's wave number is not used.
-    elements_.push_back(buildFillElement(element, geometry_.back(),
-                                         interface ? MaterialPatch{} : model_.patches[idx(element.patch)]));
+    elements_.push_back(
+        buildFillElement(element, geometry_.back(),
+                         interface ? MaterialPatch{} : model_.patches[idx(element.patch)]));
     for (int i = 1; i <= element.gridCount; ++i)
       rows_.push_back({e, i, interface ? -1 : element.conductor});
   }
@@ -228,8 +229,7 @@ void solveDense(std::vector<double>& a, int n, std::vector<double>& b, int colum
   }
 }
 
-void solveDense(std::vector<Complex>& a, int n, std::vector<Complex>& b, int columns,
-                int threads) {
+void solveDense(std::vector<Complex>& a, int n, std::vector<Complex>& b, int columns, int threads) {
   std::vector<int> pivots(idx(n));
   int info = 0;
   const BlasSession blas(threads);
@@ -252,9 +252,12 @@ double hatIntegral(const BoundaryElement& element, bool open, int j, double t0, 
   };
   std::vector<Part> parts;
   if (j > 1) parts.push_back({s(j - 1), s(j), Flank::Rising});
-  if (j == 1) parts.push_back(open ? Part{-1.0, s(1), Flank::Constant} : Part{-1.0, s(1), Flank::Rising});
+  if (j == 1)
+    parts.push_back(open ? Part{-1.0, s(1), Flank::Constant} : Part{-1.0, s(1), Flank::Rising});
   if (j < n) parts.push_back({s(j), s(j + 1), Flank::Falling});
-  if (j == n) parts.push_back(open ? Part{s(n), 1.0, Flank::Constant} : Part{1.0, s(1) + 2.0, Flank::Falling});
+  if (j == n)
+    parts.push_back(open ? Part{s(n), 1.0, Flank::Constant}
+                         : Part{1.0, s(1) + 2.0, Flank::Falling});
   double total = 0.0;
   for (const Part& part : parts) {
     const double span = part.b - part.a;
@@ -280,7 +283,8 @@ double hatIntegral(const BoundaryElement& element, bool open, int j, double t0, 
 
 // C = eps0 P^-1 from the potentials P (column c: conductor c + 1 charged), symmetrised.
 template <typename Scalar>
-Matrix<Scalar> capacitanceOf(const std::vector<Scalar>& p, int conductors, Scalar eps, int threads) {
+Matrix<Scalar> capacitanceOf(const std::vector<Scalar>& p, int conductors, Scalar eps,
+                             int threads) {
   std::vector<Scalar> work = p;
   std::vector<Scalar> inverse(idx(conductors * conductors), Scalar(0.0));
   for (int c = 0; c < conductors; ++c) inverse[idx(c * conductors + c)] = Scalar(1.0);
@@ -289,7 +293,8 @@ Matrix<Scalar> capacitanceOf(const std::vector<Scalar>& p, int conductors, Scala
   for (int r = 0; r < conductors; ++r) {
     for (int c = 0; c < conductors; ++c) {
       // P is symmetric; so is C, to rounding: its two triangles are averaged.
-      out(r, c) = eps * Scalar(0.5) * (inverse[idx(c * conductors + r)] + inverse[idx(r * conductors + c)]);
+      out(r, c) =
+          eps * Scalar(0.5) * (inverse[idx(c * conductors + r)] + inverse[idx(r * conductors + c)]);
     }
   }
   return out;

@@ -127,15 +127,15 @@ LineParameters modesOf(const Matrix<double>& inductance, const Matrix<double>& r
 LineParameters lineParameters(const Matrix<double>& inductance, const Matrix<double>& resistance,
                               const Matrix<double>& capacitance, double omega,
                               double permittivityRelative, double lossTangent, bool lossless) {
-  LineParameters p =
-      modesOf(inductance, resistance, capacitance, omega, lossless,
-              [&](int r, int k) { return omega * lossTangent * capacitance(r, k); });
+  LineParameters p = modesOf(inductance, resistance, capacitance, omega, lossless,
+                             [&](int r, int k) { return omega * lossTangent * capacitance(r, k); });
   p.permittivityRelative = permittivityRelative;
   p.lossTangent = lossTangent;
   const int n = capacitance.rows();
   p.vacuumCapacitanceFPerM = Matrix<double>(n, n);
   for (int r = 0; r < n; ++r)
-    for (int k = 0; k < n; ++k) p.vacuumCapacitanceFPerM(r, k) = capacitance(r, k) / permittivityRelative;
+    for (int k = 0; k < n; ++k)
+      p.vacuumCapacitanceFPerM(r, k) = capacitance(r, k) / permittivityRelative;
   return p;
 }
 
@@ -164,8 +164,8 @@ LineDetails lineDetails(const LineParameters& line, const Matrix<double>& induct
             : lineParameters(inductance, resistance, line.capacitanceFPerM, none, omega, false);
   const LineParameters dielectricOnly =
       still ? line
-            : lineParameters(inductance, none, line.capacitanceFPerM, line.conductanceSPerM,
-                             omega, false);
+            : lineParameters(inductance, none, line.capacitanceFPerM, line.conductanceSPerM, omega,
+                             false);
   d.modalConductorAttenuationNpPerM = conductorOnly.modalAttenuationNpPerM;
   d.modalDielectricAttenuationNpPerM = dielectricOnly.modalAttenuationNpPerM;
 

@@ -187,8 +187,8 @@ RefinedPiece integrateNearPiece(const KernelContext& ctx, const ElementGeometry&
   // An observation point on the piece's end (a node of one element where another ends)
   // would have panels too short for the parameter's rounding near +-1: a Gauss point
   // would fall on the point itself.
-  const double resolvable = 64.0 * std::numeric_limits<double>::epsilon() *
-                            std::max({1.0, std::fabs(a), std::fabs(b)});
+  const double resolvable =
+      64.0 * std::numeric_limits<double>::epsilon() * std::max({1.0, std::fabs(a), std::fabs(b)});
   const double scale = std::max({rule.scale, kSmallestPanel * span, resolvable});
   // Panel ends, from `nearest` outwards on either side: nearest +- scale * 0, 1, 2, 4, ...
   const auto panels = [&](double from, double to, auto&& visit) {

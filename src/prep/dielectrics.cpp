@@ -228,7 +228,8 @@ class Shape {
     const auto f = [&](double t) { return evaluate(c, t); };
     for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
       if (ends[i + 1] <= ends[i]) continue;
-      if ((f(ends[i]) < 0.0) != (f(ends[i + 1]) < 0.0)) roots.push_back(bisect(f, ends[i], ends[i + 1]));
+      if ((f(ends[i]) < 0.0) != (f(ends[i + 1]) < 0.0))
+        roots.push_back(bisect(f, ends[i], ends[i + 1]));
     }
     return roots;
   }
@@ -409,8 +410,8 @@ Box modelBox(const ProblemModel& model) {
 double sideOffset(const ProblemModel& model) {
   const Box box = modelBox(model);
   const double extent = std::max(box.xmax - box.xmin, box.ymax - box.ymin);
-  const double largest =
-      std::max({std::fabs(box.xmin), std::fabs(box.xmax), std::fabs(box.ymin), std::fabs(box.ymax)});
+  const double largest = std::max(
+      {std::fabs(box.xmin), std::fabs(box.xmax), std::fabs(box.ymin), std::fabs(box.ymax)});
   return 1e-10 * extent + 1e3 * std::numeric_limits<double>::epsilon() * largest;
 }
 
@@ -479,9 +480,8 @@ Complex mediumAt(const ProblemModel& model, std::int32_t region, Complex backgro
 // otherwise get a handful.
 std::int32_t countFor(const BoundaryElement& outline, double pieceLength, double outlineLength,
                       double ah, double metalSpacing) {
-  double count = outline.gridCount > 0
-                     ? std::ceil(outline.gridCount * pieceLength / outlineLength)
-                     : std::ceil(pieceLength / ah);
+  double count = outline.gridCount > 0 ? std::ceil(outline.gridCount * pieceLength / outlineLength)
+                                       : std::ceil(pieceLength / ah);
   count = std::max(count, std::ceil(pieceLength / metalSpacing));
   if (!(count >= kMinGridCount)) count = kMinGridCount;
   if (count > kMaxGridCount) count = kMaxGridCount;
@@ -522,7 +522,8 @@ void separateDielectricOutlines(ProblemModel& model) {
       ++kept;
     }
   }
-  for (std::int32_t e = kept; e < model.elementCount; ++e) model.elements[idx(e)] = BoundaryElement{};
+  for (std::int32_t e = kept; e < model.elementCount; ++e)
+    model.elements[idx(e)] = BoundaryElement{};
   model.elementCount = kept;
 }
 
@@ -690,7 +691,8 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
     element.conductor = -1;
     computeLength(element, model.points);
     const ElementGeometry g = element.geometry(model.points);
-    const double spacing = std::min(metalSpacingAt(g.pointAt(-1.0)), metalSpacingAt(g.pointAt(1.0)));
+    const double spacing =
+        std::min(metalSpacingAt(g.pointAt(-1.0)), metalSpacingAt(g.pointAt(1.0)));
     const std::int32_t n = std::max(
         countFor(element, element.length, outlineLength[idx(piece.outline)], model.ah, spacing) /
             gridDivisor,
@@ -728,11 +730,9 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
 
   if (io != nullptr) {
     for (std::int32_t region = 0; region < kMaxPatches + kMaxDielectricLayers; ++region) {
-      if (regionUsed[idx(region)] || !std::any_of(model.dielectricOutlines.begin(),
-                                                  model.dielectricOutlines.end(),
-                                                  [&](const BoundaryElement& e) {
-                                                    return e.patch == region;
-                                                  })) {
+      if (regionUsed[idx(region)] ||
+          !std::any_of(model.dielectricOutlines.begin(), model.dielectricOutlines.end(),
+                       [&](const BoundaryElement& e) { return e.patch == region; })) {
         continue;
       }
       const std::string text = "Warning: dielectric " + regionName(region) +
@@ -744,8 +744,8 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
     log << "\nDielectric interfaces: " << layout.interfaces.size() << "\n";
     for (std::size_t i = 0; i < layout.interfaces.size(); ++i) {
       const BoundaryElement& e = layout.interfaces[i];
-      log << "interface " << i << "  outline d" << layout.outlineOf[i] << "  t=" << e.tFrom
-          << ".." << e.tTo << "  eps left=" << layout.permittivityLeft[i]
+      log << "interface " << i << "  outline d" << layout.outlineOf[i] << "  t=" << e.tFrom << ".."
+          << e.tTo << "  eps left=" << layout.permittivityLeft[i]
           << "  right=" << layout.permittivityRight[i] << "  ni=" << e.gridCount << "\n";
     }
     io->log << log.str();

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "bem/line_parameters.hpp"
 #include "qbr/error.hpp"
 #include "qbr/result.hpp"
-#include "bem/line_parameters.hpp"
 
 namespace qbr {
 
@@ -420,7 +420,8 @@ std::string Result::toJson(bool withNodes) const {
     document["phase_times_s"]["capacitance"] = times.capacitance;
     document["line_parameters"] = lineObject(*line);
     if (!line->dielectricRegions.empty()) {
-      document["line_parameters"]["details"] = detailsObject(lineDetails(*line, inductanceHPerM, resistanceOhmPerM, omegaRadPerS));
+      document["line_parameters"]["details"] =
+          detailsObject(lineDetails(*line, inductanceHPerM, resistanceOhmPerM, omegaRadPerS));
     }
   }
   if (roughness) document["roughness"] = roughnessObject(*roughness);

@@ -87,7 +87,8 @@ void reportLineParameters(const LineParameters& line, double frequencyHz,
   text << "\nCapacitance matrix in vacuum [pF/m]:\n\n";
   matrixLines(text, line.vacuumCapacitanceFPerM, 1e12);
   bool dielectricLoss = false;
-  for (const double g : line.conductanceSPerM.rowMajor()) dielectricLoss = dielectricLoss || g != 0.0;
+  for (const double g : line.conductanceSPerM.rowMajor())
+    dielectricLoss = dielectricLoss || g != 0.0;
   if (dielectricLoss) {
     text << "\nConductance matrix [S/m]:\n\n";
     matrixLines(text, line.conductanceSPerM, 1.0);
