@@ -49,7 +49,8 @@ TEST(SetDefaults, ResetsTablesAndKeepsTextSettings) {
   model.elements[5].nodeT.assign(4, 0.0);
   model.conductors[1].n_memb = 2;
   model.conductors[1].memb = {0, 1};
-  model.patches[3] = MaterialPatch{false, {}, {}, 0.2, 58.0, 3.0};
+  model.patches[3] = MaterialPatch{false, {},  {},  0.2, 58.0, 3.0, MaterialModel::kTwoFluid,
+                                   9.2,   5.0, 0.0, 0.1, {}};
   model.polylineLayers[2].patch = 5;
   model.lengthunit = "mm";
   model.gridsize = 2.0;
@@ -73,6 +74,7 @@ TEST(SetDefaults, ResetsTablesAndKeepsTextSettings) {
   EXPECT_EQ(model.patches[3].lambda, 0.0);
   EXPECT_EQ(model.patches[3].sigma, 0.0);
   EXPECT_EQ(model.patches[3].mu, 1.0);
+  EXPECT_EQ(model.patches[3].model, MaterialModel::kGiven);
   EXPECT_EQ(model.polylineLayers[2].patch, 0);
   EXPECT_EQ(model.lengthunit, "mm");
   EXPECT_EQ(model.gridsize, 2.0);

@@ -38,11 +38,23 @@ void setDefaults(ProblemModel& model) {
     p.lambda = 0.0;
     p.sigma = 0.0;
     p.mu = 1.0;
+    p.model = MaterialModel::kGiven;
   }
   for (std::string& place : model.uncheckedSigma) place.clear();
   model.inputWarnings.clear();
   model.mergedPoints.clear();
   for (PolylineLayer& layer : model.polylineLayers) layer.patch = 0;
+}
+
+bool ProblemModel::usesTemperatureModels() const {
+  for (std::int32_t e = 0; e < elementCount; ++e) {
+    const std::int32_t p = elements[static_cast<std::size_t>(e)].patch;
+    if (p >= 0 && p < kMaxPatches &&
+        patches[static_cast<std::size_t>(p)].model != MaterialModel::kGiven) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::int32_t findOrAddPoint(ProblemModel& model, double x, double y) {

@@ -49,6 +49,11 @@ std::string waveNumberFault(const ProblemModel& model, std::int32_t patch) {
   // A normal metal at zero frequency carries no eddy currents: the interior equation
   // degenerates.
   if (!p.superconducting && p.sigma > 0.0 && model.omega == 0.0) {
+    if (p.model != MaterialModel::kGiven) {
+      return name +
+             " is at or above its critical temperature, a normal conductor there, and "
+             "needs a positive frequency;\n";
+    }
     return name + " is a normal conductor and needs a positive frequency;\n";
   }
   // A normal conductor reads no lambda: asking for one would mislead.
