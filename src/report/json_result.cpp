@@ -399,7 +399,10 @@ std::string Result::toJson(bool withNodes) const {
     document["phase_times_s"]["capacitance"] = times.capacitance;
     document["line_parameters"] = lineObject(*line);
   }
-  if (superconductors) document["superconductors"] = superconductorObject(*superconductors);
+  if (superconductors) {
+    document["phase_times_s"]["superconductors"] = times.superconductors;
+    document["superconductors"] = superconductorObject(*superconductors);
+  }
   std::string text;
   write(text, document, 0);
   return text + "\n";
@@ -447,8 +450,10 @@ Result Result::fromJson(const std::string& text) {
       r.line = readLine(j.at("line_parameters"));
       r.times.capacitance = t.at("capacitance").get<double>();
     }
-    if (j.contains("superconductors"))
+    if (j.contains("superconductors")) {
       r.superconductors = readSuperconductors(j.at("superconductors"));
+      r.times.superconductors = t.at("superconductors").get<double>();
+    }
     return r;
   } catch (const json::exception& e) {
     throw Error(std::string("\nNot a qbr result in JSON: ") + e.what() + "\n");
