@@ -18,6 +18,9 @@ from ._model import Model, ModelError, _options
 
 # Columns of models with a permittivity: C, G and Y = G + j omega C per metre.
 _LINE_COLUMNS = ("C_F_per_m", "G_S_per_m", "Y_S_per_m")
+# Columns of models with patches of kinds mb or twofluid; alpha and Q_c belong to a
+# conductor and fill the rows i == j only.
+_SUPERCONDUCTOR_COLUMNS = ("temperature_K", "L_ext_H_per_m", "L_k_H_per_m", "alpha", "Q_c")
 
 # Names that sweep() takes for itself; an axis with one of them goes in a list of points.
 _OWN_KEYWORDS = ("executor", "progress", "threads", "grid_check")
@@ -48,6 +51,15 @@ def _rows(params: Mapping[str, Any], build: Callable[..., Model], threads: int,
             i, j = row["i"] - 1, row["j"] - 1
             row.update(C_F_per_m=float(C[i, j]), G_S_per_m=float(G[i, j]),
                        Y_S_per_m=complex(G[i, j], omega * C[i, j]))
+    report = result.superconductors
+    if report is not None:
+        L_ext, L_k, alpha, Q_c = result.L_ext, result.L_k, result.alpha, result.Q_c
+        for row in rows:
+            i, j = row["i"] - 1, row["j"] - 1
+            row.update(temperature_K=report.temperature_K, L_ext_H_per_m=float(L_ext[i, j]),
+                       L_k_H_per_m=float(L_k[i, j]),
+                       alpha=float(alpha[i]) if i == j else float("nan"),
+                       Q_c=float(Q_c[i]) if i == j and len(Q_c) else float("nan"))
     return rows
 
 
@@ -144,7 +156,9 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     point's place in the list), ``i`` and ``j`` (conductors, from 1), ``L_H_per_m``,
     ``R_ohm_per_m``, ``Z_ohm_per_m`` (complex), for a model with a ``permittivity`` also
     ``C_F_per_m``, ``G_S_per_m`` and ``Y_S_per_m`` (G + j omega C, complex; the table
-    then makes a Touchstone file with :func:`touchstone`), ``nd``, ``frequency_Hz``, ``warnings``
+    then makes a Touchstone file with :func:`touchstone`), for a model with patches of
+    kinds ``mb`` or ``twofluid`` also ``temperature_K``, ``L_ext_H_per_m``, ``L_k_H_per_m``
+    and, in the rows i == j, ``alpha`` and ``Q_c`` (omega L / R), ``nd``, ``frequency_Hz``, ``warnings``
     (the run's warnings, joined by "; ") and ``error``. A point whose build or solve
     fails has one row, with ``i`` and ``j`` empty and its message in ``error``; the sweep
     goes on. Parameters the build function does not take (a misspelt axis) raise
@@ -215,7 +229,7 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     frame = pd.DataFrame(table)
     columns = list(todo[0]) if todo else []
     columns += ["point", "i", "j", "L_H_per_m", "R_ohm_per_m", "Z_ohm_per_m"]
-    columns += [name for name in _LINE_COLUMNS if name in frame]
+    columns += [name for name in _LINE_COLUMNS + _SUPERCONDUCTOR_COLUMNS if name in frame]
     columns += ["nd", "frequency_Hz", "warnings", "error"]
     frame = frame.reindex(columns=list(dict.fromkeys(columns)))
     for name in ("i", "j", "nd"):
@@ -240,3 +254,24 @@ def frequency_sweep(model: Model, frequency_Hz: Iterable[float], **options: Any)
         table = qbr.frequency_sweep(coax, numpy.logspace(0, 10, 41))
     """
     return sweep(_WithFrequency(model), frequency_Hz=list(frequency_Hz), **options)
+
+
+class _WithTemperature:
+    """Builder of a temperature sweep: a copy of one model at each temperature."""
+
+    def __init__(self, model: Model) -> None:
+        self.model = model
+
+    def __call__(self, temperature_K: float) -> Model:
+        return self.model.copy().temperature(float(temperature_K), "k")
+
+
+def temperature_sweep(model: Model, temperature_K: Iterable[float], **options: Any):
+    """The table of :func:`sweep` for one model over temperatures in kelvin (its other
+    settings as they are): for models with patches of kinds ``mb`` or ``twofluid``, whose
+    conductivity depends on it; keywords as for :func:`sweep`::
+
+        table = qbr.temperature_sweep(cpw, numpy.linspace(1, 8.5, 16))
+        qbr.plot.alpha_q(table)
+    """
+    return sweep(_WithTemperature(model), temperature_K=list(temperature_K), **options)

@@ -84,8 +84,9 @@ py::dict nodeColumns(const qbr::Result& r) {
   return columns;
 }
 
-// `capacitance` only for a model with the permittivity, as in the JSON.
-py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance) {
+// `capacitance` only for a model with the permittivity, `superconductors` only for one with
+// patches of kinds "mb" or "twofluid", as in the JSON.
+py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance, bool withSuperconductors) {
   py::dict d;
   d["set_up"] = t.setUp;
   d["grids"] = t.grids;
@@ -94,6 +95,7 @@ py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance) {
   d["grid_check"] = t.gridCheck;
   d["total"] = t.total;
   if (withCapacitance) d["capacitance"] = t.capacitance;
+  if (withSuperconductors) d["superconductors"] = t.superconductors;
   return d;
 }
 
@@ -121,12 +123,20 @@ PYBIND11_MODULE(_core, m) {
     }
   });
 
+  py::class_<qbr::SuperconductorSettings>(m, "SuperconductorSettings")
+      .def_readonly("model", &qbr::SuperconductorSettings::model)
+      .def_readonly("tc_K", &qbr::SuperconductorSettings::tcK)
+      .def_readonly("rho_n_microohm_cm", &qbr::SuperconductorSettings::rhoNMicroOhmCm)
+      .def_readonly("gap_meV", &qbr::SuperconductorSettings::gapMeV)
+      .def_readonly("lambda0", &qbr::SuperconductorSettings::lambda0);
+
   py::class_<qbr::PatchSettings>(m, "PatchSettings")
       .def_readonly("patch", &qbr::PatchSettings::patch)
       .def_readonly("superconducting", &qbr::PatchSettings::superconducting)
       .def_readonly("sigma", &qbr::PatchSettings::sigma)
       .def_readonly("lambda_", &qbr::PatchSettings::lambda)
-      .def_readonly("mu", &qbr::PatchSettings::mu);
+      .def_readonly("mu", &qbr::PatchSettings::mu)
+      .def_readonly("superconductor", &qbr::PatchSettings::superconductor);
 
   py::class_<qbr::Settings>(m, "Settings")
       .def_readonly("caption", &qbr::Settings::caption)
@@ -141,6 +151,8 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("ah", &qbr::Settings::ah)
       .def_readonly("permittivity", &qbr::Settings::permittivity)
       .def_readonly("losstangent", &qbr::Settings::lossTangent)
+      .def_readonly("temperature", &qbr::Settings::temperature)
+      .def_readonly("temperature_unit", &qbr::Settings::temperatureUnit)
       .def_readonly("patches", &qbr::Settings::patches);
 
   py::class_<qbr::Model::ElementOutline>(m, "ElementOutline")
@@ -182,6 +194,11 @@ PYBIND11_MODULE(_core, m) {
       .def("losstangent", &Model::lossTangent)
       .def("patch", &Model::patch, py::arg("n"), py::arg("kind"), py::arg("sigma") = py::none(),
            py::arg("lambda_") = py::none(), py::arg("mu") = py::none())
+      .def("temperature", &Model::temperature, py::arg("value"), py::arg("unit") = "k")
+      .def("mattis_bardeen_patch", &Model::mattisBardeenPatch, py::arg("n"), py::arg("tc_K"),
+           py::arg("rho_n_microohm_cm"), py::arg("gap_meV") = 0.0)
+      .def("two_fluid_patch", &Model::twoFluidPatch, py::arg("n"), py::arg("tc_K"),
+           py::arg("rho_n_microohm_cm"), py::arg("lambda0"))
       .def("point", &Model::point)
       .def("line", py::overload_cast<int, int, int, int, int>(&Model::line))
       .def("line",
@@ -247,6 +264,42 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("propagation_per_m",
                              [](const Line& p) { return toArray(p.modalPropagationPerM); });
 
+  using Response = qbr::SuperconductorResponse;
+  py::class_<Response>(m, "SuperconductorResponse")
+      .def_readonly("superconducting", &Response::superconducting)
+      .def_readonly("gap_meV", &Response::gapMeV)
+      .def_readonly("sigma1_S_per_m", &Response::sigma1SPerM)
+      .def_readonly("sigma2_S_per_m", &Response::sigma2SPerM)
+      .def_readonly("lambda_eff_m", &Response::lambdaEffM)
+      .def_readonly("surface_impedance_ohm", &Response::surfaceImpedanceOhm);
+
+  py::class_<qbr::SuperconductingPatch>(m, "SuperconductingPatch")
+      .def_readonly("patch", &qbr::SuperconductingPatch::patch)
+      .def_readonly("kind", &qbr::SuperconductingPatch::model)
+      .def_readonly("tc_K", &qbr::SuperconductingPatch::tcK)
+      .def_readonly("response", &qbr::SuperconductingPatch::response);
+
+  using Report = qbr::SuperconductorReport;
+  py::class_<Report>(m, "SuperconductorReport")
+      .def_readonly("temperature_K", &Report::temperatureK)
+      .def_readonly("patches", &Report::patches)
+      .def_property_readonly("external_inductance_H_per_m",
+                             [](const Report& r) { return toArray(r.externalInductanceHPerM); })
+      .def_property_readonly("kinetic_inductance_H_per_m",
+                             [](const Report& r) { return toArray(r.kineticInductanceHPerM); })
+      .def_property_readonly("kinetic_fraction",
+                             [](const Report& r) { return toArray(r.kineticFraction); })
+      .def_property_readonly("quality_factor_conductor",
+                             [](const Report& r) { return toArray(r.conductorQ); });
+
+  m.def("mattis_bardeen", &qbr::mattisBardeen, py::arg("tc_K"), py::arg("rho_n_microohm_cm"),
+        py::arg("temperature_K"), py::arg("frequency_Hz"), py::arg("gap_meV") = 0.0);
+  m.def("two_fluid", &qbr::twoFluid, py::arg("tc_K"), py::arg("rho_n_microohm_cm"),
+        py::arg("lambda0_m"), py::arg("temperature_K"), py::arg("frequency_Hz"));
+  m.def("bcs_gap", &qbr::bcsGap, py::arg("reduced_temperature"));
+  m.def("mattis_bardeen_conductivity", &qbr::mattisBardeenConductivity,
+        py::arg("hbar_omega_over_gap"), py::arg("kT_over_gap"));
+
   using Result = qbr::Result;
   py::class_<Result>(m, "Result")
       .def_readonly("conductors", &Result::conductors)
@@ -270,8 +323,12 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("printed", [](const Result& r) { return toArray(r.printed); })
       .def("node_columns", &nodeColumns)
       .def_readonly("line_parameters", &Result::line)
-      .def_property_readonly(
-          "phase_times_s", [](const Result& r) { return phaseTimes(r.times, r.line.has_value()); })
+      .def_readonly("superconductors", &Result::superconductors)
+      .def_property_readonly("phase_times_s",
+                             [](const Result& r) {
+                               return phaseTimes(r.times, r.line.has_value(),
+                                                 r.superconductors.has_value());
+                             })
       .def_readonly("warnings", &Result::warnings)
       .def_readonly("settings", &Result::settings)
       .def("to_json", &Result::toJson, py::arg("with_nodes") = true)
