@@ -275,6 +275,9 @@ TEST(Superconductors, ReportZeroFrequencyAndRefusals) {
   EXPECT_NE(log.str().find("Patch 0: MB   Tc=9.2K  rho_n=5uOhm*cm  gap=1.35849meV"),
             std::string::npos);
   EXPECT_EQ(Result::fromJson(warm.toJson()), warm);
+  // The perfect conductors' coax: (mu0 / 2 pi) ln(b / a), here to 1e-11.
+  EXPECT_LT(relative(warm.superconductors->externalInductanceHPerM(0, 0), 2e-7 * std::log(kB / kA)),
+            1e-6);
 
   const Result still = solve(Model::fromText("temperature 4.2\nfrequency 0\n" + coax));
   const SuperconductorReport& report = *still.superconductors;
