@@ -126,8 +126,8 @@ struct PhaseTimes {
   double gridCheck = 0.0;      // the solves on coarser grids (SolveOptions::gridCheck)
   double total = 0.0;
   double capacitance = 0.0;  // the electrostatic problem and the line parameters (within total)
-  // The superconductor report: L_ext and its grid check (within total; with "mb" or
-  // "twofluid" patches).
+  // With "mb" or "twofluid" patches: the second solve for R far below Tc, L_ext and its
+  // grid check (within total).
   double superconductors = 0.0;
   bool operator==(const PhaseTimes&) const = default;
 };
