@@ -2,6 +2,7 @@
 #include "qbr/model.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 #include <vector>
@@ -173,9 +174,11 @@ Model& Model::twoFluidPatch(int n, double tcK, double rhoNMicroOhmCm, double lam
 Model& Model::patch(int n, const std::string& kind, std::optional<double> sigma,
                     std::optional<double> lambda, std::optional<double> mu) {
   // Their tokens are not sigma, lambda and mu: the numbers would be read as Tc and rho_n.
-  if (kind == "mb" || kind == "twofluid") {
+  std::string lower = kind;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (lower == "mb" || lower == "twofluid") {
     throw Error("\nPatch kind " + kind + " takes other numbers than sigma, lambda and mu: use " +
-                (kind == "mb" ? "mattisBardeenPatch" : "twoFluidPatch") + ";\n");
+                (lower == "mb" ? "mattisBardeenPatch" : "twoFluidPatch") + ";\n");
   }
   // Optional tokens can only be left out from the end: a value given after one left
   // out keeps the one left out as it stands.
