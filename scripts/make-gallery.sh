@@ -18,7 +18,7 @@ gallery_md="$root/examples/README.md"
 gallery_dir="$root/examples/gallery"
 resolution=72 # the drawing is 500 points square: 500 x 500 pixels
 
-examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc stripline_sc)
+examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc stripline_sc cpw_nb)
 
 # The thin films of the strip examples are lost in the square window of the drawing; a
 # second picture enlarges the region around the strips: page x, page y, width and
@@ -28,6 +28,7 @@ declare -A detail=(
   [coupled_strips_sc]="225 530 150 38 4"
   [trapezoid_strip_sc]="262 538 75 25 8"
   [stripline_sc]="225 512 150 76 4"
+  [cpw_nb]="280 542 40 16 8"
 )
 
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
@@ -176,7 +177,8 @@ meas() { sed -n "s/^$1 *= *\([^ ]*\).*/\1/p" "$sl/step.out"; }
 gallery_block "stripline_sc:spice" "$work/spice.md"
 
 # The Python examples, with the package of this build and Debian's python3.
-python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map rough_microstrip)
+python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map rough_microstrip
+  nb_cpw_temperature)
 for name in "${python_examples[@]}"; do
   echo "make-gallery: running examples/python/$name.py"
   PYTHONPATH="$BUILD_DIR/python" MPLBACKEND=Agg /usr/bin/python3 "$root/examples/python/$name.py" \

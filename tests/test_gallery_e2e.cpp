@@ -100,6 +100,28 @@ std::vector<MatrixLine> parameterLines(const std::string& text) {
   return lines;
 }
 
+// The superconductor report's figures, when the example has patches of kind mb or twofluid:
+// per conductor L, L_ext, L_k and alpha, and Q_c.
+std::vector<MatrixLine> superconductorLines(const std::string& text) {
+  const std::regex kinetic(R"((\d)   (\S+)   (\S+)   (\S+)   (\S+))");
+  const std::regex quality(R"((\d)   ([-+0-9.e]+))");
+  std::vector<MatrixLine> lines;
+  std::istringstream in(text);
+  std::string line;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_match(line, m, kinetic) || std::regex_match(line, m, quality)) {
+      // Built by appending: GCC 12 warns falsely on a literal + std::string here.
+      std::string indices(m.size() == 6 ? "L" : "Q");
+      indices += m.str(1);
+      std::vector<double> values;
+      for (std::size_t k = 2; k < m.size(); ++k) values.push_back(std::stod(m.str(k)));
+      lines.push_back({indices, values});
+    }
+  }
+  return lines;
+}
+
 // The summary line "Conductors: ... Frequency: ... hz".
 std::string summaryLine(const std::string& text) {
   const std::size_t from = text.find("Conductors:  ");
@@ -127,6 +149,18 @@ TEST_P(GalleryExample, RunsAndPrintsTheStatedResult) {
 
   // Line parameters are printed exactly when the example gives a permittivity.
   EXPECT_EQ(parameterLines(run.console).size(), parameterLines(stated).size()) << run.console;
+
+  const std::vector<MatrixLine> superconductors = superconductorLines(stated);
+  const std::vector<MatrixLine> printedSuperconductors = superconductorLines(run.console);
+  ASSERT_EQ(printedSuperconductors.size(), superconductors.size()) << run.console;
+  for (std::size_t i = 0; i < superconductors.size(); ++i) {
+    EXPECT_EQ(printedSuperconductors[i].indices, superconductors[i].indices);
+    for (std::size_t k = 0; k < superconductors[i].values.size(); ++k) {
+      EXPECT_NEAR(printedSuperconductors[i].values.at(k), superconductors[i].values[k],
+                  2e-5 * std::fabs(superconductors[i].values[k]))
+          << name << " " << superconductors[i].indices << " number " << k;
+    }
+  }
 
   const std::vector<MatrixLine> printed = matrixLines(run.console);
   const std::vector<MatrixLine> expected = matrixLines(stated);

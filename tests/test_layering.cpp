@@ -29,6 +29,7 @@ const std::map<std::string, int> kLayer = {{"base", 0},
                                            {"qbr/progress.hpp", 0},
                                            {"qbr/result.hpp", 0},
                                            {"qbr/export.hpp", 4},
+                                           {"qbr/materials.hpp", 5},
                                            {"qbr/model.hpp", 5},
                                            {"qbr/solve.hpp", 5},
                                            {"qbr/qbr.hpp", 5}};

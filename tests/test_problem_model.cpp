@@ -49,8 +49,22 @@ TEST(SetDefaults, ResetsTablesAndKeepsTextSettings) {
   model.elements[5].nodeT.assign(4, 0.0);
   model.conductors[1].n_memb = 2;
   model.conductors[1].memb = {0, 1};
-  model.patches[3] = MaterialPatch{false, {}, {}, 0.2, 58.0, 3.0, true, Medium{4.3, 0.02, 0.0, ""},
-                                   Roughness{RoughnessModel::kHammerstad, 1.0}};
+  model.patches[3] = MaterialPatch{false,
+                                   {},
+                                   {},
+                                   0.2,
+                                   58.0,
+                                   3.0,
+                                   true,
+                                   Medium{4.3, 0.02, 0.0, ""},
+                                   Roughness{RoughnessModel::kHammerstad, 1.0},
+                                   1.0,
+                                   MaterialModel::kTwoFluid,
+                                   9.2,
+                                   5.0,
+                                   0.0,
+                                   0.1,
+                                   {}};
   model.polylineLayers[2].patch = 5;
   model.lengthunit = "mm";
   model.gridsize = 2.0;
@@ -75,6 +89,8 @@ TEST(SetDefaults, ResetsTablesAndKeepsTextSettings) {
   EXPECT_EQ(model.patches[3].sigma, 0.0);
   EXPECT_EQ(model.patches[3].mu, 1.0);
   EXPECT_EQ(model.patches[3].roughness, Roughness{});
+  EXPECT_EQ(model.patches[3].model, MaterialModel::kGiven);
+  EXPECT_FALSE(model.patches[3].dielectric);
   EXPECT_EQ(model.polylineLayers[2].patch, 0);
   EXPECT_EQ(model.lengthunit, "mm");
   EXPECT_EQ(model.gridsize, 2.0);

@@ -44,7 +44,9 @@ const Slip kSlips[] = {
     {"sigma 3e8", "patch 0 has the conductivity 3e+14 S/m"},
     {"patch 1 nc 0 0.09", "patch 1 is a normal conductor: its lambda is not used"},
     {"patch 0 cs 0 0.09",
-     "the patch kind \"cs\" is neither \"sc\" nor \"nc\" (did you mean \"sc\"?)"},
+     "the patch kind \"cs\" is neither \"sc\", \"nc\", \"mb\" nor \"twofluid\" (did you mean "
+     "\"sc\"?)"},
+    {"temperature 20 millikelvin", "the temperature unit \"millikelvin\" is not one of k or mk"},
     {"variables impedence", "(did you mean \"impedance\"?); the impedance matrix is reported"},
     {"symmetry yes", "the symmetry word \"yes\" is neither \"on\" nor \"off\"; symmetry is off"},
     {"grid graduated", "(did you mean \"graded\"?); the grid is uniform"},

@@ -75,6 +75,7 @@ class Model {
   Model& lossTangent(double tanDelta);
 
   // "patch n kind [sigma [lambda [mu]]]": kind "sc" or "nc"; values left out keep theirs.
+  // The kinds given by a transition temperature have their own methods below.
   Model& patch(int n, const std::string& kind, std::optional<double> sigma = {},
                std::optional<double> lambda = {}, std::optional<double> mu = {});
 
@@ -92,6 +93,16 @@ class Model {
                     std::optional<double> statedAt = {}, const std::string& unit = "mhz");
   Model& layer(double y1, double y2, double permittivity, double lossTangent = 0.0,
                std::optional<double> statedAt = {}, const std::string& unit = "mhz");
+  // "temperature T [unit]": the temperature of the patches of kinds "mb" and "twofluid";
+  // unit "k" (kelvin) or "mk".
+  Model& temperature(double value, const std::string& unit = "k");
+  // "patch n mb Tc rho_n [gap]": a Mattis-Bardeen superconductor (local, dirty limit) by
+  // its transition temperature in kelvin and normal-state resistivity in microohm cm;
+  // gapMeV, Delta at T = 0 in meV, when it is not 1.764 k Tc (tcK 0: Tc from the gap).
+  Model& mattisBardeenPatch(int n, double tcK, double rhoNMicroOhmCm, double gapMeV = 0.0);
+  // "patch n twofluid Tc rho_n lambda0": the two-fluid superconductor, lambda0 in length
+  // units: lambda = lambda0 / sqrt(1 - (T/Tc)^4), sigma1 = sigma_n (T/Tc)^4.
+  Model& twoFluidPatch(int n, double tcK, double rhoNMicroOhmCm, double lambda0);
 
   // "pt": a basic point; returns its number (that of an earlier point within 1e-7).
   int point(double x, double y);

@@ -50,6 +50,17 @@ struct RoughnessSettings {
   bool operator==(const RoughnessSettings&) const = default;
 };
 
+// A superconductor given by its transition temperature (patch kinds "mb" and "twofluid"),
+// as the model gives it.
+struct SuperconductorSettings {
+  std::string model;            // "mb" (Mattis-Bardeen) or "twofluid"
+  double tcK = 0.0;             // transition temperature ("mb": 0 when given by the gap)
+  double rhoNMicroOhmCm = 0.0;  // normal-state resistivity
+  double gapMeV = 0.0;          // "mb": Delta at T = 0 (0: 1.764 k Tc)
+  double lambda0 = 0.0;         // "twofluid": lambda at T = 0, in length units
+  bool operator==(const SuperconductorSettings&) const = default;
+};
+
 // One material patch as the model gives it (before any unit conversion).
 struct PatchSettings {
   int patch = 0;
@@ -58,6 +69,8 @@ struct PatchSettings {
   double lambda = 0.0;  // London penetration depth, in length units
   double mu = 1.0;      // relative permeability
   std::optional<RoughnessSettings> roughness;
+  // Kinds "mb" and "twofluid" (then superconducting is true and sigma, lambda not used).
+  std::optional<SuperconductorSettings> superconductor;
   bool operator==(const PatchSettings&) const = default;
 };
 
@@ -78,6 +91,9 @@ struct Settings {
   // given, and "losstangent" (0 when not given).
   std::optional<double> permittivity;
   double lossTangent = 0.0;
+  // "temperature", in its unit ("k" or "mk"), when given.
+  std::optional<double> temperature;
+  std::string temperatureUnit = "k";
   bool operator==(const Settings&) const = default;
 };
 
@@ -122,6 +138,9 @@ struct PhaseTimes {
   double gridCheck = 0.0;      // the solves on coarser grids (SolveOptions::gridCheck)
   double total = 0.0;
   double capacitance = 0.0;  // the electrostatic problem and the line parameters (within total)
+  // With "mb" or "twofluid" patches: the second solve for R far below Tc, L_ext and its
+  // grid check (within total).
+  double superconductors = 0.0;
   bool operator==(const PhaseTimes&) const = default;
 };
 
@@ -213,6 +232,49 @@ struct RoughnessLosses {
   bool operator==(const RoughnessLosses&) const = default;
 };
 
+// How a superconducting film responds at one temperature and frequency, in SI units: its
+// complex conductivity sigma = sigma1 - j sigma2 and what follows from it.
+struct SuperconductorResponse {
+  bool superconducting = true;  // false at and above Tc: a normal metal of sigma_n
+  double gapMeV = 0.0;          // Mattis-Bardeen: Delta(T); 0 above Tc and for two fluids
+  double sigma1SPerM = 0.0;     // normal-fluid (quasiparticle) conductivity
+  double sigma2SPerM = 0.0;     // the superfluid's; infinite at zero frequency
+  // 1 / sqrt(omega mu0 sigma2) (at zero frequency the static London limit); infinite
+  // above Tc.
+  double lambdaEffM = 0.0;
+  // sqrt(j omega mu0 / sigma): the surface impedance R_s + j X_s of a film many lambda
+  // thick, per square; 0 at zero frequency.
+  std::complex<double> surfaceImpedanceOhm;
+  bool operator==(const SuperconductorResponse&) const = default;
+};
+
+// A patch of kind "mb" or "twofluid" at the run's temperature and frequency.
+struct SuperconductingPatch {
+  int patch = 0;
+  std::string model;  // "mb" or "twofluid"
+  double tcK = 0.0;   // as used (from the gap when given as 0)
+  SuperconductorResponse response;
+  bool operator==(const SuperconductingPatch&) const = default;
+};
+
+// What a model with patches of kind "mb" or "twofluid" reports besides L and R. Per
+// conductor c (entry c - 1): its kinetic inductance L_k = L_cc - L_ext,cc, its kinetic
+// fraction alpha = L_k / L_cc and the quality factor of its conductor losses
+// Q_c = omega L_cc / R_cc (beta / 2 alpha_c of the line driven on c alone, to 1 / 4 Q_c^2).
+struct SuperconductorReport {
+  double temperatureK = 0.0;
+  std::vector<SuperconductingPatch> patches;
+  // mu0 eps0 C0^-1: the inductance of the same cross-section with perfect conductors, C0
+  // the capacitance in vacuum on the same grids.
+  Matrix<double> externalInductanceHPerM;
+  Matrix<double> kineticInductanceHPerM;  // L - L_ext
+  std::vector<double> kineticFraction;
+  // Infinite where the line has no loss (every patch without normal fluid); empty at
+  // zero frequency, where nothing is lost.
+  std::vector<double> conductorQ;
+  bool operator==(const SuperconductorReport&) const = default;
+};
+
 // The result of one solve. Matrices are conductors x conductors, the full square.
 struct Result {
   enum class Mode { kInductance, kImpedance };  // the model's `variables`: phases, other
@@ -243,6 +305,8 @@ struct Result {
   // When a patch that an element uses has a surface roughness; the matrices above then
   // include it.
   std::optional<RoughnessLosses> roughness;
+  // When an element lies on a patch of kind "mb" or "twofluid".
+  std::optional<SuperconductorReport> superconductors;
   PhaseTimes times;
   std::vector<std::string> warnings;  // the run's warnings, in order, as printed
   Settings settings;

@@ -14,11 +14,13 @@ adds keyword builders, DataFrames, sweeps on any executor and matplotlib plots.
 
 from . import _core
 from ._model import Model, ModelError, Result, solve
-from ._sweep import default_executor, frequency_sweep, sweep
+from ._sweep import default_executor, frequency_sweep, sweep, temperature_sweep
+from ._core import bcs_gap, mattis_bardeen, mattis_bardeen_conductivity, two_fluid
 from ._line import touchstone
 from . import plot
 
 __version__ = _core.version().split()[-1]
 
 __all__ = ["Model", "ModelError", "Result", "solve", "sweep", "frequency_sweep",
-           "default_executor", "touchstone", "plot", "__version__"]
+           "temperature_sweep", "default_executor", "touchstone", "plot", "mattis_bardeen",
+           "two_fluid", "bcs_gap", "mattis_bardeen_conductivity", "__version__"]

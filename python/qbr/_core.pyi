@@ -20,6 +20,13 @@ class RoughnessSettings:
     spheres: float
     tile_area: float
 
+class SuperconductorSettings:
+    model: str
+    tc_K: float
+    rho_n_microohm_cm: float
+    gap_meV: float
+    lambda0: float
+
 class PatchSettings:
     patch: int
     superconducting: bool
@@ -27,6 +34,7 @@ class PatchSettings:
     lambda_: float
     mu: float
     roughness: Optional[RoughnessSettings]
+    superconductor: Optional[SuperconductorSettings]
 
 class Settings:
     caption: str
@@ -41,6 +49,8 @@ class Settings:
     ah: float
     permittivity: Optional[float]
     losstangent: float
+    temperature: Optional[float]
+    temperature_unit: str
     patches: list[PatchSettings]
 
 class ElementOutline:
@@ -82,6 +92,11 @@ class Model:
                    stated_at: float | None = ..., unit: str = ...) -> Model: ...
     def layer(self, y1: float, y2: float, permittivity: float, loss_tangent: float = ...,
               stated_at: float | None = ..., unit: str = ...) -> Model: ...
+    def temperature(self, value: float, unit: str = "k") -> Model: ...
+    def mattis_bardeen_patch(self, n: int, tc_K: float, rho_n_microohm_cm: float,
+                             gap_meV: float = 0.0) -> Model: ...
+    def two_fluid_patch(self, n: int, tc_K: float, rho_n_microohm_cm: float,
+                        lambda0: float) -> Model: ...
     def point(self, x: float, y: float) -> int: ...
     def line(self, c: int, p0: _Point, p1: _Point, patch: int, n: int) -> Model: ...
     def curve(self, c: int, p0: _Point, p1: _Point, p2: _Point, patch: int, n: int) -> Model: ...
@@ -151,6 +166,28 @@ class RoughnessLosses:
     patches: list[PatchLoss]
     flux_mismatch: float
 
+class SuperconductorResponse:
+    superconducting: bool
+    gap_meV: float
+    sigma1_S_per_m: float
+    sigma2_S_per_m: float
+    lambda_eff_m: float
+    surface_impedance_ohm: complex
+
+class SuperconductingPatch:
+    patch: int
+    kind: str
+    tc_K: float
+    response: SuperconductorResponse
+
+class SuperconductorReport:
+    temperature_K: float
+    patches: list[SuperconductingPatch]
+    external_inductance_H_per_m: npt.NDArray[np.float64]
+    kinetic_inductance_H_per_m: npt.NDArray[np.float64]
+    kinetic_fraction: npt.NDArray[np.float64]
+    quality_factor_conductor: npt.NDArray[np.float64]
+
 class Result:
     conductors: int
     frequency_Hz: float
@@ -169,6 +206,7 @@ class Result:
     settings: Settings
     line_parameters: Optional[LineParameters]
     roughness: Optional[RoughnessLosses]
+    superconductors: Optional[SuperconductorReport]
     def node_columns(self) -> dict[str, npt.NDArray]: ...
     def to_json(self, with_nodes: bool = True) -> str: ...
     @staticmethod
@@ -180,4 +218,11 @@ def touchstone(results: list[Result], length_m: float, reference_ohm: float = 50
 def touchstone_samples(frequencies_Hz: list[float], impedances_ohm_per_m: list[npt.ArrayLike],
                        admittances_S_per_m: list[npt.ArrayLike], length_m: float,
                        reference_ohm: float = 50.0, caption: str = "") -> str: ...
+def mattis_bardeen(tc_K: float, rho_n_microohm_cm: float, temperature_K: float,
+                   frequency_Hz: float, gap_meV: float = 0.0) -> SuperconductorResponse: ...
+def two_fluid(tc_K: float, rho_n_microohm_cm: float, lambda0_m: float, temperature_K: float,
+              frequency_Hz: float) -> SuperconductorResponse: ...
+def bcs_gap(reduced_temperature: float) -> float: ...
+def mattis_bardeen_conductivity(hbar_omega_over_gap: float,
+                                kT_over_gap: float) -> Tuple[float, float]: ...
 def version() -> str: ...

@@ -32,6 +32,7 @@ _SETTING_DEFAULTS = {
     "sigma": 0.0,
     "permittivity": None,
     "losstangent": 0.0,
+    "temperature": None,
 }
 
 
@@ -91,6 +92,7 @@ class Model:
         sigma: float = 0.0,
         permittivity: float | None = None,
         losstangent: float = 0.0,
+        temperature: float | None = None,
     ) -> None:
         """Settings as keywords, defaulted as in an input file, except ``grid``: a model
         built in code grades its grids, as the library's do (``grid="uniform"`` for an
@@ -102,7 +104,8 @@ class Model:
         given = dict(cc=cc, lengthunit=lengthunit, gridsize=gridsize, frequency=frequency,
                      frequency_unit=frequency_unit, conductanceunit=conductanceunit,
                      variables=variables, symmetry=symmetry, grid=grid, ah=ah, lambda_=lambda_,
-                     sigma=sigma, permittivity=permittivity, losstangent=losstangent)
+                     sigma=sigma, permittivity=permittivity, losstangent=losstangent,
+                     temperature=temperature)
         for name, value in given.items():
             if name == "frequency_unit" or value == _SETTING_DEFAULTS[name]:
                 continue
@@ -250,7 +253,11 @@ class Model:
     def patch(self, n: int, kind: str, sigma: float | None = None, lambda_: float | None = None,
               mu: float | None = None) -> "Model":
         """``patch n kind [sigma [lambda [mu]]]``: kind ``sc`` (superconductor) or ``nc``
-        (normal metal); values left out (None) keep what the patch had."""
+        (normal metal); values left out (None) keep what the patch had. Superconductors
+        given by their transition temperature: :meth:`patch_mb`, :meth:`patch_twofluid`."""
+        if str(kind).lower() in ("mb", "twofluid"):
+            raise ModelError(f"patch: kind {kind!r} takes Tc and rho_n, not sigma and lambda: "
+                             f"use patch_{str(kind).lower()}(n, tc, rho_n, ...)")
         self._core.patch(n, kind, sigma, lambda_, mu)
         self._add("patch", n, kind, sigma, lambda_, mu)
         return self
@@ -282,6 +289,31 @@ class Model:
         the heights y1 and y2, running sideways beyond everything else (a stack-up)."""
         self._core.layer(y1, y2, eps_r, tan_delta, stated_at, unit)
         self._add("layer", y1, y2, eps_r, tan_delta, stated_at, unit)
+        return self
+
+    def patch_mb(self, n: int, tc: float, rho_n: float, gap: float = 0.0) -> "Model":
+        """``patch n mb Tc rho_n [gap]``: a superconductor with the Mattis-Bardeen
+        conductivity (local, dirty limit) at the model's :meth:`temperature` and frequency.
+        tc: transition temperature in K (0 when ``gap`` is given); rho_n: normal-state
+        resistivity in microohm cm (niobium films about 5); gap: Delta at T = 0 in meV when
+        it is not 1.764 k Tc (the temperature dependence stays that of BCS theory)."""
+        self._core.mattis_bardeen_patch(n, tc, rho_n, gap)
+        self._add("patch_mb", n, tc, rho_n, gap)
+        return self
+
+    def patch_twofluid(self, n: int, tc: float, rho_n: float, lambda0: float) -> "Model":
+        """``patch n twofluid Tc rho_n lambda0``: the two-fluid superconductor,
+        lambda = lambda0 / sqrt(1 - (T/Tc)^4) (lambda0 in length units) with the normal
+        fluid sigma1 = sigma_n (T/Tc)^4, sigma_n = 1 / rho_n (rho_n in microohm cm)."""
+        self._core.two_fluid_patch(n, tc, rho_n, lambda0)
+        self._add("patch_twofluid", n, tc, rho_n, lambda0)
+        return self
+
+    def temperature(self, t: float, unit: str = "k") -> "Model":
+        """``temperature t [unit]``: the temperature of the patches of kinds ``mb`` and
+        ``twofluid`` (the others do not depend on it); unit ``k`` (kelvin) or ``mk``."""
+        self._core.temperature(t, unit)
+        self._add("temperature", t, unit)
         return self
 
     def pt(self, x: float, y: float) -> int:
@@ -417,7 +449,9 @@ class Result:
     line's ``Z0``, ``velocity`` and ``delay`` as well (None without it), ``line`` with all
     of its parameters, and :meth:`spice_model`. With a surface roughness, ``R`` and ``Z``
     include it, ``R_smooth`` is R without it and ``roughness`` has every dissipating
-    patch's ``factor`` K and its share of ``R_smooth``.
+    patch's ``factor`` K and its share of ``R_smooth``. With patches of kinds ``mb`` or
+    ``twofluid``, ``L_ext``, ``L_k``, ``alpha``, ``Q_c`` and ``superconductors`` (None
+    without them).
     """
 
     def __init__(self, core: _core.Result) -> None:
@@ -540,6 +574,45 @@ class Result:
     def delay(self) -> np.ndarray | None:
         """Delay of each mode, s/m, fastest first (None without ``permittivity``)."""
         return self._line("delay_s_per_m")
+
+    # -- superconductors given by their transition temperature ---------------------
+
+    @property
+    def superconductors(self) -> _core.SuperconductorReport | None:
+        """With patches of kinds ``mb`` or ``twofluid``: ``temperature_K``, ``patches``
+        (each ``patch``, ``kind``, ``tc_K`` and its ``response``: ``gap_meV``,
+        ``lambda_eff_m``, ``sigma1_S_per_m``, ``sigma2_S_per_m``,
+        ``surface_impedance_ohm`` of a film many lambda thick), and the arrays below;
+        otherwise None."""
+        return self._core.superconductors
+
+    def _superconductors(self, name: str):
+        report = self._core.superconductors
+        return None if report is None else getattr(report, name)
+
+    @property
+    def L_ext(self) -> np.ndarray | None:
+        """The inductance of the same cross-section with perfect conductors, H/m:
+        mu0 eps0 C0^-1 with C0 its capacitance in vacuum (None without ``mb`` or
+        ``twofluid`` patches)."""
+        return self._superconductors("external_inductance_H_per_m")
+
+    @property
+    def L_k(self) -> np.ndarray | None:
+        """Kinetic (and internal) inductance L - L_ext, H/m (None as for L_ext)."""
+        return self._superconductors("kinetic_inductance_H_per_m")
+
+    @property
+    def alpha(self) -> np.ndarray | None:
+        """Kinetic fraction L_k / L of each conductor (its diagonal entries)."""
+        return self._superconductors("kinetic_fraction")
+
+    @property
+    def Q_c(self) -> np.ndarray | None:
+        """Quality factor of the conductor loss of each conductor, omega L / R (beta / 2
+        alpha_c of the line driven on that conductor alone); inf without loss, empty at
+        zero frequency."""
+        return self._superconductors("quality_factor_conductor")
 
     def spice_model(self, length_m: float, name: str = "qbr_line") -> str:
         """The ngspice line model of ``length_m`` metres (``qbr --spice``): subcircuits

@@ -23,6 +23,9 @@ _LINE_COLUMNS = ("C_F_per_m", "G_S_per_m", "Y_S_per_m", "Z0_ohm", "eps_eff", "ve
                  "alpha_conductor_dB_per_m", "alpha_dielectric_dB_per_m")
 
 _DB_PER_NP = 20.0 / np.log(10.0)
+# Columns of models with patches of kinds mb or twofluid; alpha and Q_c belong to a
+# conductor and fill the rows i == j only.
+_SUPERCONDUCTOR_COLUMNS = ("temperature_K", "L_ext_H_per_m", "L_k_H_per_m", "alpha", "Q_c")
 
 # Names that sweep() takes for itself; an axis with one of them goes in a list of points.
 _OWN_KEYWORDS = ("executor", "progress", "threads", "grid_check")
@@ -66,6 +69,15 @@ def _rows(params: Mapping[str, Any], build: Callable[..., Model], threads: int,
                                details.conductor_attenuation_Np_per_m[i] * _DB_PER_NP),
                            alpha_dielectric_dB_per_m=float(
                                details.dielectric_attenuation_Np_per_m[i] * _DB_PER_NP))
+    report = result.superconductors
+    if report is not None:
+        L_ext, L_k, alpha, Q_c = result.L_ext, result.L_k, result.alpha, result.Q_c
+        for row in rows:
+            i, j = row["i"] - 1, row["j"] - 1
+            row.update(temperature_K=report.temperature_K, L_ext_H_per_m=float(L_ext[i, j]),
+                       L_k_H_per_m=float(L_k[i, j]),
+                       alpha=float(alpha[i]) if i == j else float("nan"),
+                       Q_c=float(Q_c[i]) if i == j and len(Q_c) else float("nan"))
     return rows
 
 
@@ -167,7 +179,10 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     complex; the table then makes a Touchstone file with :func:`touchstone`) and
     ``Z0_ohm`` (the characteristic impedance matrix's entry, complex), and on the
     diagonal rows (i = j = k) the k-th mode's ``eps_eff``, ``velocity_m_per_s`` and
-    attenuation ``alpha_conductor_dB_per_m`` and ``alpha_dielectric_dB_per_m``; then
+    attenuation ``alpha_conductor_dB_per_m`` and ``alpha_dielectric_dB_per_m``, for a
+    model with patches of kinds ``mb`` or ``twofluid`` also ``temperature_K``,
+    ``L_ext_H_per_m``, ``L_k_H_per_m`` and, in the rows i == j, ``alpha`` and ``Q_c``
+    (omega L / R); then
     ``nd``, ``frequency_Hz``, ``warnings`` (the run's warnings, joined by "; ") and
     ``error``. A point whose build or solve fails has one row, with ``i`` and ``j`` empty
     and its message in ``error``; the sweep goes on. Parameters the build function does
@@ -242,7 +257,7 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     if "R_smooth_ohm_per_m" in frame:
         columns += ["R_smooth_ohm_per_m"]
         columns += sorted((c for c in frame if c.startswith("K_patch")), key=lambda c: int(c[7:]))
-    columns += [name for name in _LINE_COLUMNS if name in frame]
+    columns += [name for name in _LINE_COLUMNS + _SUPERCONDUCTOR_COLUMNS if name in frame]
     columns += ["nd", "frequency_Hz", "warnings", "error"]
     frame = frame.reindex(columns=list(dict.fromkeys(columns)))
     frame.attrs["parameters"] = list(todo[0]) if todo else []
@@ -268,3 +283,24 @@ def frequency_sweep(model: Model, frequency_Hz: Iterable[float], **options: Any)
         table = qbr.frequency_sweep(coax, numpy.logspace(0, 10, 41))
     """
     return sweep(_WithFrequency(model), frequency_Hz=list(frequency_Hz), **options)
+
+
+class _WithTemperature:
+    """Builder of a temperature sweep: a copy of one model at each temperature."""
+
+    def __init__(self, model: Model) -> None:
+        self.model = model
+
+    def __call__(self, temperature_K: float) -> Model:
+        return self.model.copy().temperature(float(temperature_K), "k")
+
+
+def temperature_sweep(model: Model, temperature_K: Iterable[float], **options: Any):
+    """The table of :func:`sweep` for one model over temperatures in kelvin (its other
+    settings as they are): for models with patches of kinds ``mb`` or ``twofluid``, whose
+    conductivity depends on it; keywords as for :func:`sweep`::
+
+        table = qbr.temperature_sweep(cpw, numpy.linspace(1, 8.5, 16))
+        qbr.plot.alpha_q(table)
+    """
+    return sweep(_WithTemperature(model), temperature_K=list(temperature_K), **options)

@@ -1,4 +1,5 @@
-"""Pictures with matplotlib: the cross-section, the current density, sweep curves.
+"""Pictures with matplotlib: the cross-section, the current density, sweep curves, and
+the kinetic fraction and conductor Q of superconducting lines against temperature.
 
 Each function takes an optional matplotlib ``ax`` (or axes) to draw into and returns
 what it drew into, in the manner of matplotlib's object-oriented interface. matplotlib
@@ -304,3 +305,62 @@ def sweep(table: "pandas.DataFrame", x: str, y: str = "L_H_per_m", hue: str | No
         ax.legend(fontsize=8)
     ax.grid(True, which="both", alpha=0.3)
     return ax
+
+
+def alpha_q(table: "pandas.DataFrame", x: str = "temperature_K", conductor: int = 1,
+            hue: str | None = None, ax: "Axes | None" = None,
+            **line_options: Any) -> tuple["Axes", "Axes"]:
+    """The kinetic fraction alpha (left axis, solid) and the conductor-loss quality factor
+    Q_c = omega L / R (right axis, logarithmic, dashed) of one conductor against ``x`` (by
+    default the temperature), from a sweep of a model with patches of kinds ``mb`` or
+    ``twofluid``. One pair of lines per value of ``hue`` (or of the other parameters that
+    vary). Points that failed, and infinite Q_c (no loss), are left out. Returns the axes
+    of alpha and the twin axes of Q_c.
+    """
+    import matplotlib.pyplot as plt
+
+    if "alpha" not in table:
+        raise ValueError("the sweep table has no alpha: the model needs a patch of kind mb or "
+                         "twofluid")
+    if ax is None:
+        _, ax = plt.subplots(figsize=(7, 4.5))
+    twin = ax.twinx()
+    data = table[table["error"].isna() & (table["i"] == conductor) & (table["j"] == conductor)]
+    known = {"point", "i", "j", "nd", "frequency_Hz", "warnings", "error", "temperature_K", x}
+    known.update(c for c in data.columns if c.endswith(("_per_m", "_Hz")) or c in ("alpha", "Q_c"))
+
+
+    def relabels_x(c: str) -> bool:  # the sweep's own axis beside temperature_K, say
+        pairs = data[[x, c]].drop_duplicates()
+        return pairs[x].is_unique and pairs[c].is_unique
+
+    groups = [hue] if hue else [c for c in data.columns
+                                if c not in known and data[c].nunique(dropna=True) > 1
+                                and not relabels_x(c)]
+    if not groups:
+        parts = [((), data)]
+    else:
+        parts = data.groupby(groups[0] if len(groups) == 1 else groups, sort=True)
+    for k, (key, part) in enumerate(parts):
+        part = part.sort_values(x)
+        key = key if isinstance(key, tuple) else (key,)
+        label = ", ".join(f"{g}={v}" for g, v in zip(groups, key))
+        colour = f"C{k % 10}"
+        xs = part[x].to_numpy(dtype=float)
+        q = part["Q_c"].to_numpy(dtype=float)
+        finite = np.isfinite(q)
+        ax.plot(xs, part["alpha"].to_numpy(dtype=float),
+                **dict(dict(marker="o", ms=3, color=colour,
+                            label=f"alpha{', ' + label if label else ''}"), **line_options))
+        twin.plot(xs[finite], q[finite],
+                  **dict(dict(marker="s", ms=3, ls="--", color=colour,
+                              label=f"Q_c{', ' + label if label else ''}"), **line_options))
+    twin.set_yscale("log")
+    ax.set_xlabel("temperature [K]" if x == "temperature_K" else x)
+    ax.set_ylabel(f"kinetic fraction alpha = L_k / L (conductor {conductor})")
+    twin.set_ylabel("Q_c = omega L / R")
+    lines = ax.get_legend_handles_labels()
+    more = twin.get_legend_handles_labels()
+    ax.legend(lines[0] + more[0], lines[1] + more[1], fontsize=8, loc="upper left")
+    ax.grid(True, which="both", alpha=0.3)
+    return ax, twin

@@ -85,8 +85,9 @@ py::dict nodeColumns(const qbr::Result& r) {
   return columns;
 }
 
-// `capacitance` only for a model with the permittivity, as in the JSON.
-py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance) {
+// `capacitance` only for a model with the permittivity, `superconductors` only for one with
+// patches of kinds "mb" or "twofluid", as in the JSON.
+py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance, bool withSuperconductors) {
   py::dict d;
   d["set_up"] = t.setUp;
   d["grids"] = t.grids;
@@ -95,6 +96,7 @@ py::dict phaseTimes(const qbr::PhaseTimes& t, bool withCapacitance) {
   d["grid_check"] = t.gridCheck;
   d["total"] = t.total;
   if (withCapacitance) d["capacitance"] = t.capacitance;
+  if (withSuperconductors) d["superconductors"] = t.superconductors;
   return d;
 }
 
@@ -128,6 +130,12 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("sphere_radius", &qbr::RoughnessSettings::sphereRadius)
       .def_readonly("spheres", &qbr::RoughnessSettings::spheres)
       .def_readonly("tile_area", &qbr::RoughnessSettings::tileArea);
+  py::class_<qbr::SuperconductorSettings>(m, "SuperconductorSettings")
+      .def_readonly("model", &qbr::SuperconductorSettings::model)
+      .def_readonly("tc_K", &qbr::SuperconductorSettings::tcK)
+      .def_readonly("rho_n_microohm_cm", &qbr::SuperconductorSettings::rhoNMicroOhmCm)
+      .def_readonly("gap_meV", &qbr::SuperconductorSettings::gapMeV)
+      .def_readonly("lambda0", &qbr::SuperconductorSettings::lambda0);
 
   py::class_<qbr::PatchSettings>(m, "PatchSettings")
       .def_readonly("patch", &qbr::PatchSettings::patch)
@@ -135,7 +143,8 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("sigma", &qbr::PatchSettings::sigma)
       .def_readonly("lambda_", &qbr::PatchSettings::lambda)
       .def_readonly("mu", &qbr::PatchSettings::mu)
-      .def_readonly("roughness", &qbr::PatchSettings::roughness);
+      .def_readonly("roughness", &qbr::PatchSettings::roughness)
+      .def_readonly("superconductor", &qbr::PatchSettings::superconductor);
 
   py::class_<qbr::Settings>(m, "Settings")
       .def_readonly("caption", &qbr::Settings::caption)
@@ -150,6 +159,8 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("ah", &qbr::Settings::ah)
       .def_readonly("permittivity", &qbr::Settings::permittivity)
       .def_readonly("losstangent", &qbr::Settings::lossTangent)
+      .def_readonly("temperature", &qbr::Settings::temperature)
+      .def_readonly("temperature_unit", &qbr::Settings::temperatureUnit)
       .def_readonly("patches", &qbr::Settings::patches);
 
   py::class_<qbr::Model::ElementOutline>(m, "ElementOutline")
@@ -199,6 +210,11 @@ PYBIND11_MODULE(_core, m) {
       .def("layer", &Model::layer, py::arg("y1"), py::arg("y2"), py::arg("permittivity"),
            py::arg("loss_tangent") = 0.0, py::arg("stated_at") = py::none(),
            py::arg("unit") = "mhz")
+      .def("temperature", &Model::temperature, py::arg("value"), py::arg("unit") = "k")
+      .def("mattis_bardeen_patch", &Model::mattisBardeenPatch, py::arg("n"), py::arg("tc_K"),
+           py::arg("rho_n_microohm_cm"), py::arg("gap_meV") = 0.0)
+      .def("two_fluid_patch", &Model::twoFluidPatch, py::arg("n"), py::arg("tc_K"),
+           py::arg("rho_n_microohm_cm"), py::arg("lambda0"))
       .def("point", &Model::point)
       .def("line", py::overload_cast<int, int, int, int, int>(&Model::line))
       .def("line",
@@ -332,6 +348,42 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("patches", &Losses::patches)
       .def_readonly("flux_mismatch", &Losses::fluxMismatch);
 
+  using Response = qbr::SuperconductorResponse;
+  py::class_<Response>(m, "SuperconductorResponse")
+      .def_readonly("superconducting", &Response::superconducting)
+      .def_readonly("gap_meV", &Response::gapMeV)
+      .def_readonly("sigma1_S_per_m", &Response::sigma1SPerM)
+      .def_readonly("sigma2_S_per_m", &Response::sigma2SPerM)
+      .def_readonly("lambda_eff_m", &Response::lambdaEffM)
+      .def_readonly("surface_impedance_ohm", &Response::surfaceImpedanceOhm);
+
+  py::class_<qbr::SuperconductingPatch>(m, "SuperconductingPatch")
+      .def_readonly("patch", &qbr::SuperconductingPatch::patch)
+      .def_readonly("kind", &qbr::SuperconductingPatch::model)
+      .def_readonly("tc_K", &qbr::SuperconductingPatch::tcK)
+      .def_readonly("response", &qbr::SuperconductingPatch::response);
+
+  using Report = qbr::SuperconductorReport;
+  py::class_<Report>(m, "SuperconductorReport")
+      .def_readonly("temperature_K", &Report::temperatureK)
+      .def_readonly("patches", &Report::patches)
+      .def_property_readonly("external_inductance_H_per_m",
+                             [](const Report& r) { return toArray(r.externalInductanceHPerM); })
+      .def_property_readonly("kinetic_inductance_H_per_m",
+                             [](const Report& r) { return toArray(r.kineticInductanceHPerM); })
+      .def_property_readonly("kinetic_fraction",
+                             [](const Report& r) { return toArray(r.kineticFraction); })
+      .def_property_readonly("quality_factor_conductor",
+                             [](const Report& r) { return toArray(r.conductorQ); });
+
+  m.def("mattis_bardeen", &qbr::mattisBardeen, py::arg("tc_K"), py::arg("rho_n_microohm_cm"),
+        py::arg("temperature_K"), py::arg("frequency_Hz"), py::arg("gap_meV") = 0.0);
+  m.def("two_fluid", &qbr::twoFluid, py::arg("tc_K"), py::arg("rho_n_microohm_cm"),
+        py::arg("lambda0_m"), py::arg("temperature_K"), py::arg("frequency_Hz"));
+  m.def("bcs_gap", &qbr::bcsGap, py::arg("reduced_temperature"));
+  m.def("mattis_bardeen_conductivity", &qbr::mattisBardeenConductivity,
+        py::arg("hbar_omega_over_gap"), py::arg("kT_over_gap"));
+
   using Result = qbr::Result;
   py::class_<Result>(m, "Result")
       .def_readonly("conductors", &Result::conductors)
@@ -356,8 +408,12 @@ PYBIND11_MODULE(_core, m) {
       .def("node_columns", &nodeColumns)
       .def_readonly("line_parameters", &Result::line)
       .def_readonly("roughness", &Result::roughness)
-      .def_property_readonly(
-          "phase_times_s", [](const Result& r) { return phaseTimes(r.times, r.line.has_value()); })
+      .def_readonly("superconductors", &Result::superconductors)
+      .def_property_readonly("phase_times_s",
+                             [](const Result& r) {
+                               return phaseTimes(r.times, r.line.has_value(),
+                                                 r.superconductors.has_value());
+                             })
       .def_readonly("warnings", &Result::warnings)
       .def_readonly("settings", &Result::settings)
       .def("to_json", &Result::toJson, py::arg("with_nodes") = true)

@@ -2,6 +2,7 @@
 #include "qbr/model.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 #include <vector>
@@ -158,8 +159,30 @@ Model& Model::caption(const std::string& text) {
   return statement(words({"cc", text}));
 }
 
+Model& Model::temperature(double value, const std::string& unit) {
+  return statement(words({"temperature", number(value), unit}));
+}
+
+Model& Model::mattisBardeenPatch(int n, double tcK, double rhoNMicroOhmCm, double gapMeV) {
+  std::vector<std::string> line{"patch", number(n), "mb", number(tcK), number(rhoNMicroOhmCm)};
+  if (gapMeV != 0.0) line.push_back(number(gapMeV));
+  return statement(words(line));
+}
+
+Model& Model::twoFluidPatch(int n, double tcK, double rhoNMicroOhmCm, double lambda0) {
+  return statement(words(
+      {"patch", number(n), "twofluid", number(tcK), number(rhoNMicroOhmCm), number(lambda0)}));
+}
+
 Model& Model::patch(int n, const std::string& kind, std::optional<double> sigma,
                     std::optional<double> lambda, std::optional<double> mu) {
+  // Their tokens are not sigma, lambda and mu: the numbers would be read as Tc and rho_n.
+  std::string lower = kind;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (lower == "mb" || lower == "twofluid") {
+    throw Error("\nPatch kind " + kind + " takes other numbers than sigma, lambda and mu: use " +
+                (lower == "mb" ? "mattisBardeenPatch" : "twoFluidPatch") + ";\n");
+  }
   // Optional tokens can only be left out from the end: a value given after one left
   // out keeps the one left out as it stands.
   const MaterialPatch current =
@@ -251,15 +274,22 @@ Settings Model::settings() const {
   s.ah = m.ah;
   if (m.permittivity > 0.0) s.permittivity = m.permittivity;
   s.lossTangent = m.lossTangent;
+  if (m.hasTemperature) s.temperature = m.temperature;
+  s.temperatureUnit = m.temperatureUnit;
   // A model without "patch" lines still has patch 0, from "lambda" and "sigma".
   const int patches = std::max(m.patchCount, 1);
   for (int i = 0; i < patches; ++i) {
     const MaterialPatch& p = m.patches[static_cast<std::size_t>(i)];
-    PatchSettings patch{i, p.superconducting, p.sigma, p.lambda, p.mu, std::nullopt};
+    PatchSettings patch{i, p.superconducting, p.sigma, p.lambda, p.mu, std::nullopt, std::nullopt};
     const Roughness& r = p.roughness;
     if (r.model != RoughnessModel::kNone) {
       patch.roughness = RoughnessSettings{roughnessModelName(r.model), r.rms, r.sphereRadius,
                                           r.spheres, r.tileArea};
+    }
+    if (p.model != MaterialModel::kGiven) {
+      patch.superconductor =
+          SuperconductorSettings{p.model == MaterialModel::kMattisBardeen ? "mb" : "twofluid", p.tc,
+                                 p.rhoN, p.gap, p.lambda0};
     }
     s.patches.push_back(std::move(patch));
   }

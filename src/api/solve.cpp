@@ -2,7 +2,11 @@
 // taken off the solution before the work arrays go.
 #include "qbr/solve.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
 #include <memory>
 #include <new>
 #include <streambuf>
@@ -24,6 +28,7 @@
 #include "prep/dielectrics.hpp"
 #include "prep/echo.hpp"
 #include "prep/grids.hpp"
+#include "prep/materials.hpp"
 #include "prep/model_checks.hpp"
 #include "prep/roughness.hpp"
 #include "prep/setup.hpp"
@@ -33,6 +38,7 @@
 #include "report/line_report.hpp"
 #include "report/reports.hpp"
 #include "report/roughness_report.hpp"
+#include "report/superconductor_report.hpp"
 
 namespace qbr {
 
@@ -143,20 +149,103 @@ RoughnessLosses roughnessLosses(const ProblemModel& model, const PatchResistance
   return losses;
 }
 
-// R and G vanish: every patch on an element is a superconductor without normal
-// electrons, the dielectric has no loss, or the frequency is 0.
-bool losslessLine(const ProblemModel& model) {
-  if (model.omega == 0.0) return true;
-  if (model.lossTangent > 0.0) return false;
-  for (const BoundaryElement& outline : model.dielectricOutlines) {
-    if (regionMedium(model, outline.patch).lossTangent > 0.0) return false;
-  }
+// R vanishes: every patch on an element is a superconductor without normal electrons.
+bool losslessConductors(const ProblemModel& model) {
   for (int e = 0; e < model.elementCount; ++e) {
     const MaterialPatch& patch =
         model.patches[static_cast<std::size_t>(model.elements[static_cast<std::size_t>(e)].patch)];
     if (!patch.superconducting || patch.sigma > 0.0) return false;
   }
   return true;
+}
+
+// R and G vanish: the conductors are lossless and the dielectric (every region of it) is,
+// or the frequency is 0.
+bool losslessLine(const ProblemModel& model) {
+  if (model.omega == 0.0) return true;
+  if (model.lossTangent > 0.0) return false;
+  for (const BoundaryElement& outline : model.dielectricOutlines) {
+    if (regionMedium(model, outline.patch).lossTangent > 0.0) return false;
+  }
+  return losslessConductors(model);
+}
+
+// Far below Tc the resistance of a superconductor is a small remainder of its reactance,
+// of order sigma1 / sigma2 (3e-8 for niobium at 1 K and 5 GHz), and the solve's rounding
+// error (measured: about 5e-13 of X on a coplanar line) swamps it. R is odd in sigma1 and X
+// even: R(s sigma1) = s R(sigma1) (1 + O(s^2 (sigma1/sigma2)^2)). So when every patch on an
+// element is a superconductor and the largest sigma1/sigma2 (omega mu0 sigma1 lambda^2) is
+// below 1e-4, the model is solved once more on the same grids with every sigma1 raised to
+// that ratio, and its resistance, scaled back, replaces the rounding noise: as right as R
+// at that ratio (about 3e-5 of itself, where the kernels' general Hankel forms leave it),
+// the scaling adding 1e-8. The reactance stays that of the run's own solve.
+void resolveSmallResistance(const ProblemModel& prepared, ConductorMatrix& m, bool structured,
+                            int threads) {
+  if (prepared.omega == 0.0) return;
+  constexpr double kLinearRatio = 1e-4;
+  double largest = 0.0;
+  for (int e = 0; e < prepared.elementCount; ++e) {
+    const MaterialPatch& p = prepared.patches[static_cast<std::size_t>(
+        prepared.elements[static_cast<std::size_t>(e)].patch)];
+    if (!p.superconducting) return;
+    largest = std::max(largest, prepared.omega * kMu0 * p.sigma * p.lambda * p.lambda *
+                                    prepared.lengthScale * prepared.lengthScale);
+  }
+  if (!(largest > 0.0 && largest < kLinearRatio)) return;
+  const double scale = kLinearRatio / largest;
+  ProblemModel raised = prepared;
+  for (int i = 0; i < raised.patchCount; ++i) {
+    MaterialPatch& p = raised.patches[static_cast<std::size_t>(i)];
+    if (!p.superconducting) continue;
+    p.sigma *= scale;
+    p.k = waveNumber(raised, i);
+  }
+  const ConductorMatrix lossy = solveSilently(raised, 1, structured, threads);
+  for (int r = 1; r <= m.size(); ++r) {
+    for (int c = 1; c <= m.size(); ++c) {
+      const Complex z = m(r, c);
+      const Complex w = lossy(r, c);
+      // Inductance scale (L, -R/omega); impedance scale (R, X).
+      m(r, c) = prepared.phaseVariables ? Complex(z.real(), w.imag() / scale)
+                                        : Complex(w.real() / scale, z.imag());
+    }
+  }
+}
+
+// The patches of kinds "mb" and "twofluid" that elements use, and what they are at the
+// run's temperature and frequency; the external inductance of the cross-section on the
+// run's grids, and what follows for each conductor.
+SuperconductorReport superconductorReport(const ProblemModel& gridded, const Result& r,
+                                          int threads) {
+  SuperconductorReport report;
+  report.temperatureK = gridded.temperatureK;
+  for (int i = 0; i < gridded.patchCount; ++i) {
+    const MaterialPatch& p = gridded.patches[static_cast<std::size_t>(i)];
+    if (p.model == MaterialModel::kGiven) continue;
+    bool used = false;
+    for (int e = 0; e < gridded.elementCount; ++e)
+      used = used || gridded.elements[static_cast<std::size_t>(e)].patch == i;
+    if (!used) continue;
+    const bool mattisBardeen = p.model == MaterialModel::kMattisBardeen;
+    const double tc = p.tc > 0.0 ? p.tc : p.gap * kJoulePerMeV / (kBcsGapRatio * kBoltzmannJPerK);
+    report.patches.push_back({i, mattisBardeen ? "mb" : "twofluid", tc, p.response});
+  }
+  const Matrix<double>& l = r.inductanceHPerM;
+  const int n = l.rows();
+  report.externalInductanceHPerM = externalInductance(gridded, threads);
+  report.kineticInductanceHPerM = Matrix<double>(n, n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      report.kineticInductanceHPerM(i, j) = l(i, j) - report.externalInductanceHPerM(i, j);
+  const bool lossless = losslessConductors(gridded);
+  for (int c = 0; c < n; ++c) {
+    report.kineticFraction.push_back(report.kineticInductanceHPerM(c, c) / l(c, c));
+    if (gridded.omega > 0.0) {
+      report.conductorQ.push_back(lossless ? std::numeric_limits<double>::infinity()
+                                           : gridded.omega * l(c, c) / r.resistanceOhmPerM(c, c));
+    }
+  }
+  return report;
 }
 
 // The capacitance of the cross-section and the line parameters that follow, reported
@@ -201,6 +290,46 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
       io.warn(warning, warning + "\n", warning + "\n");
     }
   }
+}
+
+// The kinetic inductance is the difference of two inductances, so a small kinetic
+// fraction magnifies their grid errors: it gets its own grid check, from L on the half and
+// quarter grids of the inductance's check and L_ext on the same grids, with a warning
+// where L_k of a conductor changes by more than 1% of itself.
+std::vector<std::string> kineticGridWarnings(const ProblemModel& gridded,
+                                             const SuperconductorReport& report,
+                                             const std::vector<ConductorMatrix>& coarser,
+                                             int threads) {
+  std::vector<std::string> warnings;
+  if (coarser.size() != 2) return warnings;
+  const int n = report.kineticInductanceHPerM.rows();
+  std::vector<std::vector<double>> kinetic;  // half, quarter: L_k of every conductor in H/m
+  for (int k = 0; k < 2; ++k) {
+    ProblemModel coarse = gridded;
+    placeGrids(coarse, coarserGridCounts(gridded, k == 0 ? 2 : 4));
+    const Matrix<double> external = externalInductance(coarse, threads);
+    std::vector<double> lk;
+    for (int c = 1; c <= n; ++c) {
+      const Complex z = coarser[static_cast<std::size_t>(k)](c, c) * 1e-6;
+      const double l = gridded.phaseVariables ? z.real() : z.imag() / gridded.omega;
+      lk.push_back(l - external(c - 1, c - 1));
+    }
+    kinetic.push_back(std::move(lk));
+  }
+  for (int c = 0; c < n; ++c) {
+    const double fine = report.kineticInductanceHPerM(c, c);
+    const std::size_t i = static_cast<std::size_t>(c);
+    const double change = gridCheckChange(fine, kinetic[0][i], kinetic[1][i], std::fabs(fine));
+    if (!(change > kResolved)) continue;
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "Warning: L_k[%d] (and alpha) changes by %.2g%% on coarser grids, so it may be "
+                  "off by as much; refine the grid where the current crowds (the edges and "
+                  "corners of the films);",
+                  c + 1, 100.0 * change);
+    warnings.emplace_back(text);
+  }
+  return warnings;
 }
 
 Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
@@ -252,6 +381,11 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
     r.times.factorisation = secondsSince(phase);
   }
   checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
+  if (model->usesTemperatureModels()) {
+    phase = Clock::now();
+    resolveSmallResistance(prepared, m, structured, options.threads);
+    r.times.superconductors += secondsSince(phase);
+  }
 
   r.excitations = nodeValues(*model, unknowns, work.b);
   // Rough surfaces: the report and the result carry R with the roughness; the grid check
@@ -265,18 +399,21 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   // The electrostatic problem comes after the report, on the same grids, once the BEM
   // system's memory is free.
   std::unique_ptr<ProblemModel> gridded;
-  if (model->permittivity > 0.0 || hasDielectricRegions(*model))
+  if (model->permittivity > 0.0 || hasDielectricRegions(*model) ||
+      model->usesTemperatureModels()) {
     gridded = std::make_unique<ProblemModel>(*model);
+  }
   releaseWorkArrays(*model, work);
   if (model->phaseVariables) {
     reportInductanceMatrix(reported, io);
   } else {
     reportImpedanceMatrix(reported, model->omega, io);
   }
+  std::vector<ConductorMatrix> coarser;
   if (options.gridCheck) {
     phase = Clock::now();
     for (const std::string& warning :
-         gridResolutionWarnings(prepared, m, structured, options.threads)) {
+         gridResolutionWarnings(prepared, m, structured, options.threads, &coarser)) {
       io.warn(warning, warning + "\n", warning + "\n");
     }
     r.times.gridCheck = secondsSince(phase);
@@ -292,10 +429,22 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   r.lengthUnit = model->lengthunit;
   r.lengthUnitM = model->lengthScale;
   setMatrices(r, reported, *model);
-  if (gridded) {
+  if (gridded && (gridded->permittivity > 0.0 || hasDielectricRegions(*gridded))) {
     phase = Clock::now();
     solveLine(*gridded, options, r, io);
     r.times.capacitance = secondsSince(phase);
+  }
+  if (gridded && gridded->usesTemperatureModels()) {
+    phase = Clock::now();
+    r.superconductors = superconductorReport(*gridded, r, options.threads);
+    reportSuperconductors(*r.superconductors, model->frequency, io);
+    if (options.gridCheck) {
+      for (const std::string& warning :
+           kineticGridWarnings(*gridded, *r.superconductors, coarser, options.threads)) {
+        io.warn(warning, warning + "\n", warning + "\n");
+      }
+    }
+    r.times.superconductors += secondsSince(phase);
   }
   r.times.total = secondsSince(start);
   return r;

@@ -486,6 +486,26 @@ Electrostatics solveElectrostatics(const ProblemModel& gridded, const Dielectric
   return solveWithInterfaces<double>(model, layout, rows, a, threads);
 }
 
+Matrix<double> externalInductance(const ProblemModel& gridded, int threads) {
+  const Matrix<double> c0 = solveElectrostatics(gridded, 1.0, threads).capacitanceFPerM;
+  const int n = c0.rows();
+  std::vector<double> a(idx(n * n));
+  std::vector<double> inverse(idx(n * n), 0.0);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) a[idx(c * n + r)] = c0(r, c);
+    inverse[idx(r * n + r)] = 1.0;
+  }
+  solveDense(a, n, inverse, n, threads);
+  Matrix<double> l(n, n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      // C0 is symmetric, so is its inverse, to rounding: the two triangles are averaged.
+      l(r, c) = kMu0 * kEpsilon0 * 0.5 * (inverse[idx(c * n + r)] + inverse[idx(r * n + c)]);
+    }
+  }
+  return l;
+}
+
 std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
                                                  const Matrix<double>& capacitance,
                                                  double permittivityRelative,

@@ -51,6 +51,14 @@ Electrostatics solveElectrostatics(const ProblemModel& model, double permittivit
 // permittivities (loss tangents) make the system complex and C = C' - j C''.
 Electrostatics solveElectrostatics(const ProblemModel& model, const DielectricLayout& layout,
                                    int threads = 0);
+// The inductance per unit length of the same cross-section with perfect conductors, in
+// H/m, referenced as the inductance problem's (conductor 0, the ground plane of `symmetry
+// on`, or the reference one length unit away): L_ext = mu0 eps0 C0^-1, with C0 the
+// capacitance in vacuum on the model's grids. The field of perfect conductors stays out of
+// the metal, and in a homogeneous medium L_ext C = mu0 eps, so this is the inductance of
+// the field outside the conductors; the kinetic (and internal) inductance of real
+// conductors is L - L_ext. Needs the model's grids, as solveElectrostatics.
+Matrix<double> externalInductance(const ProblemModel& gridded, int threads = 0);
 
 // The printed capacitance is resolved to about 1% or the run says so, as the grid check
 // of the inductance does (resolution.hpp): the electrostatic problem once more on grids

@@ -53,12 +53,8 @@ void checkInductanceAboveRounding(const ConductorMatrix& m, bool phaseVariables,
   }
 }
 
-namespace {
-
-// The model solved silently on a grid with the given share of the nodes of the run's grid
-// on every element (at least two: the hats need them, and every element takes part).
-ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bool structured,
-                                   int threads) {
+ConductorMatrix solveSilently(const ProblemModel& prepared, int divisor, bool structured,
+                              int threads) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   RunIo silent{sink, sink};
@@ -71,8 +67,6 @@ ConductorMatrix solveOnCoarserGrid(const ProblemModel& prepared, int divisor, bo
   fillBemMatrix(coarse, unknowns, work.A, ProgressCallback{}, threads);
   return solveConductorMatrix(coarse, unknowns, work, ProgressCallback{}, threads);
 }
-
-}  // namespace
 
 std::vector<std::int32_t> coarserGridCounts(const ProblemModel& gridded, int divisor) {
   std::vector<std::int32_t> counts;
@@ -91,9 +85,11 @@ double gridCheckChange(double fine, double half, double quarter, double scale) {
 
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
                                                 const ConductorMatrix& result, bool structured,
-                                                int threads) {
-  const ConductorMatrix half = solveOnCoarserGrid(prepared, 2, structured, threads);
-  const ConductorMatrix quarter = solveOnCoarserGrid(prepared, 4, structured, threads);
+                                                int threads,
+                                                std::vector<ConductorMatrix>* coarser) {
+  const ConductorMatrix half = solveSilently(prepared, 2, structured, threads);
+  const ConductorMatrix quarter = solveSilently(prepared, 4, structured, threads);
+  if (coarser) *coarser = {half, quarter};
   std::vector<std::string> warnings;
   const int n = result.size();
   // Part 0 is the real part, part 1 the imaginary part of the printed entries.

@@ -37,6 +37,12 @@ std::vector<std::int32_t> coarserGridCounts(const ProblemModel& gridded, int div
 // change stands for the error.
 double gridCheckChange(double fine, double half, double quarter, double scale);
 
+// The model solved silently (no texts, no progress) on a grid with 1/divisor of the nodes of
+// the run's grid on every element (at least two): divisor 1 is the run's own grid.
+// `prepared` is the model as it stood before its grids were built.
+ConductorMatrix solveSilently(const ProblemModel& prepared, int divisor, bool structured,
+                              int threads);
+
 // Discretisation. Solves the model twice more, silently, on grids with a half and a quarter
 // of the nodes of every element (coarserGridCounts) and compares the printed entries: the method
 // converges at first order in the node spacing or better, so the change is about the error of the
@@ -47,8 +53,10 @@ double gridCheckChange(double fine, double half, double quarter, double scale);
 // `structured`: solve as solveStructured does, else with the full matrix. The coarser
 // solves run on `threads` threads as the run's own do (0: all cores), so that solves side
 // by side on one thread each do not each take every core for their check.
+// `coarser`, when given, receives the conductor matrices of the half and the quarter grid.
 std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
                                                 const ConductorMatrix& result,
-                                                bool structured = true, int threads = 0);
+                                                bool structured = true, int threads = 0,
+                                                std::vector<ConductorMatrix>* coarser = nullptr);
 
 }  // namespace qbr

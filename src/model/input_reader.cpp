@@ -31,6 +31,7 @@ constexpr std::string_view kKeywords[] = {"ah",
                                           "permittivity",
                                           "losstangent",
                                           "grid",
+                                          "temperature",
                                           "patch",
                                           "roughness",
                                           "pl",
@@ -84,7 +85,8 @@ void checkUnitWord(const TokenCursor& tokens, const char* what, const std::strin
 constexpr std::string_view kLengthUnits[] = {"m", "cm", "mm", "um"};
 constexpr std::string_view kFrequencyUnits[] = {"hz", "khz", "mhz", "ghz"};
 constexpr std::string_view kConductanceUnits[] = {"s/m", "ms/m"};
-constexpr std::string_view kPatchKinds[] = {"sc", "nc"};
+constexpr std::string_view kTemperatureUnits[] = {"k", "mk"};
+constexpr std::string_view kPatchKinds[] = {"sc", "nc", "mb", "twofluid"};
 
 // Explicit grid counts outside 3..500 are bounded by the grids without a word, and a
 // negative one falls back to the spacing `ah`: both are likely slips.
@@ -127,13 +129,40 @@ std::int32_t checkedPatch(TokenCursor& tokens, std::int32_t patch) {
   return patch;
 }
 
+// "patch n mb Tc rho_n [gap]" and "patch n twofluid Tc rho_n lambda0": a superconductor by
+// its transition temperature in kelvin and normal-state resistivity in microohm cm; the
+// Mattis-Bardeen one may give its gap at T = 0 in meV (and then Tc 0: from the gap), the
+// two-fluid one gives its penetration depth at T = 0 in length units.
+void readTemperatureModel(MaterialPatch& patch, TokenCursor& tokens, bool mattisBardeen) {
+  patch.superconducting = true;
+  patch.mu = 1.0;
+  patch.model = mattisBardeen ? MaterialModel::kMattisBardeen : MaterialModel::kTwoFluid;
+  patch.tc = tokens.real("critical temperature",
+                         mattisBardeen ? RealRange::kNotNegative : RealRange::kPositive);
+  patch.rhoN = tokens.real("normal-state resistivity", RealRange::kPositive);
+  if (mattisBardeen) {
+    patch.gap = tokens.optionalReal("gap", RealRange::kNotNegative).value_or(0.0);
+    if (patch.tc == 0.0 && patch.gap == 0.0) {
+      tokens.fail("the critical temperature and the gap are both 0; give one of them");
+    }
+  } else {
+    patch.lambda0 = tokens.real("lambda at zero temperature", RealRange::kPositive);
+  }
+}
+
 void readPatchLine(ProblemModel& model, TokenCursor& tokens, const SourceLine& line) {
   const std::int32_t n = tokens.index("patch number");
   if (n >= kMaxPatches) fatalStop("\nToo large patch number, STOP\n");
   MaterialPatch& patch = model.patches[n];
   const std::string& kind = tokens.word("patch kind");
-  patch.superconducting = kind == "sc";
+  if (n + 1 > model.patchCount) model.patchCount = n + 1;
   patch.dielectric = false;
+  if (kind == "mb" || kind == "twofluid") {
+    readTemperatureModel(patch, tokens, kind == "mb");
+    return;
+  }
+  patch.superconducting = kind == "sc";
+  patch.model = MaterialModel::kGiven;
   checkSettingWord(tokens, "patch kind", kind, kPatchKinds,
                    "patch " + std::to_string(n) + " is read as a normal conductor");
   // Negative material constants have no physical meaning; a zero mu would make every
@@ -152,7 +181,6 @@ void readPatchLine(ProblemModel& model, TokenCursor& tokens, const SourceLine& l
     }
   }
   if (auto mu = tokens.optionalReal("mu", RealRange::kPositive)) patch.mu = *mu;
-  if (n + 1 > model.patchCount) model.patchCount = n + 1;
 }
 
 // "er [tand [f [unit]]]" of a "dielectric" or "layer" line.
@@ -378,6 +406,14 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
     model.permittivity = tokens.real("permittivity", RealRange::kPositive);
   } else if (keyword == "losstangent") {
     model.lossTangent = tokens.real("loss tangent", RealRange::kNotNegative);
+  } else if (keyword == "temperature") {
+    model.temperature = tokens.real("temperature", RealRange::kNotNegative);
+    model.hasTemperature = true;
+    model.temperatureUnit = "k";
+    if (auto unit = tokens.optionalWord()) {
+      model.temperatureUnit = *unit;
+      checkUnitWord(tokens, "temperature unit", *unit, kTemperatureUnits);
+    }
   } else if (keyword == "grid") {
     model.grid = tokens.word("grid word");
     constexpr std::string_view known[] = {"graded", "uniform"};

@@ -41,6 +41,7 @@ void setDefaults(ProblemModel& model) {
     p.dielectric = false;
     p.medium = Medium{};
     p.roughness = Roughness{};
+    p.model = MaterialModel::kGiven;
   }
   model.layers.clear();
   model.dielectricOutlines.clear();
@@ -49,6 +50,17 @@ void setDefaults(ProblemModel& model) {
   model.inputWarnings.clear();
   model.mergedPoints.clear();
   for (PolylineLayer& layer : model.polylineLayers) layer.patch = 0;
+}
+
+bool ProblemModel::usesTemperatureModels() const {
+  for (std::int32_t e = 0; e < elementCount; ++e) {
+    const std::int32_t p = elements[static_cast<std::size_t>(e)].patch;
+    if (p >= 0 && p < kMaxPatches &&
+        patches[static_cast<std::size_t>(p)].model != MaterialModel::kGiven) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::int32_t findOrAddPoint(ProblemModel& model, double x, double y) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/constants.hpp"
+#include "qbr/result.hpp"
 
 namespace qbr {
 
@@ -76,6 +77,12 @@ struct Roughness {
   bool operator==(const Roughness&) const = default;
 };
 
+// How a patch gives its material: "sc" and "nc" give lambda and sigma themselves; "mb"
+// (Mattis-Bardeen) and "twofluid" give a superconductor by its transition temperature and
+// normal-state resistivity, and the set-up derives lambda and sigma at the run's
+// temperature and frequency.
+enum class MaterialModel : std::int32_t { kGiven = 0, kMattisBardeen = 1, kTwoFluid = 2 };
+
 struct MaterialPatch {
   bool superconducting = true;
   Complex k{};           // wave number per length unit (set-up)
@@ -88,6 +95,14 @@ struct MaterialPatch {
   Medium medium;
   Roughness roughness;
   double lossFactor = 1.0;  // K of the roughness at the run's frequency (set-up)
+  MaterialModel model = MaterialModel::kGiven;
+  double tc = 0.0;       // transition temperature, K ("mb": 0 takes it from the gap)
+  double rhoN = 0.0;     // normal-state resistivity, microohm cm
+  double gap = 0.0;      // "mb": Delta at T = 0 in meV (0: 1.764 k Tc)
+  double lambda0 = 0.0;  // "twofluid": lambda at T = 0, length units
+  // "mb" and "twofluid" at the run's temperature and frequency (set-up), from which
+  // lambda and sigma come.
+  SuperconductorResponse response;
 };
 
 struct Conductor {
@@ -120,6 +135,11 @@ struct ProblemModel {
   // line was given: no capacitance is computed) and loss tangent.
   double permittivity = 0.0;
   double lossTangent = 0.0;
+  // The temperature of the superconductors of kinds "mb" and "twofluid", as written with
+  // its unit word ("k" or "mk"); none until a "temperature" line gives it.
+  bool hasTemperature = false;
+  double temperature = 0.0;
+  std::string temperatureUnit = "k";
 
   // Derived by the set-up and the grids.
   double lengthScale = 0.0;
@@ -130,6 +150,7 @@ struct ProblemModel {
   double omega = 0.0;
   // Some patch that an element uses has a roughness: the losses get their correction.
   bool roughSurfaces = false;
+  double temperatureK = 0.0;
   std::int32_t nd = 0;
   std::int32_t nd0 = 0;
 
@@ -160,6 +181,10 @@ struct ProblemModel {
   std::array<std::string, kMaxPatches> uncheckedSigma;
   // The same for each patch's roughness lengths.
   std::array<std::string, kMaxPatches> uncheckedRoughness;
+
+  // True when a patch of kind "mb" or "twofluid" is used by an element: the run then
+  // reports the kinetic inductance, the surface impedances and the conductor Q.
+  bool usesTemperatureModels() const;
 
   // True when conductor 0, the return conductor, has at least one element.
   bool hasReturnConductor() const { return conductors[0].n_memb > 0; }

@@ -7,9 +7,34 @@ namespace qbr {
 
 namespace {
 
+// A patch given by its transition temperature: what was given, then what it is at the
+// run's temperature and frequency, in SI units (sigma2 is infinite at zero frequency).
+void echoTemperatureModel(std::ostream& log, const MaterialPatch& p) {
+  const bool mattisBardeen = p.model == MaterialModel::kMattisBardeen;
+  log << (mattisBardeen ? "MB " : "TWOFLUID ") << "  Tc=" << p.tc << "K  rho_n=" << p.rhoN
+      << "uOhm*cm";
+  if (mattisBardeen && p.gap > 0.0) log << "  gap(0)=" << p.gap << "meV";
+  if (!mattisBardeen) log << "  lambda0= " << p.lambda0;
+  const SuperconductorResponse& r = p.response;
+  if (!r.superconducting) {
+    log << "  normal state (T >= Tc)  s=" << p.sigma << "S/m";
+  } else {
+    if (mattisBardeen) log << "  gap=" << r.gapMeV << "meV";
+    log << "  lambda_eff=" << r.lambdaEffM << "m  sigma1=" << r.sigma1SPerM
+        << "S/m  sigma2=" << r.sigma2SPerM << "S/m";
+  }
+}
+
 void echoPatch(std::ostream& log, const ProblemModel& model, std::int32_t i) {
   const MaterialPatch& p = model.patches[static_cast<std::size_t>(i)];
-  log << "Patch " << i << ": " << (p.superconducting ? "SC " : "NC ");
+  log << "Patch " << i << ": ";
+  if (p.model != MaterialModel::kGiven) {
+    echoTemperatureModel(log, p);
+    log << "  mu=" << p.mu << "  k=" << p.k << "  "
+        << "wave/h=" << p.wavelength / model.ah << "\n";
+    return;
+  }
+  log << (p.superconducting ? "SC " : "NC ");
   if (p.superconducting) log << "  lambda= " << p.lambda;
   // Grid steps per complex wavelength: how finely the grid resolves the field inside.
   log << "  s=" << p.sigma << "S/m"
@@ -76,6 +101,7 @@ void echoModel(const ProblemModel& model, RunIo& io) {
       << "Variables: " << model.variables << "\n";
   // Only where it was asked for: the echo of every model written before stays as it was.
   if (model.grid != "uniform") log << "Grid: " << model.grid << "\n";
+  if (model.hasTemperature) log << "Temperature: " << model.temperatureK << " K\n";
   log << "gridsize=" << model.gridsize << "\n"
       << "ah=" << model.ah << "\n\n";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,17 @@ std::string waveNumberFault(const ProblemModel& model, std::int32_t patch) {
     return name + " has no usable wave number: give it a positive lambda or sigma;\n";
   }
   const MaterialPatch& p = model.patches[static_cast<std::size_t>(patch)];
+  // A patch given by its transition temperature whose numbers lie so far out that its
+  // conductivity overflows or vanishes.
+  if (p.model != MaterialModel::kGiven &&
+      (!isFinite(p.k) || (p.superconducting && !(p.lambda > 0.0 && std::isfinite(p.lambda))))) {
+    std::ostringstream message;
+    message << name << " (kind " << (p.model == MaterialModel::kMattisBardeen ? "mb" : "twofluid")
+            << ") has no usable material at this temperature and frequency (lambda_eff "
+            << p.response.lambdaEffM << " m, sigma1 " << p.response.sigma1SPerM
+            << " S/m): check its Tc, rho_n and the temperature;\n";
+    return message.str();
+  }
   // Every patch starts as a superconductor without lambda, so a model that gives only
   // "sigma" lands here too.
   if (p.superconducting && p.lambda == 0.0 && p.sigma > 0.0) {
@@ -49,6 +61,11 @@ std::string waveNumberFault(const ProblemModel& model, std::int32_t patch) {
   // A normal metal at zero frequency carries no eddy currents: the interior equation
   // degenerates.
   if (!p.superconducting && p.sigma > 0.0 && model.omega == 0.0) {
+    if (p.model != MaterialModel::kGiven) {
+      return name +
+             " is at or above its critical temperature, a normal conductor there, and "
+             "needs a positive frequency;\n";
+    }
     return name + " is a normal conductor and needs a positive frequency;\n";
   }
   // A normal conductor reads no lambda: asking for one would mislead.

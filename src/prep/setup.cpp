@@ -11,6 +11,7 @@
 #include "prep/dielectrics.hpp"
 #include "model/geometry.hpp"
 #include "prep/roughness.hpp"
+#include "prep/materials.hpp"
 
 namespace qbr {
 
@@ -37,6 +38,34 @@ double conductivityFactorOf(const std::string& unit) {
   // Megasiemens per metre.
   if (unit == "ms/m") return 1000000.0;
   fatalStop("\nUnknown conductivity unit\n");
+}
+
+double temperatureFactorOf(const std::string& unit) {
+  if (unit == "k") return 1.0;
+  if (unit == "mk") return 0.001;
+  fatalStop("\nUnknown temperature unit\n");
+}
+
+// Patches given by their transition temperature become the superconductor (or, at and
+// above Tc, the normal metal) that they are at the run's temperature and frequency: lambda
+// in length units and sigma in S/m, from which the wave number follows as for any other.
+void deriveTemperatureModels(ProblemModel& model) {
+  if (model.hasTemperature) {
+    model.temperatureK = model.temperature * temperatureFactorOf(model.temperatureUnit);
+  }
+  for (std::int32_t i = 0; i < model.patchCount; ++i) {
+    MaterialPatch& p = model.patches[static_cast<std::size_t>(i)];
+    if (p.model == MaterialModel::kGiven) continue;
+    if (!model.hasTemperature) {
+      fatalStop("\nPatch " + std::to_string(i) + " (kind " +
+                (p.model == MaterialModel::kMattisBardeen ? "mb" : "twofluid") +
+                ") needs the temperature: give a \"temperature\" line (in kelvin);\n");
+    }
+    p.response = patchResponse(p, model.temperatureK, model.omega, model.lengthScale);
+    p.superconducting = p.response.superconducting;
+    p.sigma = p.response.sigma1SPerM;
+    p.lambda = p.superconducting ? p.response.lambdaEffM / model.lengthScale : 0.0;
+  }
 }
 
 // Coordinates and radii, in length units after scaling by `gridsize`, may not exceed
@@ -142,6 +171,7 @@ void setUpModel(ProblemModel& model, RunIo& io) {
   for (std::int32_t i = 0; i < model.patchCount; ++i) {
     model.patches[static_cast<std::size_t>(i)].sigma *= conductivityFactor;
   }
+  deriveTemperatureModels(model);
   for (std::int32_t i = 0; i < model.pointCount; ++i) {
     BasicPoint& point = model.points[static_cast<std::size_t>(i)];
     point.x *= model.gridsize;

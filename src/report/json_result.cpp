@@ -2,6 +2,7 @@
 // reader. nlohmann-json writes every double in the shortest form that reads back to
 // the same bits.
 #include <algorithm>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "bem/line_parameters.hpp"
@@ -265,6 +266,42 @@ json roughnessSettingsObject(const RoughnessSettings& r) {
   return out;
 }
 
+// Infinities (sigma2 at zero frequency, lambda above Tc, the Q of a lossless line) are
+// written as null, which JSON has for them.
+double readNumber(const json& value) {
+  return value.is_null() ? std::numeric_limits<double>::infinity() : value.get<double>();
+}
+
+std::vector<double> readNumbersOrNull(const json& list) {
+  std::vector<double> out;
+  for (const json& v : list) out.push_back(readNumber(v));
+  return out;
+}
+
+json patchObject(const PatchSettings& p) {
+  if (!p.superconductor) {
+    return {{"patch", p.patch},
+            {"kind", p.superconducting ? "sc" : "nc"},
+            {"sigma_conductance_units", p.sigma},
+            {"lambda_length_units", p.lambda},
+            {"mu_relative", p.mu}};
+  }
+  const SuperconductorSettings& sc = *p.superconductor;
+  json out = {{"patch", p.patch},
+              {"kind", sc.model},
+              {"sigma_conductance_units", p.sigma},
+              {"lambda_length_units", p.lambda},
+              {"mu_relative", p.mu},
+              {"tc_K", sc.tcK},
+              {"rho_n_microohm_cm", sc.rhoNMicroOhmCm}};
+  if (sc.model == "mb") {
+    out["gap_meV"] = sc.gapMeV;
+  } else {
+    out["lambda0_length_units"] = sc.lambda0;
+  }
+  return out;
+}
+
 RoughnessSettings readRoughnessSettings(const json& j) {
   RoughnessSettings r;
   r.model = j.at("model").get<std::string>();
@@ -321,14 +358,76 @@ RoughnessLosses readRoughness(const json& j) {
   return losses;
 }
 
+PatchSettings readPatch(const json& p) {
+  PatchSettings patch{p.at("patch").get<int>(),
+                      p.at("kind").get<std::string>() != "nc",
+                      p.at("sigma_conductance_units").get<double>(),
+                      p.at("lambda_length_units").get<double>(),
+                      p.at("mu_relative").get<double>(),
+                      std::nullopt, std::nullopt};
+  const std::string kind = p.at("kind").get<std::string>();
+  if (kind == "mb" || kind == "twofluid") {
+    patch.superconductor = SuperconductorSettings{
+        kind, p.at("tc_K").get<double>(), p.at("rho_n_microohm_cm").get<double>(),
+        kind == "mb" ? p.at("gap_meV").get<double>() : 0.0,
+        kind == "mb" ? 0.0 : p.at("lambda0_length_units").get<double>()};
+  }
+  return patch;
+}
+
+json superconductorObject(const SuperconductorReport& report) {
+  json patches = json::array();
+  for (const SuperconductingPatch& p : report.patches) {
+    const SuperconductorResponse& r = p.response;
+    patches.push_back(
+        {{"patch", p.patch},
+         {"kind", p.model},
+         {"tc_K", p.tcK},
+         {"superconducting", r.superconducting},
+         {"gap_meV", r.gapMeV},
+         {"sigma1_S_per_m", r.sigma1SPerM},
+         {"sigma2_S_per_m", r.sigma2SPerM},
+         {"lambda_eff_m", r.lambdaEffM},
+         {"surface_impedance_ohm",
+          {{"re", r.surfaceImpedanceOhm.real()}, {"im", r.surfaceImpedanceOhm.imag()}}}});
+  }
+  return {{"temperature_K", report.temperatureK},
+          {"patches", patches},
+          {"external_inductance_H_per_m", realRows(report.externalInductanceHPerM)},
+          {"kinetic_inductance_H_per_m", realRows(report.kineticInductanceHPerM)},
+          {"kinetic_fraction", report.kineticFraction},
+          {"quality_factor_conductor", report.conductorQ}};
+}
+
+SuperconductorReport readSuperconductors(const json& j) {
+  SuperconductorReport report;
+  report.temperatureK = j.at("temperature_K").get<double>();
+  for (const json& p : j.at("patches")) {
+    SuperconductingPatch patch;
+    patch.patch = p.at("patch").get<int>();
+    patch.model = p.at("kind").get<std::string>();
+    patch.tcK = p.at("tc_K").get<double>();
+    SuperconductorResponse& r = patch.response;
+    r.superconducting = p.at("superconducting").get<bool>();
+    r.gapMeV = p.at("gap_meV").get<double>();
+    r.sigma1SPerM = readNumber(p.at("sigma1_S_per_m"));
+    r.sigma2SPerM = readNumber(p.at("sigma2_S_per_m"));
+    r.lambdaEffM = readNumber(p.at("lambda_eff_m"));
+    r.surfaceImpedanceOhm = Complex(p.at("surface_impedance_ohm").at("re").get<double>(),
+                                    p.at("surface_impedance_ohm").at("im").get<double>());
+    report.patches.push_back(std::move(patch));
+  }
+  report.externalInductanceHPerM = readRealRows(j.at("external_inductance_H_per_m"));
+  report.kineticInductanceHPerM = readRealRows(j.at("kinetic_inductance_H_per_m"));
+  report.kineticFraction = readNumbers(j.at("kinetic_fraction"));
+  report.conductorQ = readNumbersOrNull(j.at("quality_factor_conductor"));
+  return report;
+}
+
 json settingsObject(const Settings& s) {
   json patches = json::array();
   for (const PatchSettings& p : s.patches) {
-    json patch = {{"patch", p.patch},
-                  {"kind", p.superconducting ? "sc" : "nc"},
-                  {"sigma_conductance_units", p.sigma},
-                  {"lambda_length_units", p.lambda},
-                  {"mu_relative", p.mu}};
+    json patch = patchObject(p);
     if (p.roughness) patch["roughness"] = roughnessSettingsObject(*p.roughness);
     patches.push_back(std::move(patch));
   }
@@ -347,6 +446,10 @@ json settingsObject(const Settings& s) {
     out["permittivity"] = *s.permittivity;
     out["losstangent"] = s.lossTangent;
   }
+  if (s.temperature) {
+    out["temperature"] = *s.temperature;
+    out["temperature_unit"] = s.temperatureUnit;
+  }
   return out;
 }
 
@@ -364,18 +467,17 @@ Settings readSettings(const json& j) {
   s.grid = j.value("grid", std::string("uniform"));
   s.ah = j.at("ah_length_units").get<double>();
   for (const json& p : j.at("patches")) {
-    PatchSettings patch{p.at("patch").get<int>(),
-                        p.at("kind").get<std::string>() == "sc",
-                        p.at("sigma_conductance_units").get<double>(),
-                        p.at("lambda_length_units").get<double>(),
-                        p.at("mu_relative").get<double>(),
-                        std::nullopt};
+    PatchSettings patch = readPatch(p);
     if (p.contains("roughness")) patch.roughness = readRoughnessSettings(p.at("roughness"));
     s.patches.push_back(std::move(patch));
   }
   if (j.contains("permittivity")) {
     s.permittivity = j.at("permittivity").get<double>();
     s.lossTangent = j.at("losstangent").get<double>();
+  }
+  if (j.contains("temperature")) {
+    s.temperature = j.at("temperature").get<double>();
+    s.temperatureUnit = j.at("temperature_unit").get<std::string>();
   }
   return s;
 }
@@ -425,6 +527,10 @@ std::string Result::toJson(bool withNodes) const {
     }
   }
   if (roughness) document["roughness"] = roughnessObject(*roughness);
+  if (superconductors) {
+    document["phase_times_s"]["superconductors"] = times.superconductors;
+    document["superconductors"] = superconductorObject(*superconductors);
+  }
   std::string text;
   write(text, document, 0);
   return text + "\n";
@@ -473,6 +579,10 @@ Result Result::fromJson(const std::string& text) {
       r.times.capacitance = t.at("capacitance").get<double>();
     }
     if (j.contains("roughness")) r.roughness = readRoughness(j.at("roughness"));
+    if (j.contains("superconductors")) {
+      r.superconductors = readSuperconductors(j.at("superconductors"));
+      r.times.superconductors = t.at("superconductors").get<double>();
+    }
     return r;
   } catch (const json::exception& e) {
     throw Error(std::string("\nNot a qbr result in JSON: ") + e.what() + "\n");
