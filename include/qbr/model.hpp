@@ -126,11 +126,15 @@ class Model {
 
   // The outline of one element as drawn: points along it from its start (t = -1) to its
   // end (t = +1), equally spaced in its parameter, in length units after `gridsize`.
+  // Elements of dielectric patches are `dielectric` and numbered among themselves (d0,
+  // d1, ... in the program's drawing and messages); the metal's numbers skip them, as
+  // the solve's node values do.
   struct ElementOutline {
     int element = 0;
     int conductor = 0;
     int patch = 0;
     std::vector<Point> points;
+    bool dielectric = false;
   };
   // Every element's outline, for drawings of the cross-section; an element that names a
   // point not defined throws qbr::Error as a solve would.

@@ -61,6 +61,25 @@ struct SuperconductorSettings {
   bool operator==(const SuperconductorSettings&) const = default;
 };
 
+// A dielectric as the model gives it ("dielectric" and "layer" lines): relative
+// permittivity and loss tangent, stated at `statedAt` (in `statedUnit`) for the wideband
+// Debye model, or constant (statedAt 0).
+struct DielectricSettings {
+  double permittivity = 1.0;
+  double lossTangent = 0.0;
+  double statedAt = 0.0;
+  std::string statedUnit;
+  bool operator==(const DielectricSettings&) const = default;
+};
+
+// A "layer" line: the slab from y1 to y2 (length units, before gridsize).
+struct LayerSettings {
+  double y1 = 0.0;
+  double y2 = 0.0;
+  DielectricSettings dielectric;
+  bool operator==(const LayerSettings&) const = default;
+};
+
 // One material patch as the model gives it (before any unit conversion).
 struct PatchSettings {
   int patch = 0;
@@ -71,6 +90,8 @@ struct PatchSettings {
   std::optional<RoughnessSettings> roughness;
   // Kinds "mb" and "twofluid" (then superconducting is true and sigma, lambda not used).
   std::optional<SuperconductorSettings> superconductor;
+  // A "dielectric" patch (then superconducting is false and sigma, lambda, mu not used).
+  std::optional<DielectricSettings> dielectric;
   bool operator==(const PatchSettings&) const = default;
 };
 
@@ -94,6 +115,7 @@ struct Settings {
   // "temperature", in its unit ("k" or "mk"), when given.
   std::optional<double> temperature;
   std::string temperatureUnit = "k";
+  std::vector<LayerSettings> layers;
   bool operator==(const Settings&) const = default;
 };
 

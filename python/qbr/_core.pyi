@@ -58,6 +58,7 @@ class ElementOutline:
     conductor: int
     patch: int
     points: npt.NDArray[np.float64]
+    dielectric: bool
 
 class Model:
     def __init__(self) -> None: ...

@@ -30,22 +30,29 @@ def _colour(conductor: int):
     return matplotlib.colormaps["tab10"]((conductor - 1) % 10)
 
 
-def _loops(outlines) -> list[tuple[int, np.ndarray]]:
-    """The outlines chained into closed loops (conductor, points): consecutive elements
-    of one conductor whose ends meet form one loop, a circle is a loop by itself."""
+def _dielectric_colour(index: int):
+    import matplotlib
+
+    return matplotlib.colormaps["Pastel1"](index % 9)
+
+
+def _loops(outlines, key: str = "conductor") -> list[tuple[int, np.ndarray]]:
+    """The outlines chained into closed loops (conductor, or the `key` attribute, and
+    points): consecutive elements of one conductor whose ends meet form one loop, a circle
+    is a loop by itself."""
     loops: list[tuple[int, np.ndarray]] = []
     current: list[np.ndarray] = []
     conductor = None
     for o in outlines:
         p = o.points
         size = max(np.ptp(p[:, 0]), np.ptp(p[:, 1]), 1e-300)
-        joins = (current and o.conductor == conductor
+        joins = (current and getattr(o, key) == conductor
                  and np.hypot(*(current[-1][-1] - p[0])) < 1e-6 * size)
         if not joins and current:
             loops.append((conductor, np.vstack(current)))
             current = []
         current.append(p)
-        conductor = o.conductor
+        conductor = getattr(o, key)
     if current:
         loops.append((conductor, np.vstack(current)))
     return loops
@@ -63,10 +70,14 @@ def _bounds(points: np.ndarray, pad: float = 0.0) -> tuple[float, float, float, 
     return x0 - d, x1 + d, y0 - d, y1 + d
 
 
+def _metal_outlines(model: "Model", points_per_element: int = 65) -> list:
+    return [o for o in model.outlines(points_per_element) if not o.dielectric]
+
+
 def auto_zoom(model: "Model") -> tuple[float, float, float, float] | None:
     """A window around the signal conductors (1 and up) when the cross-section has films
     too thin to see in the whole (thinner than 2 % of it), else None."""
-    outlines = model.outlines(9)
+    outlines = _metal_outlines(model, 9)
     signal = [o.points for o in outlines if o.conductor != 0]
     if not signal:
         return None
@@ -87,7 +98,25 @@ def _draw_model(ax: "Axes", model: "Model", labels: bool, fill: bool = True, lw:
                 outline_colour: Any = None) -> None:
     from matplotlib.patches import Polygon
 
-    outlines = model.outlines()
+    everything = model.outlines()
+    outlines = [o for o in everything if not o.dielectric]
+    # Dielectric regions under the metal, the larger first (the innermost shows), dashed;
+    # layers as bands across the axes.
+    regions = [o for o in everything if o.dielectric]
+    if fill:
+        for z, (patch, p) in enumerate(sorted(_loops(regions, key="patch"),
+                                               key=lambda loop: -abs(_signed_area(loop[1])))):
+            ax.add_patch(Polygon(p, closed=True, facecolor=_dielectric_colour(patch), alpha=0.15,
+                                 edgecolor="none", zorder=0.5 + z * 1e-3))
+        for k, layer in enumerate(model.settings.layers):
+            ax.axhspan(layer.y1 * model.settings.gridsize, layer.y2 * model.settings.gridsize,
+                       color=_dielectric_colour(5 + k), alpha=0.15, zorder=0.4)
+    for o in regions:
+        ax.plot(o.points[:, 0], o.points[:, 1], color="grey", lw=0.8, ls="--", zorder=1.5)
+        if labels:
+            x, y = o.points[int(0.75 * (len(o.points) - 1))]
+            ax.annotate(f"d{o.element}", (x, y), fontsize=6, color="grey", ha="center",
+                        va="center", clip_on=True, zorder=3)
     loops = sorted(_loops(outlines), key=lambda loop: -abs(_signed_area(loop[1])))
     for z, (conductor, p) in enumerate(loops):
         # Metal runs counter-clockwise around itself; a clockwise loop is a hole.
@@ -155,7 +184,8 @@ def cross_section(model: "Model", ax: "Axes | None" = None, zoom: Box | str | No
         inset.set_ylim(box[2], box[3])
         inset.set_aspect("equal", adjustable="box")
         # The whole cross-section in the lower part, the window above it.
-        x0, x1, y0, y1 = _bounds(np.vstack([o.points for o in model.outlines(9)]), pad=0.05)
+        x0, x1, y0, y1 = _bounds(np.vstack([o.points for o in _metal_outlines(model, 9)]),
+                                 pad=0.05)
         height = max(0.8 * (x1 - x0), (y1 - y0) / 0.3)
         ax.set_aspect("equal", adjustable="box")
         ax.set_xlim(x0, x1)
@@ -169,7 +199,7 @@ def cross_section(model: "Model", ax: "Axes | None" = None, zoom: Box | str | No
 def _node_arc_lengths(nodes: "pandas.DataFrame", model: "Model") -> np.ndarray:
     """Arc length of every node along its conductor's outline, element after element in
     model order, from the start of the conductor's first element (length units)."""
-    outlines = {o.element: o.points for o in model.outlines(257)}
+    outlines = {o.element: o.points for o in _metal_outlines(model, 257)}
     s = np.zeros(len(nodes))
     offsets: dict[int, float] = {}
     for element, rows in nodes.groupby("element", sort=True):

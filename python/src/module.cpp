@@ -137,6 +137,16 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("gap_meV", &qbr::SuperconductorSettings::gapMeV)
       .def_readonly("lambda0", &qbr::SuperconductorSettings::lambda0);
 
+  py::class_<qbr::DielectricSettings>(m, "DielectricSettings")
+      .def_readonly("permittivity", &qbr::DielectricSettings::permittivity)
+      .def_readonly("loss_tangent", &qbr::DielectricSettings::lossTangent)
+      .def_readonly("stated_at", &qbr::DielectricSettings::statedAt)
+      .def_readonly("stated_unit", &qbr::DielectricSettings::statedUnit);
+  py::class_<qbr::LayerSettings>(m, "LayerSettings")
+      .def_readonly("y1", &qbr::LayerSettings::y1)
+      .def_readonly("y2", &qbr::LayerSettings::y2)
+      .def_readonly("dielectric", &qbr::LayerSettings::dielectric);
+
   py::class_<qbr::PatchSettings>(m, "PatchSettings")
       .def_readonly("patch", &qbr::PatchSettings::patch)
       .def_readonly("superconducting", &qbr::PatchSettings::superconducting)
@@ -144,7 +154,8 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("lambda_", &qbr::PatchSettings::lambda)
       .def_readonly("mu", &qbr::PatchSettings::mu)
       .def_readonly("roughness", &qbr::PatchSettings::roughness)
-      .def_readonly("superconductor", &qbr::PatchSettings::superconductor);
+      .def_readonly("superconductor", &qbr::PatchSettings::superconductor)
+      .def_readonly("dielectric", &qbr::PatchSettings::dielectric);
 
   py::class_<qbr::Settings>(m, "Settings")
       .def_readonly("caption", &qbr::Settings::caption)
@@ -161,12 +172,14 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("losstangent", &qbr::Settings::lossTangent)
       .def_readonly("temperature", &qbr::Settings::temperature)
       .def_readonly("temperature_unit", &qbr::Settings::temperatureUnit)
-      .def_readonly("patches", &qbr::Settings::patches);
+      .def_readonly("patches", &qbr::Settings::patches)
+      .def_readonly("layers", &qbr::Settings::layers);
 
   py::class_<qbr::Model::ElementOutline>(m, "ElementOutline")
       .def_readonly("element", &qbr::Model::ElementOutline::element)
       .def_readonly("conductor", &qbr::Model::ElementOutline::conductor)
       .def_readonly("patch", &qbr::Model::ElementOutline::patch)
+      .def_readonly("dielectric", &qbr::Model::ElementOutline::dielectric)
       .def_property_readonly("points", [](const qbr::Model::ElementOutline& o) {
         py::array_t<double> a({static_cast<py::ssize_t>(o.points.size()), py::ssize_t{2}});
         for (std::size_t i = 0; i < o.points.size(); ++i) {

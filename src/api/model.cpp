@@ -280,7 +280,12 @@ Settings Model::settings() const {
   const int patches = std::max(m.patchCount, 1);
   for (int i = 0; i < patches; ++i) {
     const MaterialPatch& p = m.patches[static_cast<std::size_t>(i)];
-    PatchSettings patch{i, p.superconducting, p.sigma, p.lambda, p.mu, std::nullopt, std::nullopt};
+    PatchSettings patch{i,    p.superconducting, p.sigma,      p.lambda,
+                        p.mu, std::nullopt,      std::nullopt, std::nullopt};
+    if (p.dielectric) {
+      patch.dielectric = DielectricSettings{p.medium.permittivity, p.medium.lossTangent,
+                                            p.medium.statedAt, p.medium.statedUnit};
+    }
     const Roughness& r = p.roughness;
     if (r.model != RoughnessModel::kNone) {
       patch.roughness = RoughnessSettings{roughnessModelName(r.model), r.rms, r.sphereRadius,
@@ -292,6 +297,11 @@ Settings Model::settings() const {
                                  p.rhoN, p.gap, p.lambda0};
     }
     s.patches.push_back(std::move(patch));
+  }
+  for (const Layer& layer : m.layers) {
+    s.layers.push_back({layer.y1, layer.y2,
+                        DielectricSettings{layer.medium.permittivity, layer.medium.lossTangent,
+                                           layer.medium.statedAt, layer.medium.statedUnit}});
   }
   return s;
 }
@@ -305,11 +315,16 @@ std::vector<Model::ElementOutline> Model::outlines(int pointsPerElement) const {
   }
   const int samples = std::max(pointsPerElement, 2);
   std::vector<ElementOutline> outlines;
+  int metal = 0;
+  int dielectric = 0;
   for (int e = 0; e < tables_->elementCount; ++e) {
     BoundaryElement element = tables_->elements[static_cast<std::size_t>(e)];
     element.R *= tables_->gridsize;
     const ElementGeometry geometry = element.geometry(points);
-    ElementOutline outline{e, element.conductor, element.patch, {}};
+    const bool isDielectric = element.patch >= 0 && element.patch < kMaxPatches &&
+                              tables_->patches[static_cast<std::size_t>(element.patch)].dielectric;
+    ElementOutline outline{
+        isDielectric ? dielectric++ : metal++, element.conductor, element.patch, {}, isDielectric};
     for (int i = 0; i < samples; ++i) {
       const Vec2 p = geometry.pointAt(-1.0 + 2.0 * i / (samples - 1));
       outline.points.push_back({p.x, p.y});

@@ -349,7 +349,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   echoModel(*model, io);
   if (!options.drawingBase.empty()) {
     writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, options.drawingBase,
-                 model->points, io);
+                 model->points, io, model->dielectricOutlines);
   }
   checkModelIsSolvable(*model);
   checkDielectricOutlines(*model);

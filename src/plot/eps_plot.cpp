@@ -6,8 +6,8 @@
 #include <ctime>
 #include <fstream>
 
-#include "model/geometry.hpp"
 #include "base/fatal_stop.hpp"
+#include "model/geometry.hpp"
 
 namespace qbr {
 
@@ -112,7 +112,7 @@ class EpsWriter {
   Window w_;
 };
 
-void drawElement(EpsWriter& eps, const BoundaryElement& element, std::int32_t index,
+void drawElement(EpsWriter& eps, const BoundaryElement& element, const std::string& label,
                  const PointTable& points) {
   const ElementGeometry g = element.geometry(points);
   const auto point = [&](int i) {
@@ -155,12 +155,16 @@ void drawElement(EpsWriter& eps, const BoundaryElement& element, std::int32_t in
   eps.line("c16");
   eps.line("newpath");
 
-  const Vec2 label = g.pointAt(0.75);
-  eps.moveTo(label.x, label.y);
+  const Vec2 at = g.pointAt(0.75);
+  eps.moveTo(at.x, at.y);
+  eps.line(label + " show");
+}
+
+std::string metalLabel(std::int32_t index, const BoundaryElement& element) {
   char text[48];
   std::snprintf(text, sizeof text, "(%3d(%2d))", static_cast<int>(index),
                 static_cast<int>(element.conductor));
-  eps.line(std::string(text) + " show");
+  return text;
 }
 
 }  // namespace
@@ -173,7 +177,8 @@ std::int32_t pageCoordinate(double v, int a, int b, double lo, double hi) {
 
 void writeEpsPlot(const std::array<BoundaryElement, kMaxElements>& elements,
                   std::int32_t elementCount, bool symmetryOn, const std::string& inputName,
-                  const PointTable& points, RunIo& io) {
+                  const PointTable& points, RunIo& io,
+                  const std::vector<BoundaryElement>& dielectricOutlines) {
   const std::string fileName = inputName + ".eps";
   std::ofstream out(fileName, std::ios::out | std::ios::trunc);
   if (!out) fatalStopConsoleOnly("\nCannot open PostScript file  < " + fileName + ">");
@@ -240,7 +245,14 @@ void writeEpsPlot(const std::array<BoundaryElement, kMaxElements>& elements,
   eps.line("stroke");
   eps.line("2 setlinewidth");
 
-  for (std::int32_t e = 0; e < count; ++e) drawElement(eps, elements[e], e, points);
+  for (std::int32_t e = 0; e < count; ++e)
+    drawElement(eps, elements[e], metalLabel(e, elements[e]), points);
+  // The outlines of dielectric regions and layers, dashed and grey, labelled d0, d1, ...
+  for (std::size_t d = 0; d < dielectricOutlines.size(); ++d) {
+    eps.line("[4 3] 0 setdash 0.55 setgray");
+    drawElement(eps, dielectricOutlines[d], "(d" + std::to_string(d) + ")", points);
+    eps.line("[] 0 setdash");
+  }
   out.close();
 }
 

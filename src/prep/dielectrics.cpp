@@ -320,7 +320,8 @@ constexpr std::int32_t kBackground = -1;
 // The metal's loops and the dielectric outlines' loops, with what each encloses.
 class MediaMap {
  public:
-  explicit MediaMap(const ProblemModel& model) : metal_(model), dielectric_(model) {
+  explicit MediaMap(const ProblemModel& model)
+      : metal_(model), dielectric_(model), mirror_(model.symmetryOn) {
     metalLoops_ = findLoops(metal_);
     dielectric_.elementCount = 0;
     for (const BoundaryElement& outline : model.dielectricOutlines) {
@@ -338,6 +339,8 @@ class MediaMap {
   const std::vector<Loop>& dielectricLoops() const { return dielectricLoops_; }
 
   bool inMetal(Vec2 p) const {
+    // With symmetry on, the half plane below y = 0 stands for the ideal ground plane.
+    if (mirror_ && p.y < 0.0) return true;
     for (std::int32_t c = 0; c <= kMaxConductorNumber; ++c) {
       int count = 0;
       for (const Loop& loop : metalLoops_) {
@@ -369,6 +372,7 @@ class MediaMap {
  private:
   ProblemModel metal_;
   ProblemModel dielectric_;
+  bool mirror_ = false;
   std::vector<Loop> metalLoops_;
   std::vector<Loop> dielectricLoops_;
   std::vector<double> areas_;

@@ -1,6 +1,7 @@
 #include "prep/echo.hpp"
 
 #include "base/fatal_stop.hpp"
+#include "prep/dielectrics.hpp"
 #include "prep/roughness.hpp"
 
 namespace qbr {
@@ -25,9 +26,23 @@ void echoTemperatureModel(std::ostream& log, const MaterialPatch& p) {
   }
 }
 
+void echoMedium(std::ostream& log, const Medium& m, double frequencyHz) {
+  log << "er=" << m.permittivity << "  tand=" << m.lossTangent;
+  if (m.statedAt > 0.0 && m.lossTangent > 0.0) {
+    log << "  (wideband Debye, stated at " << m.statedAt << " " << m.statedUnit
+        << "; at the run's frequency eps=" << relativePermittivity(m, frequencyHz) << ")";
+  }
+  log << "\n";
+}
+
 void echoPatch(std::ostream& log, const ProblemModel& model, std::int32_t i) {
   const MaterialPatch& p = model.patches[static_cast<std::size_t>(i)];
   log << "Patch " << i << ": ";
+  if (p.dielectric) {
+    log << "dielectric  ";
+    echoMedium(log, p.medium, model.frequency);
+    return;
+  }
   if (p.model != MaterialModel::kGiven) {
     echoTemperatureModel(log, p);
     log << "  mu=" << p.mu << "  k=" << p.k << "  "
@@ -127,6 +142,33 @@ void echoModel(const ProblemModel& model, RunIo& io) {
 
   // Each element line is ended by whatever the log receives next.
   for (std::int32_t e = 0; e < model.elementCount; ++e) echoElement(log, model, e);
+  // Only models with dielectric regions have these, so every other echo stays as it was.
+  if (!model.layers.empty()) log << "\n";
+  for (std::size_t i = 0; i < model.layers.size(); ++i) {
+    const Layer& layer = model.layers[i];
+    log << "\nLayer " << i + 1 << ": y=" << layer.y1 << ".." << layer.y2 << "  ";
+    echoMedium(log, layer.medium, model.frequency);
+  }
+  for (std::size_t d = 0; d < model.dielectricOutlines.size(); ++d) {
+    const BoundaryElement& outline = model.dielectricOutlines[d];
+    const auto& n = outline.pointNumbers;
+    log << "\nD[" << d << "]: ";
+    switch (outline.kind) {
+      case kLine:
+        log << "line   n0=" << n[0] << "  n1=" << n[1];
+        break;
+      case kCurve:
+        log << "curve  n0=" << n[0] << "  n1=" << n[1] << "  n2=" << n[2];
+        break;
+      default:
+        log << "circle, centre in point " << n[0] << "  R=" << outline.R;
+    }
+    if (outline.patch >= kMaxPatches) {
+      log << "  layer " << outline.patch - kMaxPatches + 1;
+    } else {
+      log << "  dielectric patch=" << outline.patch;
+    }
+  }
   log.flush();
 }
 

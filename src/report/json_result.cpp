@@ -364,7 +364,9 @@ PatchSettings readPatch(const json& p) {
                       p.at("sigma_conductance_units").get<double>(),
                       p.at("lambda_length_units").get<double>(),
                       p.at("mu_relative").get<double>(),
-                      std::nullopt, std::nullopt};
+                      std::nullopt,
+                      std::nullopt,
+                      std::nullopt};
   const std::string kind = p.at("kind").get<std::string>();
   if (kind == "mb" || kind == "twofluid") {
     patch.superconductor = SuperconductorSettings{
@@ -424,11 +426,30 @@ SuperconductorReport readSuperconductors(const json& j) {
   return report;
 }
 
+json dielectricObject(const DielectricSettings& d) {
+  json out = {{"permittivity_relative", d.permittivity}, {"loss_tangent", d.lossTangent}};
+  if (d.statedAt > 0.0) {
+    out["stated_at"] = d.statedAt;
+    out["stated_unit"] = d.statedUnit;
+  }
+  return out;
+}
+
+DielectricSettings readDielectric(const json& j) {
+  return {j.at("permittivity_relative").get<double>(), j.at("loss_tangent").get<double>(),
+          j.value("stated_at", 0.0), j.value("stated_unit", std::string())};
+}
+
 json settingsObject(const Settings& s) {
   json patches = json::array();
   for (const PatchSettings& p : s.patches) {
     json patch = patchObject(p);
     if (p.roughness) patch["roughness"] = roughnessSettingsObject(*p.roughness);
+    // A dielectric patch: its kind and medium; only such models have it.
+    if (p.dielectric) {
+      patch["kind"] = "dielectric";
+      patch["dielectric"] = dielectricObject(*p.dielectric);
+    }
     patches.push_back(std::move(patch));
   }
   json out = {{"caption", s.caption},
@@ -450,6 +471,15 @@ json settingsObject(const Settings& s) {
     out["temperature"] = *s.temperature;
     out["temperature_unit"] = s.temperatureUnit;
   }
+  if (!s.layers.empty()) {
+    json layers = json::array();
+    for (const LayerSettings& layer : s.layers) {
+      layers.push_back({{"y1_length_units", layer.y1},
+                        {"y2_length_units", layer.y2},
+                        {"dielectric", dielectricObject(layer.dielectric)}});
+    }
+    out["layers"] = layers;
+  }
   return out;
 }
 
@@ -469,6 +499,10 @@ Settings readSettings(const json& j) {
   for (const json& p : j.at("patches")) {
     PatchSettings patch = readPatch(p);
     if (p.contains("roughness")) patch.roughness = readRoughnessSettings(p.at("roughness"));
+    if (p.contains("dielectric")) {
+      patch.superconducting = false;
+      patch.dielectric = readDielectric(p.at("dielectric"));
+    }
     s.patches.push_back(std::move(patch));
   }
   if (j.contains("permittivity")) {
@@ -478,6 +512,13 @@ Settings readSettings(const json& j) {
   if (j.contains("temperature")) {
     s.temperature = j.at("temperature").get<double>();
     s.temperatureUnit = j.at("temperature_unit").get<std::string>();
+  }
+  if (j.contains("layers")) {
+    for (const json& layer : j.at("layers")) {
+      s.layers.push_back({layer.at("y1_length_units").get<double>(),
+                          layer.at("y2_length_units").get<double>(),
+                          readDielectric(layer.at("dielectric"))});
+    }
   }
   return s;
 }
