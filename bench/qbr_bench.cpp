@@ -29,6 +29,7 @@
 #include "bem/lu.hpp"
 #include "bench_models.hpp"
 #include "bench_process.hpp"
+#include "bench_dielectrics.hpp"
 #include "bench_time_to_accuracy.hpp"
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
@@ -787,6 +788,8 @@ void usage() {
          "      time to 1e-3 ...\n"
          "      1e-6 in L (and R) on the gallery's microstrip, superconducting and copper at\n"
          "      10 GHz, on even and graded grids; --reference extrapolates the references\n"
+         "  qbr-bench --dielectrics [--repeat R]   the cost of dielectric regions against the\n"
+         "      same work without them: per unknown, a whole solve, a sweep of 40 frequencies\n"
          "  qbr-bench --smoke\n";
 }
 
@@ -813,6 +816,7 @@ int run(const std::vector<std::string>& args) {
                   repeat);
   }
   if (has("--smoke")) return runSmoke();
+  if (has("--dielectrics")) return runDielectrics(repeat);
   if (has("--time-to-accuracy")) return runTimeToAccuracy(repeat, has("--reference"),
                              has("--max-factor") ? std::stod(valueAfter("--max-factor")) : 24.0);
   if (has("--input")) {

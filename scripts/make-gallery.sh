@@ -18,7 +18,8 @@ gallery_md="$root/examples/README.md"
 gallery_dir="$root/examples/gallery"
 resolution=72 # the drawing is 500 points square: 500 x 500 pixels
 
-examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc stripline_sc cpw_nb)
+examples=(coax_sc coax_copper microstrip_sc coupled_strips_sc trapezoid_strip_sc stripline_sc cpw_nb
+  microstrip_fr4 coupled_microstrip_fr4 cpw_sc_silicon)
 
 # The thin films of the strip examples are lost in the square window of the drawing; a
 # second picture enlarges the region around the strips: page x, page y, width and
@@ -29,6 +30,7 @@ declare -A detail=(
   [trapezoid_strip_sc]="262 538 75 25 8"
   [stripline_sc]="225 512 150 76 4"
   [cpw_nb]="280 542 40 16 8"
+  [cpw_sc_silicon]="280 542 40 16 8"
 )
 
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
@@ -178,7 +180,7 @@ gallery_block "stripline_sc:spice" "$work/spice.md"
 
 # The Python examples, with the package of this build and Debian's python3.
 python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map rough_microstrip
-  nb_cpw_temperature)
+  nb_cpw_temperature fr4_width)
 for name in "${python_examples[@]}"; do
   echo "make-gallery: running examples/python/$name.py"
   PYTHONPATH="$BUILD_DIR/python" MPLBACKEND=Agg /usr/bin/python3 "$root/examples/python/$name.py" \

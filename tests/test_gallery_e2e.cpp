@@ -93,7 +93,15 @@ std::vector<MatrixLine> parameterLines(const std::string& text) {
       indices += m.str(2);
       lines.push_back({"C" + indices, {std::stod(m.str(3))}});
     } else if (std::regex_match(line, m, labelled)) {
-      lines.push_back({m.str(1), {std::stod(m.str(2))}});
+      // A lossy line's Z0 is complex: "(re,im)".
+      const std::string value = m.str(2);
+      std::smatch parts;
+      const std::regex complex(R"(\(([^,]+),([^)]+)\))");
+      if (std::regex_match(value, parts, complex)) {
+        lines.push_back({m.str(1), {std::stod(parts.str(1)), std::stod(parts.str(2))}});
+      } else {
+        lines.push_back({m.str(1), {std::stod(value)}});
+      }
       if (m[3].matched) lines.back().values.push_back(std::stod(m.str(3)));
     }
   }

@@ -9,8 +9,10 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <streambuf>
 
+#include "api/electrostatics_cache.hpp"
 #include "base/fatal_stop.hpp"
 #include "base/run_io.hpp"
 #include "bem/bem_fill.hpp"
@@ -256,39 +258,53 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
     reference = model.symmetryOn ? "the ground plane y = 0"
                                  : "the reference one length unit away (no conductor 0)";
   }
-  if (!hasDielectricRegions(model)) {
-    const Electrostatics statics = solveElectrostatics(model, model.permittivity, options.threads);
+  const bool regions = hasDielectricRegions(model);
+  std::optional<DielectricLayout> layout;
+  if (regions) layout = layOutDielectrics(model, &io);
+  // A sweep over frequency meets the same electrostatics again and again.
+  const std::string key =
+      electrostaticsKey(model, layout ? &*layout : nullptr, options.threads, options.gridCheck);
+  std::optional<LineElectrostatics> solved = cachedElectrostatics(key);
+  if (!solved) {
+    LineElectrostatics fresh;
+    if (regions) {
+      fresh.statics = solveElectrostatics(model, *layout, options.threads);
+      fresh.vacuumCapacitanceFPerM =
+          solveElectrostatics(model, 1.0, options.threads).capacitanceFPerM;
+    } else {
+      fresh.statics = solveElectrostatics(model, model.permittivity, options.threads);
+    }
+    if (options.gridCheck) {
+      fresh.gridWarnings =
+          regions ? capacitanceGridWarnings(model, fresh.statics.capacitanceFPerM, 0.0, &*layout,
+                                            options.threads)
+                  : capacitanceGridWarnings(model, fresh.statics.capacitanceFPerM,
+                                            model.permittivity, nullptr, options.threads);
+    }
+    rememberElectrostatics(key, fresh);
+    solved = std::move(fresh);
+  }
+  const Electrostatics& statics = solved->statics;
+  if (!regions) {
     r.line =
         lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
                        model.omega, model.permittivity, model.lossTangent, losslessLine(model));
     reportLineParameters(*r.line, model.frequency, reference, io);
-    if (options.gridCheck) {
-      for (const std::string& warning : capacitanceGridWarnings(
-               model, statics.capacitanceFPerM, model.permittivity, nullptr, options.threads)) {
-        io.warn(warning, warning + "\n", warning + "\n");
-      }
-    }
-    return;
+  } else {
+    Matrix<double> conductance = statics.lossCapacitanceFPerM;
+    for (int i = 0; i < conductance.rows(); ++i)
+      for (int j = 0; j < conductance.cols(); ++j) conductance(i, j) *= model.omega;
+    r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
+                            conductance, model.omega, losslessLine(model));
+    r.line->permittivityRelative = model.permittivity > 0.0 ? model.permittivity : 1.0;
+    r.line->lossTangent = model.permittivity > 0.0 ? model.lossTangent : 0.0;
+    r.line->vacuumCapacitanceFPerM = solved->vacuumCapacitanceFPerM;
+    r.line->dielectricRegions = dielectricSummary(model);
+    reportLineParameters(*r.line, model.frequency, reference, io,
+                         lineDetails(*r.line, r.inductanceHPerM, r.resistanceOhmPerM, model.omega));
   }
-  const DielectricLayout layout = layOutDielectrics(model, &io);
-  const Electrostatics statics = solveElectrostatics(model, layout, options.threads);
-  const Electrostatics vacuum = solveElectrostatics(model, 1.0, options.threads);
-  Matrix<double> conductance = statics.lossCapacitanceFPerM;
-  for (int i = 0; i < conductance.rows(); ++i)
-    for (int j = 0; j < conductance.cols(); ++j) conductance(i, j) *= model.omega;
-  r.line = lineParameters(r.inductanceHPerM, r.resistanceOhmPerM, statics.capacitanceFPerM,
-                          conductance, model.omega, losslessLine(model));
-  r.line->permittivityRelative = model.permittivity > 0.0 ? model.permittivity : 1.0;
-  r.line->lossTangent = model.permittivity > 0.0 ? model.lossTangent : 0.0;
-  r.line->vacuumCapacitanceFPerM = vacuum.capacitanceFPerM;
-  r.line->dielectricRegions = dielectricSummary(model);
-  reportLineParameters(*r.line, model.frequency, reference, io,
-                       lineDetails(*r.line, r.inductanceHPerM, r.resistanceOhmPerM, model.omega));
-  if (options.gridCheck) {
-    for (const std::string& warning :
-         capacitanceGridWarnings(model, statics.capacitanceFPerM, 0.0, &layout, options.threads)) {
-      io.warn(warning, warning + "\n", warning + "\n");
-    }
+  for (const std::string& warning : solved->gridWarnings) {
+    io.warn(warning, warning + "\n", warning + "\n");
   }
 }
 
@@ -399,8 +415,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   // The electrostatic problem comes after the report, on the same grids, once the BEM
   // system's memory is free.
   std::unique_ptr<ProblemModel> gridded;
-  if (model->permittivity > 0.0 || hasDielectricRegions(*model) ||
-      model->usesTemperatureModels()) {
+  if (model->permittivity > 0.0 || hasDielectricRegions(*model) || model->usesTemperatureModels()) {
     gridded = std::make_unique<ProblemModel>(*model);
   }
   releaseWorkArrays(*model, work);

@@ -240,6 +240,79 @@ void solveDense(std::vector<Complex>& a, int n, std::vector<Complex>& b, int col
   }
 }
 
+// A lossy dielectric makes the system complex, A = A0 + j A1, with A1 (the loss tangents'
+// part) only on the interfaces' diagonal and the charge rows, small beside A0. Factorising
+// A0 alone and iterating x <- A0^-1 (b - j A1 x), each step a solve with its factors,
+// converges as tan(delta)^k (7 steps to 1e-11 at tan(delta) 0.02): a real LU instead of a
+// complex one, a quarter of the work. Where it does not converge (large loss tangents) the
+// complex LU of the whole takes over. `a` holds A0 (overwritten), `lossy` A1's entries
+// (row, column, value); returns the solution for the real right sides `b`.
+struct LossEntry {
+  int row, column;
+  double value;
+};
+
+std::vector<Complex> solveNearlyReal(std::vector<double>& a, const std::vector<LossEntry>& lossy,
+                                     int n, const std::vector<double>& b, int columns,
+                                     int threads) {
+  const std::size_t ld = idx(n);
+  const std::vector<double> original = a;
+  std::vector<int> pivots(ld);
+  int info = 0;
+  {
+    const BlasSession blas(threads);
+    dgetrf_(&n, &n, a.data(), &n, pivots.data(), &info);
+  }
+  if (info == 0) {
+    // The real and imaginary parts of the solution, side by side: 2 columns per column.
+    const int sides = 2 * columns;
+    std::vector<double> x(ld * idx(sides), 0.0);
+    std::vector<double> next(x.size());
+    constexpr int kMostSteps = 60;
+    for (int step = 0; step < kMostSteps; ++step) {
+      // next = (b + A1 x_im) + j (-A1 x_re), then A0^-1 of both parts.
+      for (int c = 0; c < columns; ++c) {
+        double* re = next.data() + idx(2 * c) * ld;
+        double* im = re + ld;
+        const double* xRe = x.data() + idx(2 * c) * ld;
+        const double* xIm = xRe + ld;
+        std::copy_n(b.data() + idx(c) * ld, ld, re);
+        std::fill_n(im, ld, 0.0);
+        for (const LossEntry& e : lossy) {
+          re[e.row] += e.value * xIm[e.column];
+          im[e.row] -= e.value * xRe[e.column];
+        }
+      }
+      {
+        const BlasSession blas(threads);
+        dgetrs_("N", &n, &sides, a.data(), &n, pivots.data(), next.data(), &n, &info, 1);
+      }
+      double change = 0.0;
+      double size = 0.0;
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        change = std::max(change, std::fabs(next[i] - x[i]));
+        size = std::max(size, std::fabs(next[i]));
+      }
+      x.swap(next);
+      // The steps stall at the rounding of the system (about 1e-12 of the solution on a
+      // well-graded microstrip): 1e-11 is far below any printed digit.
+      if (change <= 1e-11 * size) {
+        std::vector<Complex> out(ld * idx(columns));
+        for (int c = 0; c < columns; ++c) {
+          const double* re = x.data() + idx(2 * c) * ld;
+          for (std::size_t r = 0; r < ld; ++r) out[idx(c) * ld + r] = Complex(re[r], re[ld + r]);
+        }
+        return out;
+      }
+    }
+  }
+  std::vector<Complex> full(original.begin(), original.end());
+  for (const LossEntry& e : lossy) full[idx(e.column) * ld + idx(e.row)] += Complex(0.0, e.value);
+  std::vector<Complex> out(b.begin(), b.end());
+  solveDense(full, n, out, columns, threads);
+  return out;
+}
+
 // The integral over [t0, t1] of node j's hat (in t, without the Jacobian), the hat as the
 // fill's supports have it: flanks between neighbouring nodes, the constant 1 out to the
 // ends of an open element; on a circle the last node (t = 1) falls over [1, s1 + 2].
@@ -365,27 +438,23 @@ Electrostatics solveElectrostatics(const ProblemModel& model, double permittivit
 
 namespace {
 
-// The system with dielectric interfaces, in real or complex arithmetic: `kernels` holds
-// the rows of the metal's and the interfaces' nodes as the fill left them.
-template <typename Scalar>
+// The system with dielectric interfaces: `a` holds the rows of the metal's and the
+// interfaces' nodes as the fill left them; the free terms and the charge rows are added
+// here, their imaginary parts (loss tangents) apart.
 Electrostatics solveWithInterfaces(const ProblemModel& model, const DielectricLayout& layout,
-                                   const ChargeRows& rows, const std::vector<double>& kernels,
-                                   int threads) {
-  const auto scalar = [](Complex z) {
-    if constexpr (std::is_same_v<Scalar, double>) {
-      return z.real();
-    } else {
-      return z;
-    }
-  };
+                                   const ChargeRows& rows, std::vector<double>& a, int threads) {
   const int n = rows.nodeCount();
   const bool hasReturn = model.hasReturnConductor();
   const int conductors = model.conductorCount;
   const auto conductorSlot = [&](int c) { return n + c - (hasReturn ? 0 : 1); };
   const int size = n + conductors + (hasReturn ? 1 : 0);
   const std::size_t ld = idx(size);
-  std::vector<Scalar> a(kernels.begin(), kernels.end());
-  const auto at = [&](int row, int column) -> Scalar& { return a[idx(column) * ld + idx(row)]; };
+  const auto at = [&](int row, int column) -> double& { return a[idx(column) * ld + idx(row)]; };
+  std::vector<LossEntry> lossy;
+  const auto add = [&](int row, int column, Complex value) {
+    at(row, column) += value.real();
+    if (value.imag() != 0.0) lossy.push_back({row, column, value.imag()});
+  };
 
   const int metalElements = model.elementCount;
   for (int k = 0; k < n; ++k) {
@@ -398,7 +467,7 @@ Electrostatics solveWithInterfaces(const ProblemModel& model, const DielectricLa
       const Complex left = layout.permittivityLeft[i];
       const Complex right = layout.permittivityRight[i];
       const double jacobian = rows.geometry(r.element).jacobianAt(element.nodeT[idx(r.node)]);
-      at(k, k) += scalar(kPi * (left + right) / ((left - right) * jacobian));
+      add(k, k, kPi * (left + right) / ((left - right) * jacobian));
       continue;
     }
     // The free charge: eps of the medium outside times the total charge, along each side.
@@ -407,55 +476,54 @@ Electrostatics solveWithInterfaces(const ProblemModel& model, const DielectricLa
     for (const MediumSide& side : layout.metalSides[idx(r.element)]) {
       charge += side.permittivity * hatIntegral(element, open, r.node, side.t0, side.t1);
     }
-    at(conductorSlot(r.conductor), k) = scalar(charge);
+    add(conductorSlot(r.conductor), k, charge);
   }
 
-  std::vector<Scalar> b(ld * idx(conductors), Scalar(0.0));
+  std::vector<double> b(ld * idx(conductors), 0.0);
   for (int c = 1; c <= conductors; ++c) {
-    b[idx(c - 1) * ld + idx(conductorSlot(c))] = Scalar(1.0);
-    if (hasReturn) b[idx(c - 1) * ld + idx(conductorSlot(0))] = Scalar(-1.0);
+    b[idx(c - 1) * ld + idx(conductorSlot(c))] = 1.0;
+    if (hasReturn) b[idx(c - 1) * ld + idx(conductorSlot(0))] = -1.0;
   }
-  solveDense(a, size, b, conductors, threads);
+  std::vector<Complex> x;
+  if (lossy.empty()) {
+    solveDense(a, size, b, conductors, threads);
+    x.assign(b.begin(), b.end());
+  } else {
+    x = solveNearlyReal(a, lossy, size, b, conductors, threads);
+  }
 
   Electrostatics out;
   out.potential = Matrix<double>(conductors, conductors);
-  std::vector<Scalar> p(idx(conductors * conductors));
+  std::vector<Complex> p(idx(conductors * conductors));
   for (int c = 0; c < conductors; ++c) {
-    const Scalar* x = b.data() + idx(c) * ld;
+    const Complex* column = x.data() + idx(c) * ld;
     for (int r = 0; r < conductors; ++r) {
-      Scalar v = x[conductorSlot(r + 1)];
-      if (hasReturn) v -= x[conductorSlot(0)];
-      if (!std::isfinite(std::real(v)) || !std::isfinite(std::imag(v))) {
+      Complex v = column[conductorSlot(r + 1)];
+      if (hasReturn) v -= column[conductorSlot(0)];
+      if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) {
         fatalStop("\nThe capacitance matrix is not finite (conductor " + std::to_string(r + 1) +
                   ", charge on " + std::to_string(c + 1) + "); check the grids;\n");
       }
-      out.potential(r, c) = std::real(v);
+      out.potential(r, c) = v.real();
       p[idx(c * conductors + r)] = v;
     }
   }
-  const Matrix<Scalar> c = capacitanceOf(p, conductors, Scalar(kEpsilon0), threads);
   out.capacitanceFPerM = Matrix<double>(conductors, conductors);
   out.lossCapacitanceFPerM = Matrix<double>(conductors, conductors);
+  if (lossy.empty()) {
+    std::vector<double> real(p.size());
+    for (std::size_t i = 0; i < p.size(); ++i) real[i] = p[i].real();
+    out.capacitanceFPerM = capacitanceOf(real, conductors, kEpsilon0, threads);
+    return out;
+  }
+  const Matrix<Complex> c = capacitanceOf(p, conductors, Complex(kEpsilon0), threads);
   for (int i = 0; i < conductors; ++i) {
     for (int j = 0; j < conductors; ++j) {
-      out.capacitanceFPerM(i, j) = std::real(c(i, j));
-      out.lossCapacitanceFPerM(i, j) = -std::imag(c(i, j));
+      out.capacitanceFPerM(i, j) = c(i, j).real();
+      out.lossCapacitanceFPerM(i, j) = -c(i, j).imag();
     }
   }
   return out;
-}
-
-bool lossy(const DielectricLayout& layout) {
-  const auto complex = [](Complex z) { return z.imag() != 0.0; };
-  if (complex(layout.background)) return true;
-  if (std::any_of(layout.permittivityLeft.begin(), layout.permittivityLeft.end(), complex) ||
-      std::any_of(layout.permittivityRight.begin(), layout.permittivityRight.end(), complex)) {
-    return true;
-  }
-  for (const std::vector<MediumSide>& sides : layout.metalSides)
-    for (const MediumSide& side : sides)
-      if (complex(side.permittivity)) return true;
-  return false;
 }
 
 }  // namespace
@@ -482,8 +550,7 @@ Electrostatics solveElectrostatics(const ProblemModel& gridded, const Dielectric
       if (rows.row(k).conductor >= 0) at(k, conductorSlot(rows.row(k).conductor)) = -2.0 * kPi;
     }
   }
-  if (lossy(layout)) return solveWithInterfaces<Complex>(model, layout, rows, a, threads);
-  return solveWithInterfaces<double>(model, layout, rows, a, threads);
+  return solveWithInterfaces(model, layout, rows, a, threads);
 }
 
 Matrix<double> externalInductance(const ProblemModel& gridded, int threads) {

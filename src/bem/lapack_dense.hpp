@@ -14,6 +14,11 @@ void dgesv_(const int* n, const int* nrhs, double* a, const int* lda, int* ipiv,
 void zgesv_(const int* n, const int* nrhs, std::complex<double>* a, const int* lda, int* ipiv,
             std::complex<double>* b, const int* ldb, int* info);
 
+// LU with partial pivoting of a real matrix, and the solve with its factors.
+void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
+void dgetrs_(const char* trans, const int* n, const int* nrhs, const double* a, const int* lda,
+             const int* ipiv, double* b, const int* ldb, int* info, std::size_t transLength);
+
 // Eigenvalues (ascending) and orthonormal eigenvectors of a real symmetric matrix.
 void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
             double* work, const int* lwork, int* info, std::size_t jobzLength,
