@@ -375,28 +375,61 @@ Matrix<Scalar> capacitanceOf(const std::vector<Scalar>& p, int conductors, Scala
 
 }  // namespace
 
-Electrostatics solveElectrostatics(const ProblemModel& model, double permittivityRelative,
-                                   int threads) {
-  const ChargeRows rows(model, nullptr);
-  const int n = rows.nodeCount();
-  const bool hasReturn = model.hasReturnConductor();
-  const int conductors = model.conductorCount;
-  // Potential and charge row of conductor c (0 only with a return conductor).
-  const auto conductorSlot = [&](int c) { return n + c - (hasReturn ? 0 : 1); };
-  const int size = n + conductors + (hasReturn ? 1 : 0);
-  const std::size_t ld = idx(size);
+namespace {
 
+// The rows of the nodes, filled in parallel (column-major, size x size): the kernels'
+// integrals and, in a metal node's row, -2 pi for its conductor's potential. Potential and
+// charge row of conductor c sit after the nodes (0 only with a return conductor).
+struct ChargeSystem {
+  int n = 0;
+  bool hasReturn = false;
+  int conductors = 0;
+  int size = 0;
+  std::size_t ld = 0;
+  int conductorSlot(int c) const { return n + c - (hasReturn ? 0 : 1); }
+};
+
+ChargeSystem chargeSystem(const ProblemModel& model, const ChargeRows& rows) {
+  ChargeSystem system;
+  system.n = rows.nodeCount();
+  system.hasReturn = model.hasReturnConductor();
+  system.conductors = model.conductorCount;
+  system.size = system.n + system.conductors + (system.hasReturn ? 1 : 0);
+  system.ld = idx(system.size);
+  return system;
+}
+
+std::vector<double> filledRows(const ChargeRows& rows, const ChargeSystem& system, int threads) {
+  const std::size_t ld = system.ld;
   std::vector<double> a(ld * ld, 0.0);
   const auto at = [&](int row, int column) -> double& { return a[idx(column) * ld + idx(row)]; };
 #pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
   {
     std::vector<FlankSums> sums;
 #pragma omp for schedule(dynamic, 8)
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < system.n; ++k) {
       rows.fill(k, sums, &at(k, 0), ld);
-      at(k, conductorSlot(rows.row(k).conductor)) = -2.0 * kPi;
+      const int conductor = rows.row(k).conductor;
+      if (conductor >= 0) at(k, system.conductorSlot(conductor)) = -2.0 * kPi;
     }
   }
+  return a;
+}
+
+}  // namespace
+
+Electrostatics solveElectrostatics(const ProblemModel& model, double permittivityRelative,
+                                   int threads) {
+  const ChargeRows rows(model, nullptr);
+  const ChargeSystem system = chargeSystem(model, rows);
+  const int n = system.n;
+  const bool hasReturn = system.hasReturn;
+  const int conductors = system.conductors;
+  const auto conductorSlot = [&](int c) { return system.conductorSlot(c); };
+  const int size = system.size;
+  const std::size_t ld = system.ld;
+  std::vector<double> a = filledRows(rows, system, threads);
+  const auto at = [&](int row, int column) -> double& { return a[idx(column) * ld + idx(row)]; };
   // The charge rows: int q ds over each conductor, q J interpolated between the nodes.
   for (int k = 0; k < n; ++k) {
     const RowNode& r = rows.row(k);
@@ -443,12 +476,13 @@ namespace {
 // here, their imaginary parts (loss tangents) apart.
 Electrostatics solveWithInterfaces(const ProblemModel& model, const DielectricLayout& layout,
                                    const ChargeRows& rows, std::vector<double>& a, int threads) {
-  const int n = rows.nodeCount();
-  const bool hasReturn = model.hasReturnConductor();
-  const int conductors = model.conductorCount;
-  const auto conductorSlot = [&](int c) { return n + c - (hasReturn ? 0 : 1); };
-  const int size = n + conductors + (hasReturn ? 1 : 0);
-  const std::size_t ld = idx(size);
+  const ChargeSystem system = chargeSystem(model, rows);
+  const int n = system.n;
+  const bool hasReturn = system.hasReturn;
+  const int conductors = system.conductors;
+  const auto conductorSlot = [&](int c) { return system.conductorSlot(c); };
+  const int size = system.size;
+  const std::size_t ld = system.ld;
   const auto at = [&](int row, int column) -> double& { return a[idx(column) * ld + idx(row)]; };
   std::vector<LossEntry> lossy;
   const auto add = [&](int row, int column, Complex value) {
@@ -533,23 +567,7 @@ Electrostatics solveElectrostatics(const ProblemModel& gridded, const Dielectric
   ProblemModel model = gridded;
   gradeMetalForDielectrics(model);
   const ChargeRows rows(model, &layout);
-  const int n = rows.nodeCount();
-  const bool hasReturn = model.hasReturnConductor();
-  const int conductors = model.conductorCount;
-  const auto conductorSlot = [&](int c) { return n + c - (hasReturn ? 0 : 1); };
-  const int size = n + conductors + (hasReturn ? 1 : 0);
-  const std::size_t ld = idx(size);
-  std::vector<double> a(ld * ld, 0.0);
-  const auto at = [&](int row, int column) -> double& { return a[idx(column) * ld + idx(row)]; };
-#pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
-  {
-    std::vector<FlankSums> sums;
-#pragma omp for schedule(dynamic, 8)
-    for (int k = 0; k < n; ++k) {
-      rows.fill(k, sums, &at(k, 0), ld);
-      if (rows.row(k).conductor >= 0) at(k, conductorSlot(rows.row(k).conductor)) = -2.0 * kPi;
-    }
-  }
+  std::vector<double> a = filledRows(rows, chargeSystem(model, rows), threads);
   return solveWithInterfaces(model, layout, rows, a, threads);
 }
 

@@ -13,6 +13,7 @@
 #include "prep/grids.hpp"
 #include "prep/intersections.hpp"
 #include "prep/loops.hpp"
+#include "prep/setup.hpp"
 
 namespace qbr {
 
@@ -20,14 +21,6 @@ namespace {
 
 std::size_t idx(std::int32_t i) {
   return static_cast<std::size_t>(i);
-}
-
-double frequencyFactor(const std::string& unit) {
-  if (unit == "hz") return 1.0;
-  if (unit == "khz") return 1e3;
-  if (unit == "mhz") return 1e6;
-  if (unit == "ghz") return 1e9;
-  fatalStop("\nUnknown frequency unit\n");
 }
 
 // The corners of the wideband Debye model, in Hz: the loss tangent is nearly constant

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "base/fatal_stop.hpp"
-#include "prep/dielectrics.hpp"
 #include "model/geometry.hpp"
-#include "prep/roughness.hpp"
+#include "prep/dielectrics.hpp"
 #include "prep/materials.hpp"
+#include "prep/roughness.hpp"
 
 namespace qbr {
 
@@ -23,14 +23,6 @@ double lengthScaleOf(const std::string& unit) {
   if (unit == "mm") return 0.001;
   if (unit == "um") return 1e-06;
   fatalStop("\nUnknown length unit\n");
-}
-
-double frequencyFactorOf(const std::string& unit) {
-  if (unit == "hz") return 1.0;
-  if (unit == "khz") return 1000.0;
-  if (unit == "mhz") return 1000000.0;
-  if (unit == "ghz") return 1000000000.0;
-  fatalStop("\nUnknown frequency unit\n");
 }
 
 double conductivityFactorOf(const std::string& unit) {
@@ -136,6 +128,14 @@ void buildMemberLists(ProblemModel& model) {
 
 }  // namespace
 
+double frequencyFactor(const std::string& unit) {
+  if (unit == "hz") return 1.0;
+  if (unit == "khz") return 1000.0;
+  if (unit == "mhz") return 1000000.0;
+  if (unit == "ghz") return 1000000000.0;
+  fatalStop("\nUnknown frequency unit\n");
+}
+
 Complex waveNumber(const ProblemModel& model, int patch) {
   const MaterialPatch& p = model.patches[static_cast<std::size_t>(patch)];
   const double scale = model.lengthScale;
@@ -155,7 +155,7 @@ void setUpModel(ProblemModel& model, RunIo& io) {
   model.gradedGrids = model.grid == "graded";
   model.lengthScale = lengthScaleOf(model.lengthunit);
   const double frequencyAsRead = model.frequency;
-  model.frequency *= frequencyFactorOf(model.frequencyUnit);
+  model.frequency *= frequencyFactor(model.frequencyUnit);
   model.omega = kPi * model.frequency + kPi * model.frequency;
   if (!std::isfinite(model.omega)) {
     std::ostringstream message;

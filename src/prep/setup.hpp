@@ -1,10 +1,16 @@
 #pragma once
 
+#include <string>
+
 #include "base/run_io.hpp"
 #include "model/constants.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {
+
+// Hertz per unit of a frequency: "hz", "khz", "mhz", "ghz"; any other word stops the run
+// with "Unknown frequency unit".
+double frequencyFactor(const std::string& unit);
 
 // Brings the model as read into the units of the computation, once and in place:
 // unit words become factors, coordinates and radii are scaled by `gridsize`,

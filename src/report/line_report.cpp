@@ -28,6 +28,17 @@ void impedanceValue(std::ostream& text, std::complex<double> z, bool lossless) {
   }
 }
 
+void impedanceMatrixLines(std::ostream& text, const LineParameters& line) {
+  text << "\nCharacteristic impedance matrix [ohm]:\n\n";
+  for (int i = 0; i < line.characteristicImpedanceOhm.rows(); ++i) {
+    for (int j = 0; j < line.characteristicImpedanceOhm.cols(); ++j) {
+      text << i + 1 << "  " << j + 1 << "   ";
+      impedanceValue(text, line.characteristicImpedanceOhm(i, j), line.lossless);
+      text << "\n";
+    }
+  }
+}
+
 }  // namespace
 
 void reportLineParameters(const LineParameters& line, double frequencyHz,
@@ -62,14 +73,7 @@ void reportLineParameters(const LineParameters& line, double frequencyHz,
       if (!line.lossless) text << "   " << line.modalAttenuationNpPerM[k] * kDecibelPerNeper;
       text << "\n";
     }
-    text << "\nCharacteristic impedance matrix [ohm]:\n\n";
-    for (int i = 0; i < line.characteristicImpedanceOhm.rows(); ++i) {
-      for (int j = 0; j < line.characteristicImpedanceOhm.cols(); ++j) {
-        text << i + 1 << "  " << j + 1 << "   ";
-        impedanceValue(text, line.characteristicImpedanceOhm(i, j), line.lossless);
-        text << "\n";
-      }
-    }
+    impedanceMatrixLines(text, line);
   }
   text << "\n";
   io.console << text.str();
@@ -127,14 +131,7 @@ void reportLineParameters(const LineParameters& line, double frequencyHz,
       }
       text << "\n";
     }
-    text << "\nCharacteristic impedance matrix [ohm]:\n\n";
-    for (int i = 0; i < line.characteristicImpedanceOhm.rows(); ++i) {
-      for (int j = 0; j < line.characteristicImpedanceOhm.cols(); ++j) {
-        text << i + 1 << "  " << j + 1 << "   ";
-        impedanceValue(text, line.characteristicImpedanceOhm(i, j), line.lossless);
-        text << "\n";
-      }
-    }
+    impedanceMatrixLines(text, line);
   }
   if (details.pair) {
     text << "\nEven and odd mode impedance [ohm]:  ";
