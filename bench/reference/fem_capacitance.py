@@ -44,7 +44,16 @@ Usage
   fem_capacitance.py CASE|model.json [--levels K] [--h0 F] [--rfac F] [--outer kelvin|dirichlet]
   fem_capacitance.py --list
 Lengths are in any one unit (a 2-D capacitance per unit length does not depend on it);
-results are in pF/m.
+results are in pF/m. For every model with dielectrics, C0 (all vacuum) follows.
+
+Model file (JSON); shapes are {"rect": [x0, y0, x1, y1]}, {"circle": [cx, cy, r]} or
+{"polygon": [[x, y], ...]}; several shapes may carry one conductor id:
+  {"conductors":  [{"id": 0, "rect": [...]}, {"id": 1, "circle": [...]}, ...],
+   "dielectrics": [{"eps": 4.3, "polygon": [...]}, ...],   optional; later ones win
+   "background":  1.0,                                       optional
+   "enclosure":   {"rect": [...]},     optional shield: its boundary is conductor 0
+   "exact":       [[C11, C12], [C21, C22]],   optional, pF/m, printed beside results
+   "note":        "..."}
 """
 
 import argparse
