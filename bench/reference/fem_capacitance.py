@@ -53,6 +53,7 @@ Model file (JSON); shapes are {"rect": [x0, y0, x1, y1]}, {"circle": [cx, cy, r]
    "background":  1.0,                                       optional
    "enclosure":   {"rect": [...]},     optional shield: its boundary is conductor 0
    "exact":       [[C11, C12], [C21, C22]],   optional, pF/m, printed beside results
+   "exact0":      the same for C0
    "note":        "..."}
 """
 
@@ -103,6 +104,7 @@ CASES = {
         "dielectrics": [{"eps": 4.0, "circle": [0.0, 0.0, 3.0]},
                         {"eps": 2.0, "circle": [0.0, 0.0, 2.0]}],
         "exact": [[2 * math.pi * EPS0 / (math.log(2.0) / 2 + math.log(1.5) / 4) * 1e12]],
+        "exact0": [[2 * math.pi * EPS0 / math.log(3.0) * 1e12]],
     },
     "coax_half": {
         "note": "wire r=1 in bore r=3; eps 3 in y<0, air in y>0",
@@ -110,6 +112,7 @@ CASES = {
         "conductors": [{"id": 1, "circle": [0.0, 0.0, 1.0]}],
         "dielectrics": [{"eps": 3.0, "rect": [-3.0, -3.0, 3.0, 0.0]}],
         "exact": [[math.pi * EPS0 * (3.0 + 1.0) / math.log(3.0) * 1e12]],
+        "exact0": [[2 * math.pi * EPS0 / math.log(3.0) * 1e12]],
     },
     "twowire": {
         "note": "open two-wire line: wires r=1 at x=-2 (0) and x=2 (1), air",
@@ -924,7 +927,7 @@ def main(argv=None):
         print("# C0: everything vacuum (the regions are left out of the geometry)")
         t0 = time.time()
         rows0 = run(model, args.levels, args.h0, args.rfac, args.outer, vacuum=True)
-        summarize(rows0, None, label="vacuum ")
+        summarize(rows0, model.get("exact0"), label="vacuum ")
         print("# time %.1f s" % (time.time() - t0))
     return 0
 
