@@ -124,6 +124,37 @@ void printExtrapolation(const char* what, double coarse, double middle, double f
               middle, fine, order, limit, std::fabs(correction / limit));
 }
 
+// The same cross-section asked for a tolerance: the grids the program chooses itself
+// (graded, from the local scales, refined by sqrt(2) until two ladders in a row are within
+// half the tolerance), timed from the text to the result.
+void printTolerances(const Case& c, const std::vector<double>& targets, int repeat) {
+  std::printf("| tolerance | time (s) | nd | passes | error %s | largest estimate |\n"
+              "|---:|---:|---:|---:|---:|---:|\n",
+              c.resistance != 0.0 ? "L / R" : "L");
+  for (double target : targets) {
+    if (target < 2.0 * c.uncertainty) continue;
+    SolveOptions options;
+    options.tolerance = target;
+    Point p;
+    p.seconds = std::numeric_limits<double>::infinity();
+    Result result;
+    for (int r = 0; r < repeat; ++r) {
+      const auto start = std::chrono::steady_clock::now();
+      result = solve(Model::fromText(microstripText(c.material, true, 1.0)), options);
+      p.seconds = std::min(p.seconds, std::chrono::duration<double>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
+    }
+    p.nd = result.nd;
+    p.inductance = result.inductanceHPerM(0, 0) * 1e6;
+    p.resistance = result.resistanceOhmPerM(0, 0);
+    std::printf("| %.0e | %.3f | %d | %d | %s | %.1e |\n", target, p.seconds, p.nd,
+                result.accuracy->passes, errors(c, p).c_str(), result.accuracy->largest());
+    std::fflush(stdout);
+  }
+  std::printf("\n");
+}
+
 int runReference(int repeat) {
   for (const Case& c : cases()) {
     std::printf("%s, graded grids of factors 6, 12, 24:\n", c.name);
@@ -187,6 +218,7 @@ int runTimeToAccuracy(int repeat, bool reference, double maxFactor) {
       std::printf("\n");
     }
     std::printf("\n");
+    printTolerances(c, targets, repeat);
   }
   return 0;
 }

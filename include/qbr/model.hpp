@@ -72,6 +72,8 @@ class Model {
   // with it the solve also computes the capacitance and the line parameters
   // (Result::line). "losstangent": tan(delta) of that dielectric, for G.
   Model& permittivity(double relative);
+  // "accuracy": grids chosen and refined until every printed entry is resolved to it.
+  Model& accuracy(double tolerance);
   Model& lossTangent(double tanDelta);
 
   // "patch n kind [sigma [lambda [mu]]]": kind "sc" or "nc"; values left out keep theirs.

@@ -297,6 +297,27 @@ struct SuperconductorReport {
   bool operator==(const SuperconductorReport&) const = default;
 };
 
+// How far the printed entries may be from the answer of an infinitely fine grid: relative
+// error estimates by Richardson's rule with the observed order, from the run's grid and
+// grids with 1/sqrt(2) and sqrt(2) times its nodes (or, with a tolerance, from the last
+// three grids of the refinement, the printed one the finest). Matrices are N x N and
+// symmetric; an off-diagonal entry's error is relative to the entry, or to a thousandth of
+// its diagonal entries' geometric mean when it is smaller. `*Pairs` (i != j): of the pair
+// combination (A_ii + A_jj)/2 - A_ij (L11 - L12 of a symmetric pair), relative to itself.
+struct AccuracyEstimate {
+  double tolerance = 0.0;  // asked for ("accuracy", SolveOptions::tolerance); 0: none
+  int passes = 0;          // grids solved for the estimate, the printed one included
+  Matrix<double> inductance;
+  Matrix<double> inductancePairs;
+  Matrix<double> resistance;  // with losses only
+  Matrix<double> resistancePairs;
+  Matrix<double> capacitance;  // with a dielectric only
+  Matrix<double> capacitancePairs;
+  // The largest of all the estimates above.
+  double largest() const;
+  bool operator==(const AccuracyEstimate&) const = default;
+};
+
 // The result of one solve. Matrices are conductors x conductors, the full square.
 struct Result {
   enum class Mode { kInductance, kImpedance };  // the model's `variables`: phases, other
@@ -329,6 +350,8 @@ struct Result {
   std::optional<RoughnessLosses> roughness;
   // When an element lies on a patch of kind "mb" or "twofluid".
   std::optional<SuperconductorReport> superconductors;
+  // With the grid check or a tolerance.
+  std::optional<AccuracyEstimate> accuracy;
   PhaseTimes times;
   std::vector<std::string> warnings;  // the run's warnings, in order, as printed
   Settings settings;

@@ -27,6 +27,12 @@ struct SolveOptions {
   // does; this costs about a sixth more time. Off for sweeps that check their grids
   // themselves.
   bool gridCheck = true;
+  // When above 0, the grids are chosen for it: graded, counts from the local scales of
+  // every element (lengths, gaps, film thicknesses, skin and penetration depths), then
+  // refined by sqrt(2) in nodes until every printed entry's estimated relative error (and
+  // every pair combination's) is at most `tolerance`; Result::accuracy carries the
+  // estimates. A model's "accuracy" line asks for the same; this, when set, wins.
+  double tolerance = 0.0;
   // How the system is solved. kStructured (the program's way) eliminates each conductor's
   // interior unknowns first and factorises a dense system on the exterior unknowns, about
   // half of them, in about a fifth of the time and under half the memory of the full

@@ -244,6 +244,13 @@ class Model:
         self._add("permittivity", eps_r)
         return self
 
+    def accuracy(self, tolerance: float = 1e-3) -> "Model":
+        """``accuracy``: the grids are chosen and refined until every printed entry's
+        estimated relative error is at most ``tolerance`` (as ``solve(tolerance=...)``)."""
+        self._core.accuracy(tolerance)
+        self._add("accuracy", tolerance)
+        return self
+
     def losstangent(self, tan_delta: float = 0.0) -> "Model":
         """``losstangent``: tan(delta) of that dielectric, for G = omega tan(delta) C."""
         self._core.losstangent(tan_delta)
@@ -413,7 +420,10 @@ class Model:
         that check their grids themselves may leave it out). Further keywords set
         fields of the library's SolveOptions of the same name (``drawing_base``: also
         draw the EPS file; ``solver="dense"``: factorise the full matrix instead of the
-        default ``"structured"`` elimination of each conductor's interior). The GIL is released while it computes, so solves in threads
+        default ``"structured"`` elimination of each conductor's interior;
+        ``tolerance=1e-4``: graded grids from the cross-section's own scales, refined
+        until every printed entry's estimated relative error is at most that, with the
+        estimates in ``result.accuracy``). The GIL is released while it computes, so solves in threads
         run side by side. Raises :class:`ModelError` with the program's message.
         """
         return Result(_core.solve(self._core, _options(threads, grid_check, options)))

@@ -224,6 +224,7 @@ PYBIND11_MODULE(_core, m) {
            py::arg("loss_tangent") = 0.0, py::arg("stated_at") = py::none(),
            py::arg("unit") = "mhz")
       .def("temperature", &Model::temperature, py::arg("value"), py::arg("unit") = "k")
+      .def("accuracy", &Model::accuracy, py::arg("tolerance"))
       .def("mattis_bardeen_patch", &Model::mattisBardeenPatch, py::arg("n"), py::arg("tc_K"),
            py::arg("rho_n_microohm_cm"), py::arg("gap_meV") = 0.0)
       .def("two_fluid_patch", &Model::twoFluidPatch, py::arg("n"), py::arg("tc_K"),
@@ -256,6 +257,7 @@ PYBIND11_MODULE(_core, m) {
       .def(py::init<>())
       .def_readwrite("threads", &qbr::SolveOptions::threads)
       .def_readwrite("grid_check", &qbr::SolveOptions::gridCheck)
+      .def_readwrite("tolerance", &qbr::SolveOptions::tolerance)
       .def_readwrite("drawing_base", &qbr::SolveOptions::drawingBase)
       .def_property(
           "solver",
@@ -354,6 +356,22 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("smooth_resistance_ohm_per_m",
                              [](const PatchLoss& p) { return toArray(p.smoothResistanceOhmPerM); });
 
+  using Accuracy = qbr::AccuracyEstimate;
+  py::class_<Accuracy>(m, "AccuracyEstimate")
+      .def_readonly("tolerance", &Accuracy::tolerance)
+      .def_readonly("passes", &Accuracy::passes)
+      .def_property_readonly("largest", &Accuracy::largest)
+      .def_property_readonly("inductance", [](const Accuracy& a) { return toArray(a.inductance); })
+      .def_property_readonly("inductance_pairs",
+                             [](const Accuracy& a) { return toArray(a.inductancePairs); })
+      .def_property_readonly("resistance", [](const Accuracy& a) { return toArray(a.resistance); })
+      .def_property_readonly("resistance_pairs",
+                             [](const Accuracy& a) { return toArray(a.resistancePairs); })
+      .def_property_readonly("capacitance",
+                             [](const Accuracy& a) { return toArray(a.capacitance); })
+      .def_property_readonly("capacitance_pairs",
+                             [](const Accuracy& a) { return toArray(a.capacitancePairs); });
+
   using Losses = qbr::RoughnessLosses;
   py::class_<Losses>(m, "RoughnessLosses")
       .def_property_readonly("smooth_resistance_ohm_per_m",
@@ -421,6 +439,7 @@ PYBIND11_MODULE(_core, m) {
       .def("node_columns", &nodeColumns)
       .def_readonly("line_parameters", &Result::line)
       .def_readonly("roughness", &Result::roughness)
+      .def_readonly("accuracy", &Result::accuracy)
       .def_readonly("superconductors", &Result::superconductors)
       .def_property_readonly("phase_times_s",
                              [](const Result& r) {

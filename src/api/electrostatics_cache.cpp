@@ -50,10 +50,11 @@ std::list<std::pair<std::string, LineElectrostatics>>& entries() {
 }  // namespace
 
 std::string electrostaticsKey(const ProblemModel& gridded, const DielectricLayout* layout,
-                              int threads, bool gridCheck) {
+                              int threads, bool gridCheck, double tolerance) {
   std::string key;
   put(key, threads);
   put(key, gridCheck);
+  put(key, tolerance);
   put(key, gridded.symmetryOn);
   put(key, gridded.gradedGrids);
   put(key, gridded.conductorCount);

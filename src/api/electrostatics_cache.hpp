@@ -16,6 +16,9 @@ struct LineElectrostatics {
   Electrostatics statics;
   Matrix<double> vacuumCapacitanceFPerM;  // dielectric regions only
   std::vector<std::string> gridWarnings;
+  // The error estimates of C (resolveCapacitance), when it ran.
+  std::vector<std::vector<double>> errors;
+  std::vector<std::vector<double>> pairErrors;
 };
 
 // A frequency sweep solves the same cross-section at many frequencies, and with
@@ -25,7 +28,7 @@ struct LineElectrostatics {
 // count, whether the grid check ran), so that a hit returns the very bits a new solve
 // would. Safe for solves in several threads at once.
 std::string electrostaticsKey(const ProblemModel& gridded, const DielectricLayout* layout,
-                              int threads, bool gridCheck);
+                              int threads, bool gridCheck, double tolerance);
 std::optional<LineElectrostatics> cachedElectrostatics(const std::string& key);
 void rememberElectrostatics(const std::string& key, const LineElectrostatics& value);
 

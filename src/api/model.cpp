@@ -149,6 +149,9 @@ Model& Model::lambda(double lambda) {
 Model& Model::sigma(double sigma) {
   return statement(words({"sigma", number(sigma)}));
 }
+Model& Model::accuracy(double tolerance) {
+  return statement(words({"accuracy", number(tolerance)}));
+}
 Model& Model::permittivity(double relative) {
   return statement(words({"permittivity", number(relative)}));
 }

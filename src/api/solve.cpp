@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
@@ -181,8 +182,8 @@ bool losslessLine(const ProblemModel& model) {
 // that ratio, and its resistance, scaled back, replaces the rounding noise: as right as R
 // at that ratio (about 3e-5 of itself, where the kernels' general Hankel forms leave it),
 // the scaling adding 1e-8. The reactance stays that of the run's own solve.
-void resolveSmallResistance(const ProblemModel& prepared, ConductorMatrix& m, bool structured,
-                            int threads) {
+void resolveSmallResistance(const ProblemModel& prepared, double gridFactor, ConductorMatrix& m,
+                            bool structured, int threads) {
   if (prepared.omega == 0.0) return;
   constexpr double kLinearRatio = 1e-4;
   double largest = 0.0;
@@ -202,7 +203,7 @@ void resolveSmallResistance(const ProblemModel& prepared, ConductorMatrix& m, bo
     p.sigma *= scale;
     p.k = waveNumber(raised, i);
   }
-  const ConductorMatrix lossy = solveSilently(raised, 1, structured, threads);
+  const ConductorMatrix lossy = solveSilently(raised, gridFactor, structured, threads);
   for (int r = 1; r <= m.size(); ++r) {
     for (int c = 1; c <= m.size(); ++c) {
       const Complex z = m(r, c);
@@ -250,9 +251,18 @@ SuperconductorReport superconductorReport(const ProblemModel& gridded, const Res
   return report;
 }
 
+Matrix<double> toMatrix(const std::vector<std::vector<double>>& a) {
+  const int n = static_cast<int>(a.size());
+  Matrix<double> m(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) m(r, c) = a[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+  return m;
+}
+
 // The capacitance of the cross-section and the line parameters that follow, reported
 // after everything else.
-void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r, RunIo& io) {
+void solveLine(const ProblemModel& model, const SolveOptions& options, double tolerance,
+               Result& r, RunIo& io) {
   std::string reference;
   if (!model.hasReturnConductor()) {
     reference = model.symmetryOn ? "the ground plane y = 0"
@@ -263,7 +273,8 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
   if (regions) layout = layOutDielectrics(model, &io);
   // A sweep over frequency meets the same electrostatics again and again.
   const std::string key =
-      electrostaticsKey(model, layout ? &*layout : nullptr, options.threads, options.gridCheck);
+      electrostaticsKey(model, layout ? &*layout : nullptr, options.threads, options.gridCheck,
+                        tolerance);
   std::optional<LineElectrostatics> solved = cachedElectrostatics(key);
   if (!solved) {
     LineElectrostatics fresh;
@@ -274,12 +285,14 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
     } else {
       fresh.statics = solveElectrostatics(model, model.permittivity, options.threads);
     }
-    if (options.gridCheck) {
-      fresh.gridWarnings =
-          regions ? capacitanceGridWarnings(model, fresh.statics.capacitanceFPerM, 0.0, &*layout,
-                                            options.threads)
-                  : capacitanceGridWarnings(model, fresh.statics.capacitanceFPerM,
-                                            model.permittivity, nullptr, options.threads);
+    if (options.gridCheck || tolerance > 0.0) {
+      ResolvedCapacitance resolved =
+          resolveCapacitance(model, fresh.statics, regions ? 0.0 : model.permittivity,
+                             regions ? &*layout : nullptr, tolerance, options.threads);
+      fresh.statics = std::move(resolved.statics);
+      fresh.gridWarnings = std::move(resolved.warnings);
+      fresh.errors = std::move(resolved.entries);
+      fresh.pairErrors = std::move(resolved.pairs);
     }
     rememberElectrostatics(key, fresh);
     solved = std::move(fresh);
@@ -306,46 +319,207 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, Result& r
   for (const std::string& warning : solved->gridWarnings) {
     io.warn(warning, warning + "\n", warning + "\n");
   }
+  if (!solved->errors.empty() && r.accuracy) {
+    r.accuracy->capacitance = toMatrix(solved->errors);
+    r.accuracy->capacitancePairs = toMatrix(solved->pairErrors);
+  }
 }
 
 // The kinetic inductance is the difference of two inductances, so a small kinetic
-// fraction magnifies their grid errors: it gets its own grid check, from L on the half and
-// quarter grids of the inductance's check and L_ext on the same grids, with a warning
-// where L_k of a conductor changes by more than 1% of itself.
+// fraction magnifies their grid errors: it gets its own estimate, from L on the grids of
+// the ladder and L_ext on the same grids, with a warning where L_k of a conductor is not
+// resolved to `limit` of itself.
 std::vector<std::string> kineticGridWarnings(const ProblemModel& gridded,
                                              const SuperconductorReport& report,
-                                             const std::vector<ConductorMatrix>& coarser,
-                                             int threads) {
+                                             const std::vector<ConductorMatrix>& ladder,
+                                             LadderRung printed, double limit, int threads) {
   std::vector<std::string> warnings;
-  if (coarser.size() != 2) return warnings;
+  if (ladder.size() != 3) return warnings;
   const int n = report.kineticInductanceHPerM.rows();
-  std::vector<std::vector<double>> kinetic;  // half, quarter: L_k of every conductor in H/m
-  for (int k = 0; k < 2; ++k) {
-    ProblemModel coarse = gridded;
-    placeGrids(coarse, coarserGridCounts(gridded, k == 0 ? 2 : 4));
-    const Matrix<double> external = externalInductance(coarse, threads);
+  // The grids of the ladder relative to the printed one.
+  const double printedAt = printed == LadderRung::kMiddle ? 1 : 2;
+  std::vector<std::vector<double>> kinetic;  // per rung: L_k of every conductor in H/m
+  for (int k = 0; k < 3; ++k) {
     std::vector<double> lk;
-    for (int c = 1; c <= n; ++c) {
-      const Complex z = coarser[static_cast<std::size_t>(k)](c, c) * 1e-6;
-      const double l = gridded.phaseVariables ? z.real() : z.imag() / gridded.omega;
-      lk.push_back(l - external(c - 1, c - 1));
+    if (k == printedAt) {
+      for (int c = 0; c < n; ++c) lk.push_back(report.kineticInductanceHPerM(c, c));
+    } else {
+      ProblemModel rung = gridded;
+      placeGrids(rung, scaledGridCounts(gridded, std::pow(kLadderRatio, k - printedAt)));
+      const Matrix<double> external = externalInductance(rung, threads);
+      for (int c = 1; c <= n; ++c) {
+        const Complex z = ladder[static_cast<std::size_t>(k)](c, c) * 1e-6;
+        const double l = gridded.phaseVariables ? z.real() : z.imag() / gridded.omega;
+        lk.push_back(l - external(c - 1, c - 1));
+      }
     }
     kinetic.push_back(std::move(lk));
   }
   for (int c = 0; c < n; ++c) {
-    const double fine = report.kineticInductanceHPerM(c, c);
     const std::size_t i = static_cast<std::size_t>(c);
-    const double change = gridCheckChange(fine, kinetic[0][i], kinetic[1][i], std::fabs(fine));
-    if (!(change > kResolved)) continue;
+    const LadderErrors e = ladderErrors(kinetic[0][i], kinetic[1][i], kinetic[2][i]);
+    const double estimate = std::fabs(printed == LadderRung::kMiddle ? e.middle : e.finest) /
+                            std::fabs(report.kineticInductanceHPerM(c, c));
+    if (!(estimate > limit)) continue;
     char text[240];
     std::snprintf(text, sizeof text,
-                  "Warning: L_k[%d] (and alpha) changes by %.2g%% on coarser grids, so it may be "
-                  "off by as much; refine the grid where the current crowds (the edges and "
-                  "corners of the films);",
-                  c + 1, 100.0 * change);
+                  "Warning: L_k[%d] (and alpha) is resolved to about %.0e only; refine the grid "
+                  "where the current crowds (the edges and corners of the films);",
+                  c + 1, estimate);
     warnings.emplace_back(text);
   }
   return warnings;
+}
+
+// The inductive and the resistive part of every entry of a conductor matrix, as printed:
+// (L, -R/omega) in inductance mode, (R, X) in impedance mode.
+std::vector<std::vector<double>> conductorPart(const ConductorMatrix& m, bool phaseVariables,
+                                               bool inductive) {
+  const int n = m.size();
+  std::vector<std::vector<double>> part(static_cast<std::size_t>(n),
+                                        std::vector<double>(static_cast<std::size_t>(n)));
+  for (int r = 1; r <= n; ++r) {
+    for (int c = 1; c <= n; ++c) {
+      const Complex z = m(r, c);
+      part[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(c - 1)] =
+          (phaseVariables == inductive) ? z.real() : z.imag();
+    }
+  }
+  return part;
+}
+
+
+// Whether the resistive part of a conductor matrix is rounding noise (a lossless line).
+bool resistiveIsNoise(const ConductorMatrix& m, bool phaseVariables) {
+  double largest[2] = {0.0, 0.0};
+  for (int r = 1; r <= m.size(); ++r) {
+    largest[0] = std::max(largest[0], std::fabs(m(r, r).real()));
+    largest[1] = std::max(largest[1], std::fabs(m(r, r).imag()));
+  }
+  const int resistive = phaseVariables ? 1 : 0;
+  return largest[resistive] < 1e-9 * largest[1 - resistive];
+}
+
+AccuracyEstimate conductorAccuracy(const std::vector<ConductorMatrix>& ladder,
+                                   bool phaseVariables, LadderRung printed,
+                                   const FieldResolution& field, bool* regular = nullptr) {
+  AccuracyEstimate a;
+  if (regular) *regular = true;
+  a.passes = static_cast<int>(ladder.size());
+  for (bool inductive : {true, false}) {
+    if (!inductive && resistiveIsNoise(ladder[2], phaseVariables)) continue;
+    const MatrixErrors e = matrixErrors(conductorPart(ladder[0], phaseVariables, inductive),
+                                        conductorPart(ladder[1], phaseVariables, inductive),
+                                        conductorPart(ladder[2], phaseVariables, inductive),
+                                        printed);
+    if (regular) *regular = *regular && e.regular;
+    (inductive ? a.inductance : a.resistance) = toMatrix(e.entries);
+    (inductive ? a.inductancePairs : a.resistancePairs) = toMatrix(e.pairs);
+  }
+  const auto atLeast = [](Matrix<double>& entries, Matrix<double>& pairs, double floor) {
+    for (int r = 0; r < entries.rows(); ++r) {
+      for (int c = 0; c < entries.cols(); ++c) {
+        entries(r, c) = std::max(entries(r, c), floor);
+        if (r != c) pairs(r, c) = std::max(pairs(r, c), floor);
+      }
+    }
+  };
+  if (field.normal > kUnresolvedDepths) {
+    atLeast(a.resistance, a.resistancePairs, kUnresolvedSkinError);
+  }
+  if (field.superconducting > kUnresolvedDepths) {
+    atLeast(a.inductance, a.inductancePairs, kUnresolvedPenetrationError);
+  }
+  return a;
+}
+
+MatrixErrors asErrors(const Matrix<double>& entries, const Matrix<double>& pairs) {
+  MatrixErrors e;
+  for (int r = 0; r < entries.rows(); ++r) {
+    e.entries.emplace_back();
+    e.pairs.emplace_back();
+    for (int c = 0; c < entries.cols(); ++c) {
+      e.entries.back().push_back(entries(r, c));
+      e.pairs.back().push_back(pairs(r, c));
+    }
+  }
+  return e;
+}
+
+void appendConductorWarnings(const AccuracyEstimate& a, bool phaseVariables, double limit,
+                             const FieldResolution& field, std::vector<std::string>& warnings) {
+  const auto unresolved = [&](double ratio, std::int32_t element, const char* depth,
+                              const char* entry, double error) {
+    if (!(ratio > kUnresolvedDepths) || !(error > 0.5 * limit)) return;
+    char text[360];
+    std::snprintf(text, sizeof text,
+                  "Warning: the nodes next to the corners of element %d lie %.0f %s apart: the "
+                  "current that crowds into the corners is not resolved, and %s may be off by "
+                  "%.0f%% or more; give the sides more nodes (grid graded puts them at the "
+                  "corners), or ask for an accuracy;",
+                  element, ratio, depth, entry, 100.0 * error);
+    warnings.emplace_back(text);
+  };
+  if (a.resistance.rows() > 0) {
+    unresolved(field.normal, field.normalElement, "skin depths", "R", kUnresolvedSkinError);
+  }
+  unresolved(field.superconducting, field.superconductingElement, "penetration depths", "L",
+             kUnresolvedPenetrationError);
+  const std::string advice =
+      "refine the grid where the current crowds (a smaller ah or larger grid counts), or ask "
+      "for an accuracy;";
+  appendResolutionWarnings(asErrors(a.inductance, a.inductancePairs), "L", limit, advice,
+                           warnings);
+  if (a.resistance.rows() > 0) {
+    appendResolutionWarnings(asErrors(a.resistance, a.resistancePairs),
+                             phaseVariables ? "the imaginary part of L" : "R", limit, advice,
+                             warnings);
+  }
+}
+
+// The grids refined by sqrt(2) in nodes from the automatic counts until every entry's
+// estimate on the finest is within the tolerance.
+struct RefinedSolution {
+  GridSolution solution;  // on the finest grid
+  std::vector<ConductorMatrix> ladder;
+  double factor = 1.0;    // of the finest grid's counts over the automatic ones
+  int passes = 0;
+};
+
+constexpr int kMostRefinedUnknowns = 16000;
+
+RefinedSolution refineToTolerance(const ProblemModel& prepared, double tolerance, bool structured,
+                                  int threads) {
+  std::vector<ConductorMatrix> passes;
+  ToleranceTracker tracker{tolerance};
+  double factor = 1.0 / kLadderRatio;
+  for (;;) {
+    GridSolution s = solveOnGrid(prepared, factor, structured, threads);
+    passes.push_back(s.m);
+    if (passes.size() >= 3) {
+      std::vector<ConductorMatrix> ladder(passes.end() - 3, passes.end());
+      const FieldResolution field = fieldResolution(s.model);
+      bool regular = true;
+      const AccuracyEstimate a = conductorAccuracy(ladder, prepared.phaseVariables,
+                                                   LadderRung::kFinest, field, &regular);
+      if (tracker.met(a.largest(), regular)) {
+        return {std::move(s), std::move(ladder), factor, static_cast<int>(passes.size())};
+      }
+      if (s.model.nd * kLadderRatio > kMostRefinedUnknowns) {
+        std::vector<std::string> unresolved;
+        appendConductorWarnings(a, prepared.phaseVariables, tolerance, field, unresolved);
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "\nThe accuracy %.0e is not reached within %d unknowns (the finest grid "
+                      "had %d):\n",
+                      tolerance, kMostRefinedUnknowns, static_cast<int>(s.model.nd));
+        std::string message = text;
+        for (const std::string& w : unresolved) message += w.substr(9) + "\n";
+        fatalStop(message + "ask for less, or give the grids yourself (without \"accuracy\");\n");
+      }
+    }
+    factor *= kLadderRatio;
+  }
 }
 
 Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
@@ -369,37 +543,67 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   }
   checkModelIsSolvable(*model);
   checkDielectricOutlines(*model);
-  // The model before its grids: the grid check solves it again on coarser ones.
+  // Asked for an accuracy, the grids are graded and start from the local scales.
+  const double tolerance = options.tolerance > 0.0 ? options.tolerance : model->accuracy;
+  if (tolerance > 0.0) {
+    model->gradedGrids = true;
+    const std::vector<std::int32_t> counts = automaticGridCounts(*model);
+    for (std::int32_t e = 0; e < model->elementCount; ++e)
+      model->elements[static_cast<std::size_t>(e)].gridCount = counts[static_cast<std::size_t>(e)];
+  }
+  // The model before its grids: the error estimate solves it again on other grids.
   const ProblemModel prepared = *model;
   r.times.setUp = secondsSince(phase);
 
   phase = Clock::now();
-  buildGrids(*model, io);
   const bool structured = options.solver == SolveOptions::Solver::kStructured;
-  WorkArrays work = allocateWorkArrays(*model, !structured);
-  const Unknowns unknowns(*model);
-  r.times.grids = secondsSince(phase);
-
+  WorkArrays work;
+  Unknowns unknowns;
   ConductorMatrix m;
-  if (structured) {
-    phase = Clock::now();
-    StructuredTimes times;
-    m = solveStructured(*model, unknowns, work.b, options.progress, options.threads, &times);
-    r.times.fill = times.fill;
-    r.times.factorisation = secondsSince(phase) - times.fill;
+  // The conductor matrices of the grid ladder: coarser, printed, finer.
+  std::vector<ConductorMatrix> ladder;
+  double gridFactor = 1.0;
+  int refinementPasses = 0;
+  if (tolerance > 0.0) {
+    RefinedSolution refined = refineToTolerance(prepared, tolerance, structured, options.threads);
+    *model = std::move(refined.solution.model);
+    unknowns = refined.solution.unknowns;
+    work = std::move(refined.solution.work);
+    m = refined.solution.m;
+    ladder = std::move(refined.ladder);
+    gridFactor = refined.factor;
+    refinementPasses = refined.passes;
+    reportGrids(*model, io);
+    r.times.grids = secondsSince(phase);
+    r.times.fill = 0.0;
+    r.times.factorisation = 0.0;
   } else {
-    phase = Clock::now();
-    fillBemMatrix(*model, unknowns, work.A, options.progress, options.threads);
-    r.times.fill = secondsSince(phase);
+    buildGrids(*model, io);
+    work = allocateWorkArrays(*model, !structured);
+    unknowns = Unknowns(*model);
+    r.times.grids = secondsSince(phase);
+    if (structured) {
+      phase = Clock::now();
+      StructuredTimes times;
+      m = solveStructured(*model, unknowns, work.b, options.progress, options.threads, &times);
+      r.times.fill = times.fill;
+      r.times.factorisation = secondsSince(phase) - times.fill;
+    } else {
+      phase = Clock::now();
+      fillBemMatrix(*model, unknowns, work.A, options.progress, options.threads);
+      r.times.fill = secondsSince(phase);
 
-    phase = Clock::now();
-    m = solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
-    r.times.factorisation = secondsSince(phase);
+      phase = Clock::now();
+      m = solveConductorMatrix(*model, unknowns, work, options.progress, options.threads);
+      r.times.factorisation = secondsSince(phase);
+    }
   }
   checkInductanceAboveRounding(m, model->phaseVariables, unknowns.nd());
+  const ConductorMatrix solved = m;
+  const FieldResolution field = fieldResolution(*model);
   if (model->usesTemperatureModels()) {
     phase = Clock::now();
-    resolveSmallResistance(prepared, m, structured, options.threads);
+    resolveSmallResistance(prepared, gridFactor, m, structured, options.threads);
     r.times.superconductors += secondsSince(phase);
   }
 
@@ -424,13 +628,20 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   } else {
     reportImpedanceMatrix(reported, model->omega, io);
   }
-  std::vector<ConductorMatrix> coarser;
-  if (options.gridCheck) {
+  const LadderRung printedRung = tolerance > 0.0 ? LadderRung::kFinest : LadderRung::kMiddle;
+  if (options.gridCheck || tolerance > 0.0) {
     phase = Clock::now();
-    for (const std::string& warning :
-         gridResolutionWarnings(prepared, m, structured, options.threads, &coarser)) {
-      io.warn(warning, warning + "\n", warning + "\n");
+    if (ladder.empty()) {
+      ladder = {solveSilently(prepared, 1.0 / kLadderRatio, structured, options.threads), solved,
+                solveSilently(prepared, kLadderRatio, structured, options.threads)};
     }
+    r.accuracy = conductorAccuracy(ladder, model->phaseVariables, printedRung, field);
+    r.accuracy->tolerance = tolerance;
+    if (refinementPasses > 0) r.accuracy->passes = refinementPasses;
+    std::vector<std::string> warnings;
+    appendConductorWarnings(*r.accuracy, model->phaseVariables,
+                            tolerance > 0.0 ? tolerance : kResolved, field, warnings);
+    for (const std::string& warning : warnings) io.warn(warning, warning + "\n", warning + "\n");
     r.times.gridCheck = secondsSince(phase);
   }
   if (r.roughness) reportRoughness(*r.roughness, model->frequency, io);
@@ -446,16 +657,17 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   setMatrices(r, reported, *model);
   if (gridded && (gridded->permittivity > 0.0 || hasDielectricRegions(*gridded))) {
     phase = Clock::now();
-    solveLine(*gridded, options, r, io);
+    solveLine(*gridded, options, tolerance, r, io);
     r.times.capacitance = secondsSince(phase);
   }
   if (gridded && gridded->usesTemperatureModels()) {
     phase = Clock::now();
     r.superconductors = superconductorReport(*gridded, r, options.threads);
     reportSuperconductors(*r.superconductors, model->frequency, io);
-    if (options.gridCheck) {
+    if (options.gridCheck || tolerance > 0.0) {
       for (const std::string& warning :
-           kineticGridWarnings(*gridded, *r.superconductors, coarser, options.threads)) {
+           kineticGridWarnings(*gridded, *r.superconductors, ladder, printedRung,
+                               tolerance > 0.0 ? tolerance : kResolved, options.threads)) {
         io.warn(warning, warning + "\n", warning + "\n");
       }
     }
@@ -499,6 +711,19 @@ LineDetails lineDetails(const Result& result) {
   }
   return lineDetails(*result.line, result.inductanceHPerM, result.resistanceOhmPerM,
                      result.omegaRadPerS);
+}
+
+}  // namespace qbr
+
+namespace qbr {
+
+double AccuracyEstimate::largest() const {
+  double most = 0.0;
+  for (const Matrix<double>* m : {&inductance, &inductancePairs, &resistance, &resistancePairs,
+                                  &capacitance, &capacitancePairs}) {
+    for (double e : m->rowMajor()) most = std::max(most, e);
+  }
+  return most;
 }
 
 }  // namespace qbr

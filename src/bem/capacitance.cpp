@@ -591,36 +591,56 @@ Matrix<double> externalInductance(const ProblemModel& gridded, int threads) {
   return l;
 }
 
-std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
-                                                 const Matrix<double>& capacitance,
-                                                 double permittivityRelative,
-                                                 const DielectricLayout* layout, int threads) {
-  const auto coarser = [&](int divisor) {
-    ProblemModel coarse = gridded;
-    placeGrids(coarse, coarserGridCounts(gridded, divisor));
-    if (layout == nullptr) {
-      return solveElectrostatics(coarse, permittivityRelative, threads).capacitanceFPerM;
-    }
-    return solveElectrostatics(coarse, coarserLayout(coarse, *layout, divisor), threads)
-        .capacitanceFPerM;
+ResolvedCapacitance resolveCapacitance(const ProblemModel& gridded, const Electrostatics& printed,
+                                       double permittivityRelative,
+                                       const DielectricLayout* layout, double tolerance,
+                                       int threads) {
+  const auto solveAt = [&](double factor) {
+    if (factor == 1.0) return printed;
+    ProblemModel scaled = gridded;
+    placeGrids(scaled, scaledGridCounts(gridded, factor));
+    if (layout == nullptr) return solveElectrostatics(scaled, permittivityRelative, threads);
+    return solveElectrostatics(scaled, scaledLayout(scaled, *layout, factor), threads);
   };
-  const Matrix<double> half = coarser(2);
-  const Matrix<double> quarter = coarser(4);
-  std::vector<std::string> warnings;
-  for (int r = 0; r < capacitance.rows(); ++r) {
-    for (int c = r; c < capacitance.cols(); ++c) {
-      const double scale = std::sqrt(std::fabs(capacitance(r, r) * capacitance(c, c)));
-      const double change = gridCheckChange(capacitance(r, c), half(r, c), quarter(r, c), scale);
-      if (!(change > kResolved)) continue;
-      char text[200];
-      std::snprintf(text, sizeof text,
-                    "Warning: C[%d,%d] changes by %.2g%% on coarser grids, so it may be off by "
-                    "as much; refine the grid where the charge crowds (edges and corners);",
-                    r + 1, c + 1, 100.0 * change);
-      warnings.emplace_back(text);
-    }
+  const auto rows = [](const Matrix<double>& c) {
+    std::vector<std::vector<double>> a(static_cast<std::size_t>(c.rows()));
+    for (int r = 0; r < c.rows(); ++r)
+      for (int k = 0; k < c.cols(); ++k) a[static_cast<std::size_t>(r)].push_back(c(r, k));
+    return a;
+  };
+  constexpr double kMostRefinement = 16.0;
+  const bool refine = tolerance > 0.0;
+  std::vector<Electrostatics> ladder;
+  double factor = refine ? 0.5 : 1.0 / kLadderRatio;
+  for (int k = 0; k < 3; ++k, factor *= kLadderRatio) ladder.push_back(solveAt(factor));
+  ResolvedCapacitance result;
+  ToleranceTracker tracker{tolerance};
+  for (;;) {
+    const std::size_t n = ladder.size();
+    const MatrixErrors e = matrixErrors(rows(ladder[n - 3].capacitanceFPerM),
+                                        rows(ladder[n - 2].capacitanceFPerM),
+                                        rows(ladder[n - 1].capacitanceFPerM),
+                                        refine ? LadderRung::kFinest : LadderRung::kMiddle);
+    result.entries = e.entries;
+    result.pairs = e.pairs;
+    double largest = 0.0;
+    for (const auto* m : {&e.entries, &e.pairs})
+      for (const auto& row : *m)
+        for (double x : row) largest = std::max(largest, x);
+    // The grid counts grow with the factor, the system as its square: a factor of 16 is
+    // 256 times the memory of the run's own grid.
+    if (!refine || tracker.met(largest, e.regular) || factor > kMostRefinement) break;
+    ladder.push_back(solveAt(factor));
+    factor *= kLadderRatio;
   }
-  return warnings;
+  result.passes = static_cast<int>(ladder.size());
+  result.statics = refine ? ladder.back() : printed;
+  appendResolutionWarnings(MatrixErrors{result.entries, result.pairs}, "C",
+                           refine ? tolerance : kResolved,
+                           "refine the grid where the charge crowds (edges and corners), or ask "
+                           "for an accuracy;",
+                           result.warnings);
+  return result;
 }
 
 }  // namespace qbr

@@ -60,16 +60,22 @@ Electrostatics solveElectrostatics(const ProblemModel& model, const DielectricLa
 // conductors is L - L_ext. Needs the model's grids, as solveElectrostatics.
 Matrix<double> externalInductance(const ProblemModel& gridded, int threads = 0);
 
-// The printed capacitance is resolved to about 1% or the run says so, as the grid check
-// of the inductance does (resolution.hpp): the electrostatic problem once more on grids
-// with half and with a quarter of the nodes of `gridded`'s, and a warning line for every
-// entry of the upper triangle that changes by more than 1% of sqrt(C_ii C_jj).
-// With `layout`, the regions' problem, its interfaces' grids divided alike.
-std::vector<std::string> capacitanceGridWarnings(const ProblemModel& gridded,
-                                                 const Matrix<double>& capacitance,
-                                                 double permittivityRelative,
-                                                 const DielectricLayout* layout = nullptr,
-                                                 int threads = 0);
+// The capacitance's error estimate (resolution.hpp), on electrostatic grids with
+// 1/sqrt(2), 1 and sqrt(2) times the nodes of `gridded` (with `layout`, the interfaces'
+// grids scaled alike): warnings where an entry or a pair combination is not resolved to
+// 1%. With a tolerance, the ladder runs from half the nodes up, and on to finer grids until
+// the finest is resolved to the tolerance; `statics` is then that finest grid's solution.
+struct ResolvedCapacitance {
+  Electrostatics statics;
+  std::vector<std::vector<double>> entries;  // relative error estimates, as MatrixErrors
+  std::vector<std::vector<double>> pairs;
+  int passes = 0;
+  std::vector<std::string> warnings;
+};
+ResolvedCapacitance resolveCapacitance(const ProblemModel& gridded, const Electrostatics& printed,
+                                       double permittivityRelative,
+                                       const DielectricLayout* layout, double tolerance,
+                                       int threads = 0);
 
 // The vacuum permittivity in F/m (CODATA 2018).
 inline constexpr double kEpsilon0 = 8.8541878128e-12;

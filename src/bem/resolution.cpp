@@ -12,6 +12,7 @@
 #include "bem/bem_fill.hpp"
 #include "bem/solution.hpp"
 #include "bem/structured_solve.hpp"
+#include "model/geometry.hpp"
 #include "prep/grids.hpp"
 #include "prep/unknowns.hpp"
 #include "prep/work_arrays.hpp"
@@ -26,12 +27,6 @@ class NullBuffer : public std::streambuf {
   int overflow(int c) override { return traits_type::not_eof(c); }
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
-
-std::string percent(double x) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2g%%", 100.0 * x);
-  return text;
-}
 
 }  // namespace
 
@@ -53,85 +48,189 @@ void checkInductanceAboveRounding(const ConductorMatrix& m, bool phaseVariables,
   }
 }
 
-ConductorMatrix solveSilently(const ProblemModel& prepared, int divisor, bool structured,
-                              int threads) {
+GridSolution solveOnGrid(const ProblemModel& prepared, double factor, bool structured,
+                         int threads) {
   NullBuffer nullBuffer;
   std::ostream sink(&nullBuffer);
   RunIo silent{sink, sink};
-  ProblemModel coarse = prepared;
-  buildGrids(coarse, silent);
-  placeGrids(coarse, coarserGridCounts(coarse, divisor));
-  const Unknowns unknowns(coarse);
-  WorkArrays work = allocateWorkArrays(coarse, !structured);
-  if (structured) return solveStructured(coarse, unknowns, work.b, ProgressCallback{}, threads);
-  fillBemMatrix(coarse, unknowns, work.A, ProgressCallback{}, threads);
-  return solveConductorMatrix(coarse, unknowns, work, ProgressCallback{}, threads);
+  GridSolution s{prepared, {}, {}, {}};
+  buildGrids(s.model, silent);
+  if (factor != 1.0) placeGrids(s.model, scaledGridCounts(s.model, factor));
+  s.unknowns = Unknowns(s.model);
+  s.work = allocateWorkArrays(s.model, !structured);
+  if (structured) {
+    s.m = solveStructured(s.model, s.unknowns, s.work.b, ProgressCallback{}, threads);
+  } else {
+    fillBemMatrix(s.model, s.unknowns, s.work.A, ProgressCallback{}, threads);
+    s.m = solveConductorMatrix(s.model, s.unknowns, s.work, ProgressCallback{}, threads);
+  }
+  return s;
 }
 
-std::vector<std::int32_t> coarserGridCounts(const ProblemModel& gridded, int divisor) {
+ConductorMatrix solveSilently(const ProblemModel& prepared, double factor, bool structured,
+                              int threads) {
+  GridSolution s = solveOnGrid(prepared, factor, structured, threads);
+  releaseWorkArrays(s.model, s.work);
+  return s.m;
+}
+
+FieldResolution fieldResolution(const ProblemModel& gridded) {
+  FieldResolution worst;
+  for (std::int32_t e = 0; e < gridded.elementCount; ++e) {
+    const BoundaryElement& element = gridded.elements[static_cast<std::size_t>(e)];
+    const MaterialPatch& patch = gridded.patches[static_cast<std::size_t>(element.patch)];
+    if (patch.dielectric || element.kind == kCircle || element.gridCount < 2 ||
+        element.nodeX.size() <= static_cast<std::size_t>(element.gridCount) ||
+        !(std::abs(patch.k) > 0.0)) {
+      continue;
+    }
+    // k = j / lambda, or (1 - j) / delta.
+    const double depth = (patch.superconducting ? 1.0 : std::sqrt(2.0)) / std::abs(patch.k);
+    const auto spacing = [&](std::int32_t i) {
+      const std::size_t a = static_cast<std::size_t>(i);
+      return std::hypot(element.nodeX[a + 1] - element.nodeX[a],
+                        element.nodeY[a + 1] - element.nodeY[a]);
+    };
+    const double ratio = std::max(spacing(1), spacing(element.gridCount - 1)) / depth;
+    double& most = patch.superconducting ? worst.superconducting : worst.normal;
+    std::int32_t& at = patch.superconducting ? worst.superconductingElement : worst.normalElement;
+    if (ratio > most) {
+      most = ratio;
+      at = e;
+    }
+  }
+  return worst;
+}
+
+std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model) {
+  constexpr int kSamples = 17;
+  const std::size_t count = static_cast<std::size_t>(model.elementCount);
+  std::vector<std::vector<Vec2>> samples(count);
+  std::vector<Vec2> ends0(count), ends1(count);
+  for (std::size_t e = 0; e < count; ++e) {
+    const ElementGeometry g = model.elements[e].geometry(model.points);
+    for (int i = 0; i < kSamples; ++i) samples[e].push_back(g.pointAt(-1.0 + 2.0 * i / (kSamples - 1)));
+    ends0[e] = g.pointAt(-1.0);
+    ends1[e] = g.pointAt(1.0);
+  }
+  const auto meets = [&](std::size_t a, std::size_t b) {
+    const double tiny = 1e-9 * (model.elements[a].length + model.elements[b].length);
+    for (const Vec2& p : {ends0[a], ends1[a]})
+      for (const Vec2& q : {ends0[b], ends1[b]})
+        if (std::hypot(p.x - q.x, p.y - q.y) <= tiny) return true;
+    return false;
+  };
   std::vector<std::int32_t> counts;
-  for (std::int32_t e = 0; e < gridded.elementCount; ++e)
-    counts.push_back(std::max(
-        2, (gridded.elements[static_cast<std::size_t>(e)].gridCount + divisor - 1) / divisor));
+  for (std::size_t e = 0; e < count; ++e) {
+    const BoundaryElement& element = model.elements[e];
+    double scale = element.length;
+    for (std::size_t o = 0; o < count; ++o) {
+      if (o == e || meets(e, o)) continue;
+      for (const Vec2& p : samples[e])
+        for (const Vec2& q : samples[o]) scale = std::min(scale, std::hypot(p.x - q.x, p.y - q.y));
+    }
+    const MaterialPatch& patch = model.patches[static_cast<std::size_t>(element.patch)];
+    if (std::abs(patch.k) > 0.0) scale = std::min(scale, 1.0 / std::abs(patch.k));
+    const double n = 6.0 + 2.0 * std::pow(element.length / std::max(scale, 1e-300), 2.0 / 3.0);
+    counts.push_back(static_cast<std::int32_t>(std::min(250.0, std::ceil(n))));
+  }
   return counts;
 }
 
-double gridCheckChange(double fine, double half, double quarter, double scale) {
-  const double toHalf = std::fabs(fine - half) / scale;
-  const double toQuarter = std::fabs(half - quarter) / scale;
-  const bool regular = toQuarter >= 1.5 * toHalf && toQuarter <= 8.0 * toHalf;
-  return regular ? toHalf : std::max(toHalf, toQuarter);
+std::vector<std::int32_t> scaledGridCounts(const ProblemModel& gridded, double factor) {
+  std::vector<std::int32_t> counts;
+  for (std::int32_t e = 0; e < gridded.elementCount; ++e) {
+    const double scaled = gridded.elements[static_cast<std::size_t>(e)].gridCount * factor;
+    counts.push_back(std::max(2, static_cast<std::int32_t>(std::ceil(scaled - 1e-9))));
+  }
+  return counts;
 }
 
-std::vector<std::string> gridResolutionWarnings(const ProblemModel& prepared,
-                                                const ConductorMatrix& result, bool structured,
-                                                int threads,
-                                                std::vector<ConductorMatrix>* coarser) {
-  const ConductorMatrix half = solveSilently(prepared, 2, structured, threads);
-  const ConductorMatrix quarter = solveSilently(prepared, 4, structured, threads);
-  if (coarser) *coarser = {half, quarter};
-  std::vector<std::string> warnings;
-  const int n = result.size();
-  // Part 0 is the real part, part 1 the imaginary part of the printed entries.
-  const auto part = [](const ConductorMatrix& m, int r, int c, int p) {
-    return p == 0 ? m(r, c).real() : m(r, c).imag();
+LadderErrors ladderErrors(double coarse, double middle, double fine, double ratio) {
+  constexpr double kSlowest = 1.0;
+  constexpr double kFastest = 2.0;
+  const double toMiddle = coarse - middle;
+  const double toFine = middle - fine;
+  const double slow = std::pow(ratio, kSlowest) / (std::pow(ratio, kSlowest) - 1.0);
+  if (toFine == 0.0) return {std::fabs(toMiddle) * slow, 0.0, toMiddle == 0.0};
+  const double q = toMiddle / toFine;
+  if (q > 1.0) {
+    const double order = std::clamp(std::log(q) / std::log(ratio), kSlowest, kFastest);
+    const double f = std::pow(ratio, order);
+    return {toFine * f / (f - 1.0), toFine / (f - 1.0), true};
+  }
+  // Of the other sign: the values oscillate about the limit, within the larger step.
+  // Steps that grow: the grids have only begun to resolve something, and the error is
+  // taken as the slowest order's.
+  const double factor = q < 0.0 ? 1.0 : slow;
+  const double larger = std::max(std::fabs(toMiddle), std::fabs(toFine));
+  return {std::copysign(larger * factor, toFine),
+          std::copysign(std::fabs(toFine) * factor, toFine), false};
+}
+
+double entryScale(double entry, double diagonalR, double diagonalC) {
+  return std::max(std::fabs(entry), 1e-3 * std::sqrt(std::fabs(diagonalR * diagonalC)));
+}
+
+MatrixErrors matrixErrors(const std::vector<std::vector<double>>& coarse,
+                          const std::vector<std::vector<double>>& middle,
+                          const std::vector<std::vector<double>>& fine, LadderRung of) {
+  const std::size_t n = middle.size();
+  MatrixErrors e{std::vector<std::vector<double>>(n, std::vector<double>(n, 0.0)),
+                 std::vector<std::vector<double>>(n, std::vector<double>(n, 0.0))};
+  const auto relative = [&](double a, double b, double c, double scale) {
+    if (!(scale > 0.0)) return 0.0;
+    const LadderErrors errors = ladderErrors(a, b, c);
+    const double relative =
+        std::fabs(of == LadderRung::kMiddle ? errors.middle : errors.finest) / scale;
+    // Steps at the rounding level tell nothing of regularity.
+    e.regular = e.regular && (errors.regular || relative < 1e-10);
+    return relative;
   };
-  const bool inductance = prepared.phaseVariables;
-  double largest[2] = {0.0, 0.0};
-  for (int r = 1; r <= n; ++r)
-    for (int p = 0; p < 2; ++p) largest[p] = std::max(largest[p], std::fabs(part(result, r, r, p)));
-  // The resistive part of a lossless line is rounding noise: nothing to resolve.
-  const int resistive = inductance ? 1 : 0;
-  const bool lossless = largest[resistive] < 1e-9 * largest[1 - resistive];
-  for (int r = 1; r <= n; ++r) {
-    for (int c = r; c <= n; ++c) {
-      for (int p = 0; p < 2; ++p) {
-        if (lossless && p == resistive) continue;
-        const double scale =
-            std::sqrt(std::fabs(part(result, r, r, p)) * std::fabs(part(result, c, c, p)));
-        if (!(scale > 0.0)) continue;
-        const double change = gridCheckChange(part(result, r, c, p), part(half, r, c, p),
-                                              part(quarter, r, c, p), scale);
-        if (!(change > kResolved)) continue;
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "[%d,%d]", r, c);
-        std::string text = "Warning: ";
-        if (inductance) {
-          text.append(p == 0 ? "L" : "the imaginary part of L").append(entry);
-        } else {
-          text.append(p == 0 ? "R" : "X").append(entry);
-          if (p == 1) text.append(" and L").append(entry);
-        }
-        text.append(" changes by ")
-            .append(percent(change))
-            .append(
-                " on coarser grids, so it may be off by as much; refine the grid where "
-                "the current crowds (a smaller ah or larger grid counts);");
-        warnings.push_back(text);
-      }
+  const std::vector<std::vector<double>>& printed = of == LadderRung::kMiddle ? middle : fine;
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t c = r; c < n; ++c) {
+      const double scale = r == c ? std::fabs(printed[r][r])
+                                  : entryScale(printed[r][c], printed[r][r], printed[c][c]);
+      e.entries[r][c] = e.entries[c][r] =
+          relative(coarse[r][c], middle[r][c], fine[r][c], scale);
+      if (r == c) continue;
+      const auto pair = [&](const std::vector<std::vector<double>>& m) {
+        return 0.5 * (m[r][r] + m[c][c]) - m[r][c];
+      };
+      e.pairs[r][c] = e.pairs[c][r] =
+          relative(pair(coarse), pair(middle), pair(fine), std::fabs(pair(printed)));
     }
   }
-  return warnings;
+  return e;
+}
+
+void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol,
+                              double limit, const std::string& advice,
+                              std::vector<std::string>& warnings) {
+  const std::size_t n = errors.entries.size();
+  const auto warn = [&](const std::string& entry, double estimate) {
+    if (!(estimate > limit)) return;
+    char figure[32];
+    std::snprintf(figure, sizeof figure, "%.0e", estimate);
+    warnings.push_back("Warning: " + entry + " is resolved to about " + figure + " only; " +
+                       advice);
+  };
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t c = r; c < n; ++c) {
+      const std::string rc = "[" + std::to_string(r + 1) + "," + std::to_string(c + 1) + "]";
+      warn(symbol + rc, errors.entries[r][c]);
+    }
+  }
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t c = r + 1; c < n; ++c) {
+      const std::string i = std::to_string(r + 1);
+      const std::string j = std::to_string(c + 1);
+      warn("(" + symbol + "[" + i + "," + i + "] + " + symbol + "[" + j + "," + j + "])/2 - " +
+               symbol + "[" + i + "," + j + "]",
+           errors.pairs[r][c]);
+    }
+  }
 }
 
 }  // namespace qbr

@@ -43,7 +43,8 @@ constexpr std::string_view kKeywords[] = {"ah",
                                           "rect",
                                           "dxc",
                                           "dielectric",
-                                          "layer"};
+                                          "layer",
+                                          "accuracy"};
 
 std::string inQuotes(std::string_view word) {
   std::string text(1, '"');
@@ -404,6 +405,15 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
                      "the impedance matrix is reported");
   } else if (keyword == "permittivity") {
     model.permittivity = tokens.real("permittivity", RealRange::kPositive);
+  } else if (keyword == "accuracy") {
+    model.accuracy = tokens.real("accuracy", RealRange::kPositive);
+    if (model.accuracy >= 0.1 || model.accuracy < 1e-8) {
+      std::ostringstream text;
+      text << "the accuracy " << model.accuracy
+           << " is outside 1e-8..0.1; the grids are chosen for 1e-3";
+      model.accuracy = 1e-3;
+      tokens.warn(text.str());
+    }
   } else if (keyword == "losstangent") {
     model.lossTangent = tokens.real("loss tangent", RealRange::kNotNegative);
   } else if (keyword == "temperature") {

@@ -135,6 +135,9 @@ struct ProblemModel {
   // line was given: no capacitance is computed) and loss tangent.
   double permittivity = 0.0;
   double lossTangent = 0.0;
+  // "accuracy": the relative error every printed entry is refined to (0: the grids as
+  // given).
+  double accuracy = 0.0;
   // The temperature of the superconductors of kinds "mb" and "twofluid", as written with
   // its unit word ("k" or "mk"); none until a "temperature" line gives it.
   bool hasTemperature = false;

@@ -768,13 +768,14 @@ void gradeMetalForDielectrics(ProblemModel& model) {
   }
 }
 
-DielectricLayout coarserLayout(const ProblemModel& model, const DielectricLayout& layout,
-                               int divisor) {
-  DielectricLayout coarse = layout;
-  for (BoundaryElement& e : coarse.interfaces) {
-    placeInterfaceNodes(e, model.points, std::max(e.gridCount / divisor, 2));
+DielectricLayout scaledLayout(const ProblemModel& model, const DielectricLayout& layout,
+                              double factor) {
+  DielectricLayout scaled = layout;
+  for (BoundaryElement& e : scaled.interfaces) {
+    const double n = std::ceil(e.gridCount * factor - 1e-9);
+    placeInterfaceNodes(e, model.points, std::max(static_cast<std::int32_t>(n), 2));
   }
-  return coarse;
+  return scaled;
 }
 
 std::string dielectricSummary(const ProblemModel& model) {

@@ -89,9 +89,9 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
 // single layer (1e-7 of the parameter) allow at 500 nodes.
 void gradeMetalForDielectrics(ProblemModel& model);
 
-// The same layout with the interfaces' grids divided by `divisor` (at least 2 nodes).
-DielectricLayout coarserLayout(const ProblemModel& model, const DielectricLayout& layout,
-                               int divisor);
+// The same layout with `factor` times the nodes on the interfaces (rounded up, at least 2).
+DielectricLayout scaledLayout(const ProblemModel& model, const DielectricLayout& layout,
+                              double factor);
 
 // "region 3 (patch 3: eps_r 4.3, tan d 0.02)"-style descriptions of the media, for the
 // report's header.

@@ -202,7 +202,10 @@ void buildGrids(ProblemModel& model, RunIo& io) {
   for (std::int32_t e = 0; e < model.elementCount; ++e)
     counts.push_back(gridCountFor(model.elements[static_cast<std::size_t>(e)], e, model.ah, io));
   placeGrids(model, counts);
+  reportGrids(model, io);
+}
 
+void reportGrids(const ProblemModel& model, RunIo& io) {
   io.log << "\n\nnd=" << model.nd << "     nd0=" << model.nd0 << "\n\n";
   for (std::int32_t e = 0; e < model.elementCount; ++e) {
     io.log << "element " << e << "  ni=" << model.elements[static_cast<std::size_t>(e)].gridCount

@@ -13,6 +13,9 @@ namespace qbr {
 // the console.
 void buildGrids(ProblemModel& model, RunIo& io);
 
+// The report of buildGrids for grids already placed.
+void reportGrids(const ProblemModel& model, RunIo& io);
+
 // Places the nodes of every element anew, counts[e] on element e (at least 2), graded
 // toward the corners or even as the model asks; sets `nd0` and `nd`. Writes nothing.
 void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts);

@@ -339,6 +339,32 @@ json roughnessObject(const RoughnessLosses& losses) {
           {"patches", patches}};
 }
 
+constexpr std::pair<const char*, Matrix<double> AccuracyEstimate::*> kAccuracyMembers[] = {
+    {"inductance", &AccuracyEstimate::inductance},
+    {"inductance_pairs", &AccuracyEstimate::inductancePairs},
+    {"resistance", &AccuracyEstimate::resistance},
+    {"resistance_pairs", &AccuracyEstimate::resistancePairs},
+    {"capacitance", &AccuracyEstimate::capacitance},
+    {"capacitance_pairs", &AccuracyEstimate::capacitancePairs}};
+
+json accuracyObject(const AccuracyEstimate& a) {
+  json object = {{"tolerance", a.tolerance}, {"passes", a.passes}};
+  for (const auto& [name, member] : kAccuracyMembers) {
+    if ((a.*member).rows() > 0) object[name] = realRows(a.*member);
+  }
+  return object;
+}
+
+AccuracyEstimate readAccuracy(const json& j) {
+  AccuracyEstimate a;
+  a.tolerance = j.at("tolerance").get<double>();
+  a.passes = j.at("passes").get<int>();
+  for (const auto& [name, member] : kAccuracyMembers) {
+    if (j.contains(name)) a.*member = readRealRows(j.at(name));
+  }
+  return a;
+}
+
 RoughnessLosses readRoughness(const json& j) {
   RoughnessLosses losses;
   losses.smoothResistanceOhmPerM = readRealRows(j.at("smooth_resistance_ohm_per_m"));
@@ -568,6 +594,7 @@ std::string Result::toJson(bool withNodes) const {
     }
   }
   if (roughness) document["roughness"] = roughnessObject(*roughness);
+  if (accuracy) document["accuracy"] = accuracyObject(*accuracy);
   if (superconductors) {
     document["phase_times_s"]["superconductors"] = times.superconductors;
     document["superconductors"] = superconductorObject(*superconductors);
@@ -620,6 +647,7 @@ Result Result::fromJson(const std::string& text) {
       r.times.capacitance = t.at("capacitance").get<double>();
     }
     if (j.contains("roughness")) r.roughness = readRoughness(j.at("roughness"));
+    if (j.contains("accuracy")) r.accuracy = readAccuracy(j.at("accuracy"));
     if (j.contains("superconductors")) {
       r.superconductors = readSuperconductors(j.at("superconductors"));
       r.times.superconductors = t.at("superconductors").get<double>();

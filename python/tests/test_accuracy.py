@@ -1,0 +1,57 @@
+"""The error estimate every solve carries, and grids refined to a tolerance."""
+
+import json
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import qbr
+from conftest import ROOT
+
+sys.path.insert(0, str(ROOT / "bench" / "calibration"))
+import check  # noqa: E402
+
+
+def test_the_estimate_is_calibrated_on_cross_sections_with_known_answers():
+    # 33 models, even and graded grids: no entry more than 1 % off carries an estimate
+    # below a third of its error, and at most a tenth of the estimates of 1 % or more
+    # exceed three times the error.
+    table = list(check.rows())
+    big, misses, alarms, false, _ = check.judge(table)
+    assert len(table) > 200 and len(big) > 30
+    assert misses == []
+    assert len(false) <= 0.1 * len(alarms)
+
+
+SC_MICROSTRIP = """lengthunit um
+frequency 1 ghz
+lambda 0.09
+permittivity 4
+rect -5 5 -0.2 0 0 0
+rect -1 1 0.2 0.4 1 0
+"""
+
+
+def test_a_tolerance_is_met_and_a_file_and_the_library_agree(tmp_path, program):
+    fine = qbr.Model.from_text(SC_MICROSTRIP).solve(tolerance=1e-5, threads=2)
+    assert fine.accuracy.largest <= 1e-5 and fine.accuracy.tolerance == 1e-5
+    loose = qbr.Model.from_text(SC_MICROSTRIP).solve(tolerance=1e-4, threads=2)
+    assert loose.accuracy.largest <= 1e-4
+    for name in ("L", "C"):
+        error = abs(getattr(loose, name)[0, 0] / getattr(fine, name)[0, 0] - 1)
+        assert error <= 1e-4 + 1e-5, name
+    (tmp_path / "in.txt").write_text(SC_MICROSTRIP + "accuracy 1e-4\n")
+    subprocess.run([program, "--no-wait", "--json", "out.json", "in.txt"], cwd=tmp_path,
+                   check=True, capture_output=True)
+    document = json.loads((tmp_path / "out.json").read_text())
+    assert document["accuracy"]["tolerance"] == 1e-4
+    from_file = document["matrices"]["inductance_H_per_m"][0][0]
+    assert abs(from_file / loose.L[0, 0] - 1) <= 1e-4
+
+
+def test_a_tolerance_beyond_the_capacity_stops_with_the_unresolved_entries():
+    with pytest.raises(qbr.ModelError, match="The accuracy 1e-08 is not reached within"):
+        qbr.Model.from_text(SC_MICROSTRIP.replace("lambda 0.09", "lambda 0.001")).solve(
+            tolerance=1e-8, threads=2)
