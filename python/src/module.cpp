@@ -278,8 +278,7 @@ PYBIND11_MODULE(_core, m) {
             });
             auto lastPercent = std::make_shared<std::atomic<int>>(-1);
             o.progress = [held, lastPercent](const qbr::Progress& p) {
-              const int percent =
-                  p.total > 0 ? static_cast<int>(100 * p.done / p.total) : 0;
+              const int percent = p.total > 0 ? static_cast<int>(100 * p.done / p.total) : 0;
               if (p.stage == qbr::Progress::Stage::kAdvance &&
                   lastPercent->exchange(percent) == percent) {
                 return;
@@ -287,8 +286,8 @@ PYBIND11_MODULE(_core, m) {
               if (p.stage != qbr::Progress::Stage::kAdvance) lastPercent->store(-1);
               py::gil_scoped_acquire gil;
               try {
-                (*held)(p.phase == qbr::Progress::Phase::kFill ? "fill" : "factorisation",
-                        p.done, p.total);
+                (*held)(p.phase == qbr::Progress::Phase::kFill ? "fill" : "factorisation", p.done,
+                        p.total);
               } catch (py::error_already_set& error) {
                 error.discard_as_unraisable("qbr progress callback");
               }
