@@ -484,6 +484,7 @@ $("solve").addEventListener("click", () => {
   runJob("/api/solve", { text: editor.value }, (job) => {
     renderResult(job);
     window.qbrStats.firstResultMs = performance.now() - window.qbrStats.solveClicked;
+    window.qbrStats.solverMs = 1000 * (job.result.phase_times_s.total || 0);
   });
 });
 
