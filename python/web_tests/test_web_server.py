@@ -20,7 +20,9 @@ from qbr.web.server import check, element_lines
 def request(server, method, path, body=None, raw=None, headers=None):
     connection = http.client.HTTPConnection(server.host, server.port, timeout=60)
     data = raw if raw is not None else (None if body is None else json.dumps(body).encode())
-    connection.request(method, path, body=data, headers=headers or {})
+    if headers is None:
+        headers = {"Content-Type": "application/json"} if method == "POST" else {}
+    connection.request(method, path, body=data, headers=headers)
     response = connection.getresponse()
     content = response.read()
     connection.close()
@@ -113,6 +115,27 @@ def test_malformed_requests_get_4xx(server, path, body, raw, expected):
                              headers={"Content-Type": "application/json"})
     assert status == expected, doc
     assert isinstance(doc, dict) and doc["error"]
+    assert server.alive()
+
+
+def test_requests_from_other_sites_are_refused(server):
+    # A cross-site form can post text/plain without a preflight; a rebound DNS name
+    # reaches this port under another Host.
+    status, doc, _ = request(server, "POST", "/api/solve", body={"text": QUICK_START},
+                             headers={"Content-Type": "text/plain"})
+    assert status == 415
+    for path in ("/", "/static/app.js", "/api/builders"):
+        status, _, _ = request(server, "GET", path, headers={"Host": f"evil.example:{server.port}"})
+        assert status == 403, path
+    assert request(server, "GET", "/", headers={"Host": f"localhost:{server.port}"})[0] == 200
+
+
+def test_a_model_beyond_the_memory_is_an_error_job(server):
+    lines = ["lengthunit um", "lambda 0.09", "rect -100 100 -2 -1 0 0 500 500"]
+    lines += [f"rect {-98 + 4 * k} {-96 + 4 * k} 0 1 1 0 500 500" for k in range(49)]  # 200 elements
+    status, job, _ = request(server, "POST", "/api/solve", body={"text": "\n".join(lines)})
+    job = wait_job(server, job["id"])
+    assert job["state"] == "error" and "not allocated" in job["error"]
     assert server.alive()
 
 

@@ -150,6 +150,21 @@ class BaseHandler(tornado.web.RequestHandler):
             message = exc[1].message
         self.finish({"error": message})
 
+    def prepare(self) -> None:
+        # A page on another site may send requests to this port through the user's
+        # browser: a Host other than this machine's (DNS rebinding) is refused, and a
+        # POST must say it is JSON, which a cross-site form cannot without the CORS
+        # preflight this server never grants.
+        allowed = self.application.settings["allowed_hosts"]
+        host = self.request.host.rsplit(":", 1)[0] if not self.request.host.endswith("]") \
+            else self.request.host
+        if allowed is not None and host.lower() not in allowed:
+            raise RequestError(403, f"host {self.request.host!r} is not this machine")
+        if self.request.method == "POST":
+            kind = self.request.headers.get("Content-Type", "").split(";")[0].strip().lower()
+            if kind != "application/json":
+                raise RequestError(415, "requests must be JSON (Content-Type: application/json)")
+
     def body(self) -> dict:
         try:
             doc = json.loads(self.request.body.decode("utf-8"))
@@ -302,11 +317,34 @@ class DownloadHandler(BaseHandler):
 
 class NotFoundHandler(BaseHandler):
     def prepare(self) -> None:
+        super().prepare()
         raise RequestError(404, "not found")
 
 
-def make_app(workers: int = 2, threads: int | None = None) -> tornado.web.Application:
+class StaticHandler(tornado.web.StaticFileHandler):
+    def prepare(self) -> None:
+        BaseHandler.prepare(self)  # the same Host check as the rest
+
+    def write_error(self, status_code: int, **kwargs: Any) -> None:
+        self.finish({"error": self._reason})
+
+    def _handle_request_exception(self, e: BaseException) -> None:
+        if isinstance(e, RequestError):
+            self.set_status(e.status)
+            self.finish({"error": e.message})
+            return
+        super()._handle_request_exception(e)
+
+
+LOOPBACK = ("127.0.0.1", "localhost", "::1", "[::1]")
+
+
+def make_app(workers: int = 2, threads: int | None = None,
+             host: str = "127.0.0.1") -> tornado.web.Application:
+    """The application; listening on a loopback address it answers only requests whose
+    Host is this machine, on any other (served on purpose to others) every Host."""
     pool = JobPool(workers=workers, threads=threads)
+    allowed = {h.lower() for h in LOOPBACK} | {host.lower()} if host in LOOPBACK else None
     return tornado.web.Application(
         [
             (r"/", IndexHandler),
@@ -321,6 +359,8 @@ def make_app(workers: int = 2, threads: int | None = None) -> tornado.web.Applic
         ],
         static_path=STATIC,
         static_url_prefix="/static/",
+        static_handler_class=StaticHandler,
+        allowed_hosts=allowed,
         default_handler_class=NotFoundHandler,
         pool=pool,
         checker=ThreadPoolExecutor(2, thread_name_prefix="qbr-web-check"),
@@ -346,7 +386,7 @@ def main(argv: list[str] | None = None) -> int:
 
 
 async def _serve(args: argparse.Namespace) -> int:
-    app = make_app(args.workers, args.threads)
+    app = make_app(args.workers, args.threads, args.host)
     server = tornado.httpserver.HTTPServer(app, max_body_size=MAX_BODY)
     try:
         sockets = tornado.netutil.bind_sockets(args.port, address=args.host)
