@@ -300,6 +300,24 @@ def test_sweep_gives_every_point(server):
     assert len(csv.decode().splitlines()) == 4
 
 
+def test_frequency_sweep_of_the_editors_model_gives_touchstone(server):
+    text = builders.build("coax", {"er": 2.1, "metal": "copper"})
+    status, doc, _ = request(server, "POST", "/api/sweep", body={
+        "text": text, "param": "frequency", "from": 0, "to": 2, "points": 3})
+    assert status == 400 and "above 0" in doc["error"]
+    status, job, _ = request(server, "POST", "/api/sweep", body={
+        "text": text, "param": "frequency", "from": 1, "to": 5, "points": 3})
+    job = wait_job(server, job["id"])
+    assert job["state"] == "done" and set(job["downloads"]) == {"csv", "touchstone"}, job
+    r = [p["R11_ohm_per_m"] for p in job["result"]["points"]]
+    assert r[0] < r[1] < r[2]  # the skin effect
+    status, s2p, response = request(server, "GET", f"/api/jobs/{job['id']}/download/touchstone")
+    rows = [line for line in s2p.decode().splitlines() if line.strip() and line[0] not in "!#"]
+    assert status == 200 and ".s2p" in response.getheader("Content-Disposition")
+    assert "# Hz S RI R 50" in s2p.decode()
+    assert [float(row.split()[0]) for row in rows] == pytest.approx([1e9, 3e9, 5e9], rel=1e-12)
+
+
 def test_the_server_wrote_nothing(server):
     # Everything above ran against this server: its working directory is as it began.
     assert sorted(os.listdir(server.workdir)) == []

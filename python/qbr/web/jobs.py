@@ -160,15 +160,21 @@ def _sweep(job: dict, report: Callable[[dict], None]) -> dict:
     from . import builders
 
     param, values = job["param"], job["values"]
-    points = []
+    base = qbr.Model.from_text(job["text"], strict=False) if "text" in job else None
+
+    def model_at(value: float) -> "qbr.Model":
+        if base is not None:  # the editor's model at another frequency (GHz)
+            return base.copy().frequency(value, "ghz")
+        text = builders.build(job["kind"], dict(job["params"], **{param: value}))
+        return qbr.Model.from_text(text, strict=False)
+
+    points, results = [], []
     for k, value in enumerate(values):
         report({"phase": f"point {k + 1} of {len(values)}", "fraction": k / len(values)})
-        params = dict(job["params"], **{param: value})
         point: dict[str, Any] = {"value": value}
         try:
-            text = builders.build(job["kind"], params)
-            result = qbr.Model.from_text(text, strict=False).solve(threads=job.get("threads"),
-                                                                  grid_check=False)
+            result = model_at(value).solve(threads=job.get("threads"), grid_check=False)
+            results.append(result)
             point["L11_H_per_m"] = _finite(result.L[0, 0])
             point["R11_ohm_per_m"] = _finite(result.R[0, 0])
             if result.line is not None:
@@ -185,8 +191,12 @@ def _sweep(job: dict, report: Callable[[dict], None]) -> dict:
     csv = [",".join(columns)]
     for p in points:
         csv.append(",".join("" if p.get(c) is None else str(p[c]).replace(",", ";") for c in columns))
-    return {"summary": {"param": param, "points": points},
-            "files": {"csv": "\n".join(csv) + "\n"}}
+    files = {"csv": "\n".join(csv) + "\n"}
+    if base is not None and len(results) == len(values) and results[0].line is not None:
+        # A frequency sweep of a line: its S-parameters over the band.
+        files["touchstone"] = qbr._core.touchstone([r._core for r in results], job.get("length_m", 0.01))
+    return {"summary": {"param": param, "points": points, "conductors": results[0].conductors if results else 1},
+            "files": files}
 
 
 def _worker_main(conn) -> None:

@@ -12,8 +12,10 @@ from __future__ import annotations
 import argparse
 import asyncio
 import json
+import math
 import os
 import re
+import signal
 import sys
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any
@@ -242,6 +244,36 @@ class SolveHandler(BaseHandler):
 class SweepHandler(BaseHandler):
     def post(self) -> None:
         doc = self.body()
+        try:
+            start, stop, count = float(doc["from"]), float(doc["to"]), int(doc["points"])
+        except (KeyError, TypeError, ValueError, OverflowError):
+            raise RequestError(400, '"from", "to" and "points" must be numbers') from None
+        if not 2 <= count <= MAX_SWEEP_POINTS:
+            raise RequestError(400, f'"points" must be 2 to {MAX_SWEEP_POINTS}')
+        if not all(map(math.isfinite, (start, stop))):
+            raise RequestError(400, '"from" and "to" must be finite')
+        values = [start + (stop - start) * k / (count - 1) for k in range(count)]
+        if doc.get("param") == "frequency" and "text" in doc:
+            # The editor's model over a band of frequencies in GHz.
+            text = _check_text(doc.get("text"))
+            refused = _refused_lines(text)
+            if refused:
+                raise RequestError(400, refused[0]["text"])
+            if min(values) <= 0:
+                raise RequestError(400, "the frequencies must be above 0")
+            spec = {"type": "sweep", "text": text, "param": "frequency_ghz", "values": values}
+        else:
+            spec = self._builder_sweep(doc, values)
+        try:
+            job = self.pool.submit(spec)
+        except JobPool.Full as error:
+            raise RequestError(503, str(error)) from None
+        self.set_status(202)
+        self.finish(job.public())
+
+
+    @staticmethod
+    def _builder_sweep(doc: dict, values: list[float]) -> dict:
         kind, params, param = doc.get("kind"), doc.get("params", {}), doc.get("param")
         if not isinstance(params, dict):
             raise RequestError(400, '"params" must be an object')
@@ -250,24 +282,11 @@ class SweepHandler(BaseHandler):
             raise RequestError(400, f"no builder {kind!r}")
         if param not in [f["name"] for f in spec["fields"]]:
             raise RequestError(400, f"{kind} has no parameter {param!r} to sweep")
-        try:
-            start, stop, count = float(doc["from"]), float(doc["to"]), int(doc["points"])
-        except (KeyError, TypeError, ValueError):
-            raise RequestError(400, '"from", "to" and "points" must be numbers') from None
-        if not 2 <= count <= MAX_SWEEP_POINTS:
-            raise RequestError(400, f'"points" must be 2 to {MAX_SWEEP_POINTS}')
-        values = [start + (stop - start) * k / (count - 1) for k in range(count)]
         try:  # the first point's model, to refuse bad parameters before queueing
             builders.build(kind, dict(params, **{param: values[0]}))
         except builders.BuildError as error:
             raise RequestError(400, str(error)) from None
-        try:
-            job = self.pool.submit({"type": "sweep", "kind": kind, "params": params,
-                                    "param": param, "values": values})
-        except JobPool.Full as error:
-            raise RequestError(503, str(error)) from None
-        self.set_status(202)
-        self.finish(job.public())
+        return {"type": "sweep", "kind": kind, "params": params, "param": param, "values": values}
 
 
 class JobHandler(BaseHandler):
@@ -308,7 +327,7 @@ class DownloadHandler(BaseHandler):
         if kind == "touchstone":
             ports = 2 * (job.summary or {}).get("conductors", 1)
             name = f"qbr-line.s{ports}p"
-        if job.type == "sweep":
+        if job.type == "sweep" and kind == "csv":
             name = "qbr-sweep.csv"
         self.set_header("Content-Type", mime + "; charset=utf-8")
         self.set_header("Content-Disposition", f'attachment; filename="{name}"')
@@ -398,8 +417,14 @@ async def _serve(args: argparse.Namespace) -> int:
     port = sockets[0].getsockname()[1]
     host = f"[{args.host}]" if ":" in args.host else args.host
     print(f"qbr workbench: http://{host}:{port}/  (Ctrl-C ends it)", flush=True)
+    # SIGTERM ends it as Ctrl-C does: the workers are stopped with it.
+    stop = asyncio.Event()
     try:
-        await asyncio.Event().wait()
+        asyncio.get_running_loop().add_signal_handler(signal.SIGTERM, stop.set)
+    except (NotImplementedError, RuntimeError):
+        pass
+    try:
+        await stop.wait()
     except asyncio.CancelledError:
         pass
     finally:

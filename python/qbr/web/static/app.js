@@ -311,6 +311,7 @@ function renderBuilderFields() {
     fields.append(label, input);
     sweep.appendChild(html("option", { value: f.name }, f.label));
   }
+  sweep.appendChild(html("option", { value: "frequency" }, "frequency of the editor's model [GHz]"));
 }
 
 async function writeBuilt() {
@@ -528,13 +529,17 @@ function renderSweep(job) {
   }
   plot.replaceChildren(root);
   plot.dataset.points = String(good.length);
-  $("sweep-downloads").replaceChildren(html("a", { href: `/api/jobs/${job.id}/download/csv`, download: "", class: "download-sweep-csv" }, "csv ↓"));
+  $("sweep-downloads").replaceChildren(...job.downloads.map((kind) =>
+    html("a", { href: `/api/jobs/${job.id}/download/${kind}`, download: "", class: `download-sweep-${kind}` }, `${kind} ↓`)));
 }
 
 $("sweep").addEventListener("click", () => {
-  runJob("/api/sweep", { kind: $("builder-kind").value, params: builderParams(), param: $("sweep-param").value,
-    from: Number($("sweep-from").value), to: Number($("sweep-to").value), points: Number($("sweep-points").value) },
-    renderSweep);
+  const param = $("sweep-param").value;
+  const body = { param, from: Number($("sweep-from").value), to: Number($("sweep-to").value),
+                 points: Number($("sweep-points").value) };
+  if (param === "frequency") body.text = editor.value;  // the editor's model, whatever built it
+  else Object.assign(body, { kind: $("builder-kind").value, params: builderParams() });
+  runJob("/api/sweep", body, renderSweep);
 });
 $("sweep-y").addEventListener("change", () => { if (state.sweep) renderSweep(state.sweep); });
 
