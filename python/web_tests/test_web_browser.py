@@ -132,3 +132,22 @@ def test_zoom_and_pan_keep_the_drawing(browser, server):
     assert len(drawing.find_elements("css selector", "g.el")) == 8
     browser.find_element("id", "fit").click()
     assert len(drawing.find_elements("css selector", "g.el")) == 8
+
+
+def test_sweep_two_parameters_and_map_them(browser, server):
+    open_page(browser, server)
+    from selenium.webdriver.support.ui import Select
+
+    Select(browser.find_element("id", "builder-kind")).select_by_value("coax")
+    Select(browser.find_element("id", "sweep-param")).select_by_value("a")
+    Select(browser.find_element("id", "sweep-param2")).select_by_value("b")
+    for field, value in (("sweep-from", "0.5"), ("sweep-to", "1"), ("sweep-points", "2"),
+                         ("sweep-from2", "3"), ("sweep-to2", "4"), ("sweep-points2", "2")):
+        box = browser.find_element("id", field)
+        box.clear()
+        box.send_keys(value)
+    browser.find_element("id", "sweep").click()
+    wait(browser, lambda d: d.find_element("id", "sweep-plot").get_attribute("data-points"), timeout=180,
+         what="the map")
+    cells = browser.find_elements("css selector", "#sweep-plot rect.cell")
+    assert len(cells) == 4 and len({c.get_attribute("fill") for c in cells}) == 4

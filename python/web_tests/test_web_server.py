@@ -318,6 +318,20 @@ def test_frequency_sweep_of_the_editors_model_gives_touchstone(server):
     assert [float(row.split()[0]) for row in rows] == pytest.approx([1e9, 3e9, 5e9], rel=1e-12)
 
 
+def test_sweep_of_two_parameters_gives_a_map(server):
+    body = {"kind": "coax", "params": {}, "param": "a", "from": 0.5, "to": 1, "points": 2,
+            "param2": "b", "from2": 3, "to2": 4, "points2": 2}
+    assert request(server, "POST", "/api/sweep", body=dict(body, param2="a"))[0] == 400
+    assert request(server, "POST", "/api/sweep", body=dict(body, points=12, points2=12))[0] == 400
+    status, job, _ = request(server, "POST", "/api/sweep", body=body)
+    job = wait_job(server, job["id"])
+    L = {(p["value"], p["value2"]): p["L11_H_per_m"] for p in job["result"]["points"]}
+    assert sorted(L) == [(0.5, 3), (0.5, 4), (1, 3), (1, 4)]
+    assert L[1, 3] < L[0.5, 3] < L[0.5, 4] and L[1, 3] < L[1, 4]  # ln(b/a)
+    csv = request(server, "GET", f"/api/jobs/{job['id']}/download/csv")[1].decode().splitlines()
+    assert csv[0].startswith("value,value2,L11_H_per_m") and len(csv) == 5
+
+
 def test_the_server_wrote_nothing(server):
     # Everything above ran against this server: its working directory is as it began.
     assert sorted(os.listdir(server.workdir)) == []

@@ -162,18 +162,25 @@ def _sweep(job: dict, report: Callable[[dict], None]) -> dict:
     param, values = job["param"], job["values"]
     base = qbr.Model.from_text(job["text"], strict=False) if "text" in job else None
 
-    def model_at(value: float) -> "qbr.Model":
+    param2, values2 = job.get("param2"), job.get("values2") or [None]
+
+    def model_at(value: float, value2: float | None) -> "qbr.Model":
         if base is not None:  # the editor's model at another frequency (GHz)
             return base.copy().frequency(value, "ghz")
-        text = builders.build(job["kind"], dict(job["params"], **{param: value}))
-        return qbr.Model.from_text(text, strict=False)
+        params = dict(job["params"], **{param: value})
+        if param2 is not None:
+            params[param2] = value2
+        return qbr.Model.from_text(builders.build(job["kind"], params), strict=False)
 
+    grid = [(value, value2) for value2 in values2 for value in values]
     points, results = [], []
-    for k, value in enumerate(values):
-        report({"phase": f"point {k + 1} of {len(values)}", "fraction": k / len(values)})
+    for k, (value, value2) in enumerate(grid):
+        report({"phase": f"point {k + 1} of {len(grid)}", "fraction": k / len(grid)})
         point: dict[str, Any] = {"value": value}
+        if param2 is not None:
+            point["value2"] = value2
         try:
-            result = model_at(value).solve(threads=job.get("threads"), grid_check=False)
+            result = model_at(value, value2).solve(threads=job.get("threads"), grid_check=False)
             results.append(result)
             point["L11_H_per_m"] = _finite(result.L[0, 0])
             point["R11_ohm_per_m"] = _finite(result.R[0, 0])
@@ -187,7 +194,7 @@ def _sweep(job: dict, report: Callable[[dict], None]) -> dict:
         except (qbr.ModelError, builders.BuildError) as error:
             point["error"] = str(error).strip()
         points.append(point)
-    columns = ["value", "L11_H_per_m", "R11_ohm_per_m", "C11_F_per_m", "Z0_ohm", "eps_eff", "error"]
+    columns = ["value"] + (["value2"] if param2 is not None else []) + ["L11_H_per_m", "R11_ohm_per_m", "C11_F_per_m", "Z0_ohm", "eps_eff", "error"]
     csv = [",".join(columns)]
     for p in points:
         csv.append(",".join("" if p.get(c) is None else str(p[c]).replace(",", ";") for c in columns))
@@ -195,8 +202,9 @@ def _sweep(job: dict, report: Callable[[dict], None]) -> dict:
     if base is not None and len(results) == len(values) and results[0].line is not None:
         # A frequency sweep of a line: its S-parameters over the band.
         files["touchstone"] = qbr._core.touchstone([r._core for r in results], job.get("length_m", 0.01))
-    return {"summary": {"param": param, "points": points, "conductors": results[0].conductors if results else 1},
-            "files": files}
+    summary = {"param": param, "param2": param2, "points": points,
+               "conductors": results[0].conductors if results else 1}
+    return {"summary": summary, "files": files}
 
 
 def _worker_main(conn) -> None:

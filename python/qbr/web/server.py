@@ -34,6 +34,7 @@ STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
 MAX_TEXT = 64 * 1024  # characters of an input text (a full model of 200 elements is ~10 kB)
 MAX_BODY = 256 * 1024  # bytes of a request body
 MAX_SWEEP_POINTS = 41
+MAX_MAP_POINTS = 121
 
 _SEPARATORS = re.compile(r"[ \t,=]+")
 _LINE_NUMBER = re.compile(r"^\s*Line (\d+)\b")
@@ -122,7 +123,7 @@ def check(text: str) -> dict:
     out["layers"] = [{"y1": layer.y1 * settings.gridsize, "y2": layer.y2 * settings.gridsize,
                       "er": layer.dielectric.permittivity} for layer in settings.layers]
     try:
-        outlines = model.outlines(33)
+        outlines = model.outlines(65)  # circles look round at any zoom the page offers
         out["outlines"] = [{"element": o.element, "conductor": o.conductor, "patch": o.patch,
                             "dielectric": bool(o.dielectric),
                             "points": [[float(x), float(y)] for x, y in o.points]}
@@ -261,7 +262,7 @@ class SweepHandler(BaseHandler):
                 raise RequestError(400, refused[0]["text"])
             if min(values) <= 0:
                 raise RequestError(400, "the frequencies must be above 0")
-            spec = {"type": "sweep", "text": text, "param": "frequency_ghz", "values": values}
+            spec = {"type": "sweep", "text": text, "param": "frequency", "values": values}
         else:
             spec = self._builder_sweep(doc, values)
         try:
@@ -282,11 +283,29 @@ class SweepHandler(BaseHandler):
             raise RequestError(400, f"no builder {kind!r}")
         if param not in [f["name"] for f in spec["fields"]]:
             raise RequestError(400, f"{kind} has no parameter {param!r} to sweep")
+        job = {"type": "sweep", "kind": kind, "params": params, "param": param, "values": values}
+        first = dict(params, **{param: values[0]})
+        param2 = doc.get("param2")
+        if param2:  # a second parameter: a map
+            if param2 == param or param2 not in [f["name"] for f in spec["fields"]]:
+                raise RequestError(400, f"{kind} has no other parameter {param2!r} to sweep")
+            try:
+                start, stop, count = float(doc["from2"]), float(doc["to2"]), int(doc["points2"])
+            except (KeyError, TypeError, ValueError, OverflowError):
+                raise RequestError(400, '"from2", "to2" and "points2" must be numbers') from None
+            if not 2 <= count <= MAX_SWEEP_POINTS or count * len(values) > MAX_MAP_POINTS:
+                raise RequestError(400, f'"points2" must be 2 to {MAX_SWEEP_POINTS}, and a map '
+                                   f"holds at most {MAX_MAP_POINTS} points")
+            if not all(map(math.isfinite, (start, stop))):
+                raise RequestError(400, '"from2" and "to2" must be finite')
+            job["param2"] = param2
+            job["values2"] = [start + (stop - start) * k / (count - 1) for k in range(count)]
+            first[param2] = job["values2"][0]
         try:  # the first point's model, to refuse bad parameters before queueing
-            builders.build(kind, dict(params, **{param: values[0]}))
+            builders.build(kind, first)
         except builders.BuildError as error:
             raise RequestError(400, str(error)) from None
-        return {"type": "sweep", "kind": kind, "params": params, "param": param, "values": values}
+        return job
 
 
 class JobHandler(BaseHandler):

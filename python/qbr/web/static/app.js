@@ -312,6 +312,8 @@ function renderBuilderFields() {
     sweep.appendChild(html("option", { value: f.name }, f.label));
   }
   sweep.appendChild(html("option", { value: "frequency" }, "frequency of the editor's model [GHz]"));
+  $("sweep-param2").replaceChildren(html("option", { value: "" }, "(nothing: a line plot)"),
+    ...spec.fields.map((f) => html("option", { value: f.name }, f.label)));
 }
 
 async function writeBuilt() {
@@ -489,9 +491,58 @@ $("solve").addEventListener("click", () => {
   });
 });
 
+const optionLabel = (select, value) =>
+  [...$(select).options].find((o) => o.value === value)?.textContent || value;
+
+// A sweep over two parameters: a map, one cell per point, coloured from blue (least) to
+// yellow (most) of the chosen quantity.
+function renderMap(job, key, scale) {
+  const points = job.result.points;
+  const plot = $("sweep-plot");
+  const w = plot.clientWidth || 320, h = plot.clientHeight || 240;
+  plot.setAttribute("viewBox", `0 0 ${w} ${h}`);
+  const root = document.createDocumentFragment();
+  const xs = [...new Set(points.map((p) => p.value))].sort((a, b) => a - b);
+  const ys = [...new Set(points.map((p) => p.value2))].sort((a, b) => a - b);
+  const good = points.filter((p) => p[key] !== undefined && p[key] !== null);
+  const vs = good.map((p) => p[key] * scale);
+  const lo = Math.min(...vs), hi = Math.max(...vs);
+  const left = 56, right = 70, top = 22, bottom = 30;
+  const cw = (w - left - right) / xs.length, ch = (h - top - bottom) / ys.length;
+  const colour = (v) => `hsl(${(240 - 180 * (hi > lo ? (v - lo) / (hi - lo) : 0.5)).toFixed(0)},80%,50%)`;
+  for (const p of good) {
+    const i = xs.indexOf(p.value), j = ys.indexOf(p.value2);
+    const cell = el("rect", { class: "cell", x: (left + i * cw).toFixed(2), y: (h - bottom - (j + 1) * ch).toFixed(2),
+                              width: cw.toFixed(2), height: ch.toFixed(2), fill: colour(p[key] * scale) }, root);
+    const title = el("title", {}, cell);
+    title.textContent = `${fmt(p.value)}, ${fmt(p.value2)}: ${fmt(p[key] * scale)}`;
+  }
+  const label = (x, y, text, anchor) => {
+    const t = el("text", { x, y, "text-anchor": anchor || "middle" }, root); t.textContent = text;
+  };
+  label(left + cw / 2, h - bottom + 14, fmt(xs[0], 4));
+  label(left + (xs.length - 0.5) * cw, h - bottom + 14, fmt(xs[xs.length - 1], 4));
+  label(left - 4, h - bottom - ch / 2 + 3, fmt(ys[0], 4), "end");
+  label(left - 4, top + ch / 2 + 3, fmt(ys[ys.length - 1], 4), "end");
+  label((left + w - right) / 2, h - 4, optionLabel("sweep-param", job.result.param));
+  label(w - right + 6, top + 10, `max ${fmt(hi, 4)}`, "start");
+  label(w - right + 6, h - bottom, `min ${fmt(lo, 4)}`, "start");
+  label(4, 12, `↑ ${optionLabel("sweep-param2", job.result.param2)}`, "start");
+  return [root, good.length];
+}
+
 function renderSweep(job) {
   const points = job.result.points;
   state.sweep = job;
+  if (job.result.param2) {
+    const key = $("sweep-y").value;
+    const [root, count] = renderMap(job, key, { L11_H_per_m: 1e6, C11_F_per_m: 1e12 }[key] || 1);
+    $("sweep-plot").replaceChildren(root);
+    $("sweep-plot").dataset.points = String(count);
+    $("sweep-downloads").replaceChildren(...job.downloads.map((kind) =>
+      html("a", { href: `/api/jobs/${job.id}/download/${kind}`, download: "", class: `download-sweep-${kind}` }, `${kind} ↓`)));
+    return;
+  }
   const key = $("sweep-y").value;
   const scale = { L11_H_per_m: 1e6, C11_F_per_m: 1e12 }[key] || 1;
   const good = points.filter((p) => p[key] !== undefined && p[key] !== null);
@@ -515,7 +566,7 @@ function renderSweep(job) {
       const t = el("text", { x: left - 4, y: y + 3, "text-anchor": "end" }, root); t.textContent = fmt(v, 4);
     }
     const xl = el("text", { x: (left + w) / 2, y: h - 4, "text-anchor": "middle" }, root);
-    xl.textContent = $("sweep-param").selectedOptions[0]?.textContent || job.result.param;
+    xl.textContent = optionLabel("sweep-param", job.result.param);
     el("path", { class: "curve", d: "M" + good.map((p) => `${sx(p.value).toFixed(2)},${sy(p[key] * scale).toFixed(2)}`).join("L") }, root);
     for (const p of good) {
       const c = el("circle", { class: "pt", cx: sx(p.value).toFixed(2), cy: sy(p[key] * scale).toFixed(2), r: 3 }, root);
@@ -539,6 +590,10 @@ $("sweep").addEventListener("click", () => {
                  points: Number($("sweep-points").value) };
   if (param === "frequency") body.text = editor.value;  // the editor's model, whatever built it
   else Object.assign(body, { kind: $("builder-kind").value, params: builderParams() });
+  if (param !== "frequency" && $("sweep-param2").value) {
+    Object.assign(body, { param2: $("sweep-param2").value, from2: Number($("sweep-from2").value),
+                          to2: Number($("sweep-to2").value), points2: Number($("sweep-points2").value) });
+  }
   runJob("/api/sweep", body, renderSweep);
 });
 $("sweep-y").addEventListener("change", () => { if (state.sweep) renderSweep(state.sweep); });
