@@ -596,6 +596,11 @@ $("sweep").addEventListener("click", () => {
   }
   runJob("/api/sweep", body, renderSweep);
 });
+// The second parameter's range shows only when there is a second parameter.
+const showSecond = () => { $("sweep-second").hidden = !$("sweep-param2").value; };
+$("sweep-param2").addEventListener("change", showSecond);
+$("builder-kind").addEventListener("change", showSecond);
+showSecond();
 $("sweep-y").addEventListener("change", () => { if (state.sweep) renderSweep(state.sweep); });
 
 // ---- start ------------------------------------------------------------------------------
