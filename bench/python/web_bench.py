@@ -22,7 +22,7 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parents[1] / "python" / "web_tests"))
 
-from conftest import QUICK_START, Server  # noqa: E402
+from web_support import QUICK_START, Server  # noqa: E402
 
 # Five rectangles: 20 elements (a ground, three strips, a cover strip above).
 TWENTY = """cc 20 elements: a ground and four strips

@@ -6,8 +6,7 @@ import time
 
 import pytest
 
-from conftest import QUICK_START
-from test_web_server import assert_same_result
+from web_support import QUICK_START, assert_same_result
 
 pytestmark = pytest.mark.usefixtures("browser")
 

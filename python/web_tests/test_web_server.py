@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from conftest import QUICK_START
+from web_support import QUICK_START, assert_same_result
 
 from qbr.web import builders
 from qbr.web.server import check, element_lines
@@ -222,20 +222,6 @@ def test_solve_result_and_downloads_match_the_program(server, program, tmp_path)
     status, csv, _ = request(server, "GET", f"/api/jobs/{job['id']}/download/csv")
     assert csv.decode().splitlines()[0].startswith("i,j,L_H_per_m")
     assert request(server, "GET", f"/api/jobs/{job['id']}/download/spice")[0] == 409
-
-
-def assert_same_result(a: dict, b: dict) -> None:
-    """Two results of one model from two builds of a run: equal but for the clock, to
-    the design's tolerance between builds (1e-8 of the largest entry)."""
-    assert a["nd"] == b["nd"] and a["settings"] == b["settings"]
-    for key in ("inductance_H_per_m", "resistance_ohm_per_m"):
-        x, y = a["matrices"][key], b["matrices"][key]
-        scale = max(abs(v) for row in y for v in row) or 1.0
-        for rx, ry in zip(x, y):
-            for u, v in zip(rx, ry):
-                assert abs(u - v) <= 1e-8 * scale, (key, u, v)
-    assert [e["conductor"] for e in a["excitations"]] == [e["conductor"] for e in b["excitations"]]
-    assert a["excitations"][0]["nodes"]["x_length_units"] == b["excitations"][0]["nodes"]["x_length_units"]
 
 
 def test_line_downloads_spice_and_touchstone(server):
