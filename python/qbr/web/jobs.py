@@ -26,7 +26,7 @@ def _finite(x: float) -> float | None:
     return x if math.isfinite(x) else None
 
 
-def _matrix(a) -> list | None:
+def _matrix(a) -> list | dict | None:
     if a is None:
         return None
     import numpy as np
