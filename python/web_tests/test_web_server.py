@@ -75,6 +75,11 @@ def test_element_lines_follow_every_element_keyword():
     text = ("lengthunit um\npt 0 0 0\nrem a comment\ncircle 1 0 1 + 0 20\n"
             "rect -10 10 -5 -4 0 0 20 5\nel 0 2 0 5 1 5\n")
     assert element_lines(text) == [4, 5, 5, 5, 5, 6]
+    # Dielectric outlines are numbered apart from the metal's, whenever their patch
+    # becomes a dielectric.
+    text = ("lengthunit um\nlambda 0.09\nrect -10 10 0 1 0 1 20 5\nrect -10 10 -1 0 0 0 20 5\n"
+            "dielectric 1 4\nrect -1 1 1 1.2 1 0 20 5\n")
+    assert element_lines(text) == [4] * 4 + [6] * 4
 
 
 @pytest.mark.parametrize("kind", ["microstrip", "stripline", "cpw", "coupled", "coax"])

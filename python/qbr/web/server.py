@@ -69,20 +69,22 @@ def _refused_lines(text: str) -> list[dict]:
 
 
 def element_lines(text: str) -> list[int]:
-    """The input line (from 1) that made each element, by the element counts of the
-    text's leading lines: for messages that name elements."""
+    """The input line (from 1) that made each metal element, by the elements of the
+    text's leading lines: for messages that name elements. Dielectric outlines are
+    numbered apart, so each leading part is read with every ``dielectric`` line of the
+    whole text after it, to tell its elements apart as the whole text does."""
     lines = text.splitlines()
+    kinds = [line for line in lines if _keyword(line) == "dielectric"]
     owner: list[int] = []
-    count = 0
     for n in range(1, len(lines) + 1):
         if _keyword(lines[n - 1]) not in ("line", "curve", "circle", "el", "rect"):
             continue
         try:
-            now = qbr.Model.from_text("\n".join(lines[:n]) + "\n", strict=False).element_count
+            model = qbr.Model.from_text("\n".join(lines[:n] + kinds) + "\n", strict=False)
+            metal = sum(1 for o in model.outlines(2) if not o.dielectric)
         except qbr.ModelError:
             continue
-        owner += [n] * max(0, now - count)
-        count = max(count, now)
+        owner += [n] * max(0, metal - len(owner))
     return owner
 
 
@@ -123,7 +125,7 @@ def check(text: str) -> dict:
     out["layers"] = [{"y1": layer.y1 * settings.gridsize, "y2": layer.y2 * settings.gridsize,
                       "er": layer.dielectric.permittivity} for layer in settings.layers]
     try:
-        outlines = model.outlines(65)  # circles look round at any zoom the page offers
+        outlines = model.outlines(65)  # enough for circles to look round when fitted
         out["outlines"] = [{"element": o.element, "conductor": o.conductor, "patch": o.patch,
                             "dielectric": bool(o.dielectric),
                             "points": [[float(x), float(y)] for x, y in o.points]}
