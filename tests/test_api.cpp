@@ -194,6 +194,32 @@ TEST(Api, WarningsGoToTheResultAndToTheProgramsTexts) {
   EXPECT_NE(log.str().find("Inductance matrix [pH/um]:"), std::string::npos);
 }
 
+TEST(Api, CheckStopsWhereASolveWouldAndReturnsItsWarnings) {
+  // The checks before the grids, alone: the same message as the solve for a strip
+  // written clockwise, the same warnings as the solve's first ones for a model it takes.
+  const auto messageOf = [](const auto& action) -> std::string {
+    try {
+      action();
+    } catch (const Error& error) {
+      return error.message();
+    }
+    return "no error";
+  };
+  const Model clockwise = Model::fromText(
+      "lengthunit um\nlambda 0.09\nrect -10 10 -0.2 0 0 0 50 5\nrect 1 -1 0.2 0.4 1 0 20 5\n");
+  const std::string stop = messageOf([&] { check(clockwise); });
+  EXPECT_NE(stop.find("The loop of elements 4, 5, 6, 7 (conductor 1) runs clockwise"),
+            std::string::npos);
+  EXPECT_EQ(stop, messageOf([&] { solve(clockwise); }));
+  const Model wire = Model::fromText(
+      "lengthunit mm\nfrequency 43.67 hz\npatch 0 nc 58\npt 0 0 0\ncircle 1 0 1 + 0 40\nfoo 1\n");
+  const std::vector<std::string> warnings = check(wire);
+  const Result result = solve(wire);
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings,
+            std::vector<std::string>(result.warnings.begin(), result.warnings.begin() + 2));
+}
+
 TEST(Api, JsonReadsBackToTheSameResultBitForBit) {
   Result r = solve(copperCoax());
   // Numbers at the edges of what a double holds must survive the text too.

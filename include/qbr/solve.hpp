@@ -2,6 +2,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "qbr/model.hpp"
 #include "qbr/progress.hpp"
@@ -51,6 +52,13 @@ struct SolveOptions {
 // results each gives alone (their fills run side by side, their factorisations take
 // turns, since OpenBLAS's thread count belongs to the whole process).
 Result solve(const Model& model, const SolveOptions& options = {});
+
+// The checks a solve makes before its grids (the set-up of units and materials, the
+// outlines: closed, oriented, nested, not touching; the dielectric regions), without
+// computing anything: for editors that check a model as it is typed. Returns the
+// warnings a solve would report first (the reader's and the set-up's); a model that a
+// solve would refuse at these checks throws qbr::Error with the same message.
+std::vector<std::string> check(const Model& model);
 
 // "qbr 0.1.0".
 std::string versionText();

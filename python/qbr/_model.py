@@ -411,6 +411,14 @@ class Model:
         in length units after ``gridsize``), for drawings."""
         return self._core.outlines(points_per_element)
 
+    def check(self) -> list[str]:
+        """The checks a solve makes before its grids (units and materials; outlines closed,
+        run the right way, nested, not touching; dielectric regions), without solving:
+        returns the warnings a solve would report first, and raises :class:`ModelError`
+        with the solve's message where a solve would stop there. Milliseconds: for
+        editors that check a model as it is typed."""
+        return list(_core.check(self._core))
+
     def solve(self, threads: int | None = None, grid_check: bool = True, **options: Any) -> "Result":
         """Computes the conductor matrix and the boundary solution.
 
@@ -423,7 +431,10 @@ class Model:
         default ``"structured"`` elimination of each conductor's interior;
         ``tolerance=1e-4``: graded grids from the cross-section's own scales, refined
         until every printed entry's estimated relative error is at most that, with the
-        estimates in ``result.accuracy``). The GIL is released while it computes, so solves in threads
+        estimates in ``result.accuracy``; ``progress``: a callable
+        ``progress(phase, done, total)``, phase ``"fill"`` or ``"factorisation"``, called
+        from the solve's threads at each percent). The GIL is released while it computes,
+        so solves in threads
         run side by side. Raises :class:`ModelError` with the program's message.
         """
         return Result(_core.solve(self._core, _options(threads, grid_check, options)))

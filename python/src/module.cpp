@@ -7,7 +7,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <complex>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -259,6 +261,40 @@ PYBIND11_MODULE(_core, m) {
       .def_readwrite("grid_check", &qbr::SolveOptions::gridCheck)
       .def_readwrite("tolerance", &qbr::SolveOptions::tolerance)
       .def_readwrite("drawing_base", &qbr::SolveOptions::drawingBase)
+      // progress(phase, done, total), phase "fill" or "factorisation": called from the
+      // solve's threads with the GIL taken, at each phase's begin and end and whenever a
+      // further percent is done (the library's events are far finer). Exceptions it
+      // raises are reported as unraisable and do not stop the solve.
+      .def_property(
+          "progress", [](const qbr::SolveOptions& o) { return static_cast<bool>(o.progress); },
+          [](qbr::SolveOptions& o, const py::object& callback) {
+            if (callback.is_none()) {
+              o.progress = nullptr;
+              return;
+            }
+            // Copies of the options (the solve makes them without the GIL) share one
+            // reference, released with the GIL taken.
+            std::shared_ptr<py::object> held(new py::object(callback), [](py::object* p) {
+              py::gil_scoped_acquire gil;
+              delete p;
+            });
+            auto lastPercent = std::make_shared<std::atomic<int>>(-1);
+            o.progress = [held, lastPercent](const qbr::Progress& p) {
+              const int percent = p.total > 0 ? static_cast<int>(100 * p.done / p.total) : 0;
+              if (p.stage == qbr::Progress::Stage::kAdvance &&
+                  lastPercent->exchange(percent) == percent) {
+                return;
+              }
+              if (p.stage != qbr::Progress::Stage::kAdvance) lastPercent->store(-1);
+              py::gil_scoped_acquire gil;
+              try {
+                (*held)(p.phase == qbr::Progress::Phase::kFill ? "fill" : "factorisation", p.done,
+                        p.total);
+              } catch (py::error_already_set& error) {
+                error.discard_as_unraisable("qbr progress callback");
+              }
+            };
+          })
       .def_property(
           "solver",
           [](const qbr::SolveOptions& o) {
@@ -464,6 +500,17 @@ PYBIND11_MODULE(_core, m) {
         return qbr::solve(copy, own);
       },
       py::arg("model"), py::arg("options") = qbr::SolveOptions{});
+
+  m.def(
+      "check",
+      [](const Model& model) {
+        const Model copy = model;
+        py::gil_scoped_release release;
+        return qbr::check(copy);
+      },
+      py::arg("model"),
+      "The checks a solve makes before its grids, without solving: returns the warnings, "
+      "raises ModelError with the solve's message.");
 
   m.def("line_details", py::overload_cast<const Result&>(&qbr::lineDetails), py::arg("result"),
         "Effective permittivities, the attenuation's parts, L_ext and the internal "

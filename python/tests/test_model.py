@@ -93,3 +93,21 @@ def test_slips_raise_where_they_are_made():
                                 '"permittivity"?); the line is ignored']
     assert pickle.loads(pickle.dumps(lenient)).warnings == lenient.warnings
     assert lenient.solve(grid_check=False).warnings == lenient.warnings
+
+
+def test_check_and_progress():
+    # check(): the solve's stop before any grid, the reader's warnings otherwise.
+    text = STRIP_TEXT.format(x1=-1, x2=1, y=0.2, top=0.4)
+    with pytest.raises(qbr.ModelError, match="runs clockwise"):
+        qbr.Model.from_text(text.replace("rect -1 1", "rect 1 -1")).check()
+    assert qbr.Model.from_text(text + "ahh 1\n", strict=False).check()[0].startswith("Line 9:")
+    # progress(phase, done, total): each phase from its begin to its end, never backwards.
+    events = []
+    result = qbr.Model.from_text(text).solve(progress=lambda *e: events.append(e))
+    assert [e[0] for e in events] == sorted((e[0] for e in events), key=["fill", "factorisation"].index)
+    for phase in ("fill", "factorisation"):
+        done = [d for p, d, _ in events if p == phase]
+        total = {t for p, _, t in events if p == phase}
+        assert done[0] == 0 and done[-1] == max(total) and done == sorted(done) and len(total) == 1
+    assert len(events) < 250  # a call per percent at most, not per library event
+    assert result.L[0, 0] == qbr.Model.from_text(text).solve().L[0, 0]

@@ -699,6 +699,23 @@ Result solve(const Model& model, const SolveOptions& options) {
   return r;
 }
 
+std::vector<std::string> check(const Model& input) {
+  NullBuffer nothing;
+  std::ostream discard(&nothing);
+  std::vector<std::string> warnings;
+  RunIo io{discard, discard, &warnings};
+  auto model = std::make_unique<ProblemModel>(input.tables());
+  for (const std::string& warning : model->inputWarnings) {
+    io.warn(warning, warning + "\n", warning + "\n");
+  }
+  // The same sequence as solveTables up to its grids, less the echo and the drawing.
+  checkPointNumbers(*model);
+  setUpModel(*model, io);
+  checkModelIsSolvable(*model);
+  checkDielectricOutlines(*model);
+  return warnings;
+}
+
 std::string versionText() {
   return "qbr " QBR_VERSION;
 }
