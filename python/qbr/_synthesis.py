@@ -100,7 +100,8 @@ def synthesize(build: Callable[..., Model], target: float, parameter: str,
                              f"{', '.join(_QUANTITIES)}, or a function of a Result")
         name, unit, read = quantity, _QUANTITIES[quantity][0], _QUANTITIES[quantity][1]
     else:
-        name, unit, read = getattr(quantity, "__name__", "quantity"), "", quantity
+        name = getattr(quantity, "__name__", "")
+        name, unit, read = (name if name.isidentifier() else "the quantity"), "", quantity
     fixed = dict(fixed or {})
     _check_parameter(build, [parameter, *fixed])
     lo, hi = (float(v) for v in bracket)
