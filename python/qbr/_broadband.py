@@ -155,32 +155,9 @@ class BroadbandModel:
         return "\n".join(out) + "\n"
 
 
-def broadband_model(source: Union["pandas.DataFrame", Iterable[Result]], *,
-                    poles_per_decade: float = 3.0,
-                    pole_range_Hz: tuple[float, float] | None = None) -> BroadbandModel:
-    """Fits a passive, causal circuit per metre (:class:`BroadbandModel`) to the R, L, G
-    and C of one line over a frequency sweep (the table of :func:`frequency_sweep` of a
-    model with line parameters, or a list of its results; several frequencies above 0).
-
-    The poles of the series R || L and shunt R + C branches are fixed,
-    ``poles_per_decade`` of them per decade spread from the lowest to the highest
-    frequency of the sweep; their element values (and R_dc, L_inf, G_dc, C_inf) come from
-    a nonnegative least-squares fit of R(f), L(f), G(f) and C(f), each relative to its
-    value, so every element is positive. A wideband (Debye) dielectric is itself such a
-    sum of relaxations and fits closely; a constant loss tangent is not causal and fits
-    only approximately (see ``fit_error``).
-    """
-    frequencies, impedances, admittances = _line_samples(source)
-    if any(np.shape(z) != (1, 1) for z in impedances):
-        raise NotImplementedError("broadband models are fitted to one line (one signal "
-                                  "conductor); coupled lines are not done yet")
-    f = np.asarray(frequencies, float)
-    order = np.argsort(f)
-    f = f[order]
-    if len(f) < 3 or f[0] <= 0 or len(np.unique(f)) != len(f):
-        raise ValueError("the fit needs at least three different frequencies above 0")
-    z = np.array([complex(impedances[k][0, 0]) for k in order])
-    y = np.array([complex(admittances[k][0, 0]) for k in order])
+def _fit_line(f: np.ndarray, z: np.ndarray, y: np.ndarray, poles_per_decade: float,
+              pole_range_Hz: tuple[float, float] | None, caption: str) -> BroadbandModel:
+    """The fit of one line's Z and Y per metre at the ascending frequencies f."""
     w = 2 * math.pi * f
     r, l = z.real, z.imag / w
     g, c = y.real, y.imag / w
@@ -205,7 +182,7 @@ def broadband_model(source: Union["pandas.DataFrame", Iterable[Result]], *,
         G_dc_S_per_m=g_dc, C_inf_F_per_m=c_inf,
         # s a / (s + q) is 1 / (1/a + q / (s a)): R = 1/a in series with C = a / q.
         shunt_R_ohm_m=1 / ck[keep_y], shunt_C_F_per_m=ck[keep_y] / poles[keep_y],
-        fit_error={}, caption=getattr(source, "attrs", {}).get("caption", ""))
+        fit_error={}, caption=caption)
     zf, yf = model.Z(f), model.Y(f)
     model.fit_error = {
         "R": float(np.max(np.abs(zf.real / r - 1))),
@@ -214,6 +191,128 @@ def broadband_model(source: Union["pandas.DataFrame", Iterable[Result]], *,
         "C": float(np.max(np.abs(yf.imag / w / c - 1))),
     }
     return model
+
+
+@dataclasses.dataclass
+class CoupledBroadbandModel:
+    """Broadband models of coupled lines through their modes.
+
+    ``voltage_transform`` Tv (N x N) takes the modes to the conductors, V = Tv Vm and
+    I = Tv^-T Im, from the lossless part (L and C at the highest fitted frequency, Paul's
+    decoupling as for the ideal lines of ``--spice``), constant over frequency; each mode
+    m has per metre Zm = Tv^-1 Z Tv^-T and Ym = Tv^T Y Tv, whose diagonals are fitted as
+    one line each (``modes``, :class:`BroadbandModel`). ``coupling_error`` is the largest
+    off-diagonal of Zm and Ym against their diagonals over the sweep, what the constant
+    transform leaves out: rounding for a symmetric pair, whose even and odd modes do not
+    depend on frequency."""
+
+    modes: list[BroadbandModel]
+    voltage_transform: np.ndarray
+    coupling_error: float
+
+    @property
+    def passive(self) -> bool:
+        return all(m.passive for m in self.modes)
+
+    def Z(self, frequency_Hz) -> np.ndarray:
+        """The fitted series impedance matrices per metre (K x N x N)."""
+        tv = self.voltage_transform
+        zm = np.stack([m.Z(frequency_Hz) for m in self.modes], axis=-1)
+        return np.einsum("ij,...j,kj->...ik", tv, zm, tv)
+
+    def Y(self, frequency_Hz) -> np.ndarray:
+        """The fitted shunt admittance matrices per metre (K x N x N)."""
+        ti = np.linalg.inv(self.voltage_transform).T
+        ym = np.stack([m.Y(frequency_Hz) for m in self.modes], axis=-1)
+        return np.einsum("ij,...j,kj->...ik", ti, ym, ti)
+
+    def spice(self, length_m: float, name: str = "qbr_broadband",
+              f_max_Hz: float | None = None, per_wavelength: float = 10.0) -> str:
+        """The ngspice subcircuit ``name`` with ports ``in1 .. inN in0 out1 .. outN out0``:
+        each mode's broadband line (subcircuits ``name``_mode1, ...) between controlled
+        sources, as the ideal lines of ``--spice``: at each port a zero source senses the
+        current, a chain of sources E = Tv(k, m) Vm puts the port's voltage together and
+        current sources F = Tv(k, m) I_k drive the modal lines (Im = Tv^T I)."""
+        n = len(self.modes)
+        tv = self.voltage_transform
+        out = []
+        for q, mode in enumerate(self.modes, 1):
+            out.append(mode.spice(length_m, f"{name}_mode{q}", f_max_Hz=f_max_Hz,
+                                  per_wavelength=per_wavelength))
+        ports = lambda side: " ".join(f"{side}{k}" for k in range(1, n + 1)) + f" {side}0"
+        out.append(f"* {n} coupled lines through their modes; transform with a largest "
+                   f"neglected modal coupling of {self.coupling_error:.2g}")
+        out.append(f".subckt {name} {ports('in')} {ports('out')}")
+        for q in range(1, n + 1):
+            out.append(f"X{q} min{q} 0 mout{q} 0 {name}_mode{q}")
+        for side, mode in (("in", "min"), ("out", "mout")):
+            for k in range(1, n + 1):
+                port = f"{side}{k}"
+                out.append(f"Vs{port} {port} {port}_1 0")
+                for q in range(1, n + 1):
+                    to = f"{side}0" if q == n else f"{port}_{q + 1}"
+                    value = _number(tv[k - 1, q - 1])
+                    out.append(f"E{port}_{q} {port}_{q} {to} {mode}{q} 0 {value}")
+                    out.append(f"F{port}_{q} 0 {mode}{q} Vs{port} {value}")
+        out.append(f".ends {name}")
+        return "\n".join(out) + "\n"
+
+
+def _modal_transform(l: np.ndarray, c: np.ndarray) -> np.ndarray:
+    """Tv = C^-1/2 U s with C^1/2 L C^1/2 = U diag(mu) U^T, s^2 the mean of C's diagonal."""
+    c = 0.5 * (c + c.T)
+    l = 0.5 * (l + l.T)
+    values, vectors = np.linalg.eigh(c)
+    root = vectors @ np.diag(np.sqrt(values)) @ vectors.T
+    inverse_root = vectors @ np.diag(1 / np.sqrt(values)) @ vectors.T
+    _, u = np.linalg.eigh(root @ l @ root)
+    return inverse_root @ u * math.sqrt(np.mean(np.diag(c)))
+
+
+def broadband_model(source: Union["pandas.DataFrame", Iterable[Result]], *,
+                    poles_per_decade: float = 3.0,
+                    pole_range_Hz: tuple[float, float] | None = None
+                    ) -> Union[BroadbandModel, CoupledBroadbandModel]:
+    """Fits a passive, causal circuit per metre (:class:`BroadbandModel`) to the R, L, G
+    and C of one line over a frequency sweep (the table of :func:`frequency_sweep` of a
+    model with line parameters, or a list of its results; several frequencies above 0).
+
+    The poles of the series R || L and shunt R + C branches are fixed,
+    ``poles_per_decade`` of them per decade from a tenth of the lowest to ten times the
+    highest frequency of the sweep (or over ``pole_range_Hz``); their element values (and
+    R_dc, L_inf, G_dc, C_inf) come from a nonnegative least-squares fit of R(f), L(f),
+    G(f) and C(f), each relative to its value, so every element is positive. A wideband
+    (Debye) dielectric is itself such a sum of relaxations and fits closely; a constant
+    loss tangent is not causal and fits only approximately (see ``fit_error``).
+
+    Coupled lines (N > 1) give a :class:`CoupledBroadbandModel`: each of their modes
+    fitted as one line, between a constant modal transform.
+    """
+    frequencies, impedances, admittances = _line_samples(source)
+    f = np.asarray(frequencies, float)
+    order = np.argsort(f)
+    f = f[order]
+    if len(f) < 3 or f[0] <= 0 or len(np.unique(f)) != len(f):
+        raise ValueError("the fit needs at least three different frequencies above 0")
+    z = np.array([np.asarray(impedances[k], complex) for k in order])
+    y = np.array([np.asarray(admittances[k], complex) for k in order])
+    caption = getattr(source, "attrs", {}).get("caption", "")
+    n = z.shape[-1]
+    if n == 1:
+        return _fit_line(f, z[:, 0, 0], y[:, 0, 0], poles_per_decade, pole_range_Hz, caption)
+    w = 2 * math.pi * f[-1]
+    tv = _modal_transform(z[-1].imag / w, y[-1].imag / w)
+    ti_inv = tv.T
+    zm = np.linalg.solve(tv, z) @ np.linalg.inv(tv).T
+    ym = ti_inv @ y @ tv
+    off = ~np.eye(n, dtype=bool)
+    diag_z = np.abs(np.diagonal(zm, axis1=1, axis2=2))
+    diag_y = np.abs(np.diagonal(ym, axis1=1, axis2=2))
+    coupling = max(float(np.max(np.abs(zm[:, off]) / diag_z.min(axis=1)[:, None])),
+                   float(np.max(np.abs(ym[:, off]) / diag_y.min(axis=1)[:, None])))
+    modes = [_fit_line(f, zm[:, q, q], ym[:, q, q], poles_per_decade, pole_range_Hz,
+                       f"{caption} mode {q + 1}".strip()) for q in range(n)]
+    return CoupledBroadbandModel(modes=modes, voltage_transform=tv, coupling_error=coupling)
 
 
 def abcd_s21(z: np.ndarray, y: np.ndarray, length_m: float, reference_ohm: float = 50.0):

@@ -57,3 +57,38 @@ def test_broadband_model_of_a_microstrip_in_ngspice(tmp_path):
           f"{np.max(np.abs(degrees)):.3f} degrees of the exact line")
     assert np.max(np.abs(db)) < 0.1 and np.max(np.abs(degrees)) < 2.0
     assert 20 * np.log10(abs(exact[-1])) < -4  # 20 GHz: the losses are there to be fitted
+
+
+# A symmetric pair on the same board, 10 cm: its modes fitted as two lines between
+# controlled sources; thru, near- and far-end crosstalk in ngspice against the exact
+# four-port of the solved matrices.
+def test_broadband_model_of_a_coupled_pair_in_ngspice(tmp_path):
+    m = qbr.Model(lengthunit="mm", frequency=1, frequency_unit="ghz", variables="impedance")
+    m.patch(0, "nc", 58).layer(-1.6, 0, 4.3, 0.02, stated_at=1, unit="ghz")
+    m.rect(-20, 20, -1.635, -1.6, c=0, nx=100, ny=4)
+    m.rect(-2, -0.5, 0, 0.035, c=1, nx=30, ny=4)
+    m.rect(0.5, 2, 0, 0.035, c=2, nx=30, ny=4)
+    table = qbr.frequency_sweep(m, FREQUENCIES, grid_check=False, progress=False)
+    model = qbr.broadband_model(table[table["point"] % 3 == 0])
+    assert isinstance(model, qbr.CoupledBroadbandModel) and model.passive
+    assert model.coupling_error < 1e-9  # even and odd modes: a constant transform is exact
+    _, exact = qbr.s_parameters(table, 0.1)
+    if shutil.which("ngspice") is None:
+        pytest.skip("no ngspice")
+    (tmp_path / "line.cir").write_text(model.spice(0.1, f_max_Hz=2e10))
+    (tmp_path / "test.cir").write_text(
+        "pair\n.include line.cir\nV1 src 0 DC 0 AC 1\nRs src in1 50\nR2 in2 0 50\n"
+        "R3 out1 0 50\nR4 out2 0 50\nX1 in1 in2 0 out1 out2 0 qbr_broadband\n.control\n"
+        "ac dec 10 1meg 20g\nwrdata ac.txt v(in2) v(out1) v(out2)\n.endc\n.end\n")
+    subprocess.run(["ngspice", "-b", "test.cir"], cwd=tmp_path, capture_output=True, timeout=300)
+    data = np.loadtxt(tmp_path / "ac.txt")
+    assert np.allclose(data[:, 0], FREQUENCIES, rtol=1e-8, atol=0)
+    for port, column in ((1, 1), (2, 4), (3, 7)):  # near end of 2, far end of 1, far end of 2
+        s = 2 * (data[:, column] + 1j * data[:, column + 1])
+        ratio = s / exact[:, port, 0]
+        db, degrees = 20 * np.log10(np.abs(ratio)), np.degrees(np.angle(ratio))
+        print(f"ngspice: S{port + 1}1 within {np.max(np.abs(db)):.4f} dB and "
+              f"{np.max(np.abs(degrees)):.3f} degrees of the exact four-port")
+        assert np.max(np.abs(db)) < 0.1 and np.max(np.abs(degrees)) < 2.0
+    # The far-end crosstalk is there to be modelled: it reaches -20 dB.
+    assert 20 * np.log10(np.max(np.abs(exact[:, 3, 0]))) > -20
