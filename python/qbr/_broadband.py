@@ -101,7 +101,8 @@ class BroadbandModel:
         return max(1, math.ceil(per_wavelength * wavelengths))
 
     def spice(self, length_m: float, name: str = "qbr_broadband", sections: int | None = None,
-              f_max_Hz: float | None = None, per_wavelength: float = 10.0) -> str:
+              f_max_Hz: float | None = None, per_wavelength: float = 10.0,
+              lumped: bool = False) -> str:
         """The ngspice subcircuit ``name`` with ports ``in1 in0 out1 out0`` for a line
         ``length_m`` long, in ``sections`` sections (by default :meth:`sections`).
 
@@ -110,7 +111,10 @@ class BroadbandModel:
         the R_k || L_k chain) and the rest of the shunt admittance (G_dc, the R_k + C_k
         branches) of its length: the delay of the fast part is exact at every frequency,
         and what is lumped (the losses and the frequency-dependent part of L and C) is
-        small against it."""
+        small against it. This form is for AC analyses: ngspice 39's transient stalls on
+        it. ``lumped=True`` writes L_inf and C_inf as inductors and capacitors instead (a
+        plain ladder, for transient runs; it needs several times the sections for the
+        same accuracy, ``per_wavelength=40`` or more)."""
         if not length_m > 0:
             raise ValueError("the line model needs a positive length")
         if not self.passive:
@@ -136,7 +140,10 @@ class BroadbandModel:
         node = "in1"
         for k in range(1, n + 1):
             delay = td / 2 if k == 1 else td
-            out.append(f"T{k} {node} in0 a{k} in0 Z0={_number(z0)} TD={_number(delay)}")
+            if lumped:
+                out.append(f"LT{k} {node} a{k} {_number(self.L_inf_H_per_m * d * delay / td)}")
+            else:
+                out.append(f"T{k} {node} in0 a{k} in0 Z0={_number(z0)} TD={_number(delay)}")
             node = f"a{k}"
             if self.R_dc_ohm_per_m > 0:
                 out.append(f"R{k} {node} a{k}_0 {_number(self.R_dc_ohm_per_m * d)}")
@@ -145,12 +152,21 @@ class BroadbandModel:
                 out.append(f"R{k}_{j} {node} a{k}_{j} {_number(r * d)}")
                 out.append(f"L{k}_{j} {node} a{k}_{j} {_number(l * d)}")
                 node = f"a{k}_{j}"
+            if lumped:
+                out.append(f"CT{k} {node} in0 {_number(self.C_inf_F_per_m * d)}")
             if self.G_dc_S_per_m > 0:
                 out.append(f"RG{k} {node} in0 {_number(1 / (self.G_dc_S_per_m * d))}")
             for j, (r, c) in enumerate(zip(self.shunt_R_ohm_m, self.shunt_C_F_per_m), 1):
                 out.append(f"RC{k}_{j} {node} c{k}_{j} {_number(r / d)}")
                 out.append(f"C{k}_{j} c{k}_{j} in0 {_number(c * d)}")
-        out.append(f"T{n + 1} {node} in0 out1 out0 Z0={_number(z0)} TD={_number(td / 2)}")
+        if lumped:
+            out.append(f"LT{n + 1} {node} out1 {_number(self.L_inf_H_per_m * d / 2)}")
+            # The return's loop impedance is in the signal side's elements; the two ends of
+            # the return meet through a resistor of nothing (a source would be shorted when
+            # the circuit grounds both).
+            out.append("Rreturn out0 in0 1e-6")
+        else:
+            out.append(f"T{n + 1} {node} in0 out1 out0 Z0={_number(z0)} TD={_number(td / 2)}")
         out.append(f".ends {name}")
         return "\n".join(out) + "\n"
 
@@ -227,18 +243,20 @@ class CoupledBroadbandModel:
         return np.einsum("ij,...j,kj->...ik", ti, ym, ti)
 
     def spice(self, length_m: float, name: str = "qbr_broadband",
-              f_max_Hz: float | None = None, per_wavelength: float = 10.0) -> str:
+              f_max_Hz: float | None = None, per_wavelength: float = 10.0,
+              lumped: bool = False) -> str:
         """The ngspice subcircuit ``name`` with ports ``in1 .. inN in0 out1 .. outN out0``:
         each mode's broadband line (subcircuits ``name``_mode1, ...) between controlled
         sources, as the ideal lines of ``--spice``: at each port a zero source senses the
         current, a chain of sources E = Tv(k, m) Vm puts the port's voltage together and
-        current sources F = Tv(k, m) I_k drive the modal lines (Im = Tv^T I)."""
+        current sources F = Tv(k, m) I_k drive the modal lines (Im = Tv^T I). ``lumped``
+        as for one line."""
         n = len(self.modes)
         tv = self.voltage_transform
         out = []
         for q, mode in enumerate(self.modes, 1):
             out.append(mode.spice(length_m, f"{name}_mode{q}", f_max_Hz=f_max_Hz,
-                                  per_wavelength=per_wavelength))
+                                  per_wavelength=per_wavelength, lumped=lumped))
         ports = lambda side: " ".join(f"{side}{k}" for k in range(1, n + 1)) + f" {side}0"
         out.append(f"* {n} coupled lines through their modes; transform with a largest "
                    f"neglected modal coupling of {self.coupling_error:.2g}")

@@ -58,6 +58,19 @@ def test_broadband_model_of_a_microstrip_in_ngspice(tmp_path):
     assert np.max(np.abs(db)) < 0.1 and np.max(np.abs(degrees)) < 2.0
     assert 20 * np.log10(abs(exact[-1])) < -4  # 20 GHz: the losses are there to be fitted
 
+    # The ladder for transient runs: L_inf and C_inf lumped, no T elements; below a tenth of
+    # the frequency its sections are made for it is the same line.
+    lumped = model.spice(length, f_max_Hz=2e10, lumped=True)
+    assert "\nT" not in lumped and lumped.count("\nCT") == sections
+    (tmp_path / "line.cir").write_text(lumped)
+    (tmp_path / "ac.txt").unlink()
+    subprocess.run(["ngspice", "-b", "test.cir"], cwd=tmp_path, capture_output=True, timeout=300)
+    data = np.loadtxt(tmp_path / "ac.txt")
+    ratio = 2 * (data[:, 1] + 1j * data[:, 2]) / exact
+    low = FREQUENCIES <= 2e9
+    assert np.max(np.abs(20 * np.log10(np.abs(ratio[low])))) < 0.01
+    assert np.max(np.abs(np.degrees(np.angle(ratio[low])))) < 0.2
+
 
 # A symmetric pair on the same board, 10 cm: its modes fitted as two lines between
 # controlled sources; thru, near- and far-end crosstalk in ngspice against the exact
