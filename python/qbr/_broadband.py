@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import dataclasses
 import math
-import os
 from typing import TYPE_CHECKING, Iterable, Union
 
 import numpy as np

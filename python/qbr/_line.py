@@ -251,7 +251,6 @@ def mixed_mode_s(source: Union["pandas.DataFrame", Iterable[Result]], length_m: 
     conductors in no pair keep ``reference_ohm``."""
     frequencies, s = s_parameters(source, length_m, reference_ohm)
     mm, names = mixed_mode(s, pairs)
-    n = s.shape[-1] // 2
     pairs = list(pairs) if pairs is not None else [(1, 2)]
     zd = 2.0 * reference_ohm if differential_ohm is None else float(differential_ohm)
     zc = reference_ohm / 2.0 if common_ohm is None else float(common_ohm)
