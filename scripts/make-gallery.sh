@@ -180,7 +180,7 @@ gallery_block "stripline_sc:spice" "$work/spice.md"
 
 # The Python examples, with the package of this build and Debian's python3.
 python_examples=(microstrip_width coax_frequency strip_current coupled_strips_map rough_microstrip
-  nb_cpw_temperature fr4_width)
+  nb_cpw_temperature fr4_width broadband_fr4)
 for name in "${python_examples[@]}"; do
   echo "make-gallery: running examples/python/$name.py"
   PYTHONPATH="$BUILD_DIR/python" MPLBACKEND=Agg /usr/bin/python3 "$root/examples/python/$name.py" \

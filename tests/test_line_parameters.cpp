@@ -198,6 +198,11 @@ TEST(LineParameters, ModesOfASymmetricLossyPairAreItsEvenAndOddHalves) {
   EXPECT_LT(std::abs(s(2, 0) - 0.5 * (evenS21 + oddS21)), 1e-9);
   EXPECT_LT(std::abs(s(3, 0) - 0.5 * (evenS21 - oddS21)), 1e-9);
   EXPECT_LT(std::abs(s(3, 2) - s(1, 0)), 1e-9) << "the far ends see the pair from the other side";
+  // The public face gives the same matrix; a sample at 0 Hz is refused.
+  const Matrix<Cd> fromApi = scattering({r.frequencyHz, zz, yy}, 0.01, 50.0);
+  for (int a = 0; a < 4; ++a)
+    for (int b = 0; b < 4; ++b) EXPECT_EQ(fromApi(a, b), s(a, b));
+  EXPECT_THROW(scattering({0.0, zz, yy}, 0.01, 50.0), Error);
 
   // Touchstone: a four-port, the rows of S on lines of four entries, one block per result.
   const std::string text = touchstone({r, r}, 0.01);

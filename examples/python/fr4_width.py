@@ -3,9 +3,9 @@ Hammerstad and Jensen, with Z0 against width.
 
 A copper trace 35 um thick on 1.6 mm of FR4 (eps_r 4.3, tan d 0.02) at 1 GHz, over a
 copper ground 60 mm wide. The substrate is a layer: a slab that runs on beyond
-everything, as the closed form assumes. The width for 50 ohm comes from Brent's method
-(scipy) over qbr's solves; the closed form (with its correction for the trace's
-thickness) is solved the same way. Writes python_fr4_width.png.
+everything, as the closed form assumes. The width for 50 ohm comes from qbr.synthesize
+(Brent's method over the solves, to 1e-3 ohm); the closed form (with its correction for
+the trace's thickness) is solved by scipy's brentq. Writes python_fr4_width.png.
 """
 
 import math
@@ -29,11 +29,6 @@ def board(width: float) -> qbr.Model:
     m.patch(0, "nc", 58).layer(-H, 0, EPS_R, TAN_D)
     m.rect(-30, 30, -H - T, -H, c=0, nx=400, ny=6)
     return m.rect(-width / 2, width / 2, 0, T, c=1, nx=160, ny=8)
-
-
-def z0(width: float) -> float:
-    result = board(width).solve(grid_check=False)
-    return float(result.Z0[0, 0].real)
 
 
 def hammerstad_jensen(width: float) -> float:
@@ -62,14 +57,8 @@ def main() -> None:
     ok = table[table["error"].isna()]
     if len(ok) != len(widths):
         raise SystemExit(f"some widths failed:\n{table[table['error'].notna()]}")
-    solves = 0
-
-    def mismatch(width):
-        nonlocal solves
-        solves += 1
-        return z0(width) - 50.0
-
-    w50 = brentq(mismatch, 2.5, 3.5, xtol=1e-4)
+    found = qbr.synthesize(board, 50.0, "width", (2.5, 3.5), tolerance=1e-3)
+    w50, solves = found.value, found.solves
     seconds = time.perf_counter() - start
     w50_hj = brentq(lambda w: hammerstad_jensen(w) - 50.0, 2.5, 3.5, xtol=1e-9)
 
@@ -89,8 +78,9 @@ def main() -> None:
     fig.tight_layout()
     path = os.path.join(out, "python_fr4_width.png")
     fig.savefig(path, dpi=90)
-    print(f"{len(widths)} widths and {solves} solves of Brent's search in {seconds:.1f} s; "
+    print(f"{len(widths)} widths and {solves} solves of qbr.synthesize in {seconds:.1f} s; "
           f"wrote {os.path.basename(path)}")
+    print(f"  {found}")
     print(f"  50 ohm: qbr {w50:.4f} mm, Hammerstad-Jensen {w50_hj:.4f} mm "
           f"({100 * (w50 / w50_hj - 1):+.2f} %)")
     for w, z in zip(widths, ok["Z0_ohm"]):

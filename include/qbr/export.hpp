@@ -49,4 +49,9 @@ struct LineSample {
 std::string touchstone(const std::vector<LineSample>& samples, double lengthM,
                        double referenceOhm = 50.0, const std::string& caption = "");
 
+// The single-ended S-matrix (2N x 2N, ports numbered as in the Touchstone file) of one
+// sample's line `lengthM` metres long, every port against the real `referenceOhm`.
+Matrix<std::complex<double>> scattering(const LineSample& sample, double lengthM,
+                                        double referenceOhm = 50.0);
+
 }  // namespace qbr

@@ -223,6 +223,9 @@ def touchstone(results: list[Result], length_m: float, reference_ohm: float = 50
 def touchstone_samples(frequencies_Hz: list[float], impedances_ohm_per_m: list[npt.ArrayLike],
                        admittances_S_per_m: list[npt.ArrayLike], length_m: float,
                        reference_ohm: float = 50.0, caption: str = "") -> str: ...
+def scattering(frequency_Hz: float, impedance_ohm_per_m: npt.ArrayLike,
+               admittance_S_per_m: npt.ArrayLike, length_m: float,
+               reference_ohm: float = 50.0) -> npt.NDArray[np.complex128]: ...
 def mattis_bardeen(tc_K: float, rho_n_microohm_cm: float, temperature_K: float,
                    frequency_Hz: float, gap_meV: float = 0.0) -> SuperconductorResponse: ...
 def two_fluid(tc_K: float, rho_n_microohm_cm: float, lambda0_m: float, temperature_K: float,

@@ -1,7 +1,10 @@
-"""Line models from results: the Touchstone file of a length of line over a sweep."""
+"""Line models from results: the Touchstone file of a length of line over a sweep, its
+single-ended and mixed-mode S-parameters."""
 
 from __future__ import annotations
 
+import dataclasses
+import math
 import os
 from typing import TYPE_CHECKING, Iterable, Union
 
@@ -58,3 +61,204 @@ def touchstone(source: Union["pandas.DataFrame", Iterable[Result]], length_m: fl
         with open(path, "w", encoding="utf-8") as out:
             out.write(text)
     return text
+
+
+def _line_samples(source: Union["pandas.DataFrame", Iterable[Result]]) -> tuple[list, list, list]:
+    """Frequencies, Z and Y per metre from a sweep table or a list of results."""
+    if hasattr(source, "columns"):
+        return _samples(source)
+    frequencies, impedances, admittances = [], [], []
+    for r in source:
+        line = r.line
+        if line is None:
+            raise ValueError("the S-parameters need line parameters: give the model a permittivity")
+        w = r.omega_rad_per_s
+        # A lossless line's R is rounding noise: left out, as the C++ writer does.
+        z = 1j * w * r.L if line.lossless else np.asarray(r.Z, complex)
+        frequencies.append(float(r.frequency_Hz))
+        impedances.append(z)
+        admittances.append(np.asarray(r.G) + 1j * w * np.asarray(r.C))
+    return frequencies, impedances, admittances
+
+
+def s_parameters(source: Union["pandas.DataFrame", Iterable[Result]], length_m: float,
+                 reference_ohm: float = 50.0) -> tuple[np.ndarray, np.ndarray]:
+    """The single-ended S-matrices of ``length_m`` metres of line over a sweep: the
+    frequencies (Hz, shape (K,)) and S (shape (K, 2N, 2N)), ports numbered as in
+    :func:`touchstone` (1..N near ends, N+1..2N far ends), every port against the real
+    ``reference_ohm``. The C++ library computes them, as for the Touchstone file."""
+    frequencies, impedances, admittances = _line_samples(source)
+    s = np.array([_core.scattering(f, z, y, length_m, reference_ohm)
+                  for f, z, y in zip(frequencies, impedances, admittances)])
+    return np.asarray(frequencies, float), s
+
+
+def renormalize(s: np.ndarray, reference_ohm, new_reference_ohm) -> np.ndarray:
+    """S (shape (..., P, P)) for real port references ``reference_ohm`` (a number or one
+    per port) renormalised to ``new_reference_ohm``: S' = A^-1 (S - G)(I - G S)^-1 A with
+    G = (z' - z)/(z' + z) and A = sqrt(1 - G^2) per port (power waves, real references)."""
+    s = np.asarray(s, complex)
+    p = s.shape[-1]
+    z = np.broadcast_to(np.asarray(reference_ohm, float), (p,))
+    z2 = np.broadcast_to(np.asarray(new_reference_ohm, float), (p,))
+    if np.any(z <= 0) or np.any(z2 <= 0):
+        raise ValueError("reference impedances must be positive")
+    g = (z2 - z) / (z2 + z)
+    a = np.sqrt(1 - g * g)
+    eye = np.eye(p)
+    inner = np.linalg.solve(np.swapaxes(eye - g[:, None] * s, -1, -2),
+                            np.swapaxes(s - np.diag(g), -1, -2))
+    return np.swapaxes(inner, -1, -2) * a[None, :] / a[:, None]
+
+
+@dataclasses.dataclass
+class MixedModeS:
+    """Mixed-mode S-parameters of a line over a sweep.
+
+    ``s`` has shape (K, P, P) for the ports ``ports``: first the differential ports
+    ("D1", "D2", ...: each pair's near end, then its far end), then the common ports in
+    the same order ("C1", "C2", ...), then the conductors in no pair ("S<n>", single-ended
+    as in :func:`touchstone`). ``sdd``, ``sdc``, ``scd`` and ``scc`` are the blocks (row
+    mode first: ``sdc`` is the differential wave out per common wave in).
+    ``differential_ohm``, ``common_ohm`` and ``reference_ohm`` are the references of the
+    three kinds of port."""
+
+    frequencies_Hz: np.ndarray
+    s: np.ndarray
+    ports: list[str]
+    pairs: list[tuple[int, int]]
+    length_m: float
+    reference_ohm: float
+    differential_ohm: float
+    common_ohm: float
+
+    def _block(self, row: str, col: str) -> np.ndarray:
+        rows = [k for k, p in enumerate(self.ports) if p[0] == row]
+        cols = [k for k, p in enumerate(self.ports) if p[0] == col]
+        return self.s[:, rows][:, :, cols]
+
+    @property
+    def sdd(self) -> np.ndarray:
+        return self._block("D", "D")
+
+    @property
+    def sdc(self) -> np.ndarray:
+        return self._block("D", "C")
+
+    @property
+    def scd(self) -> np.ndarray:
+        return self._block("C", "D")
+
+    @property
+    def scc(self) -> np.ndarray:
+        return self._block("C", "C")
+
+    def touchstone(self, path: str | os.PathLike | None = None) -> str:
+        """A Touchstone 2.0 file with ``[Mixed-Mode Order]``: the single-ended ports of the
+        file are numbered as in :func:`touchstone`, and the data are in this object's
+        order. Touchstone 2.0 derives the mixed-mode references from the single-ended
+        one (differential 2 R, common R / 2), so only such references can be written."""
+        if not (math.isclose(self.differential_ohm, 2 * self.reference_ohm)
+                and math.isclose(self.common_ohm, self.reference_ohm / 2)):
+            raise ValueError("a Touchstone 2.0 file holds mixed-mode data only for the "
+                             "references 2 R (differential) and R / 2 (common) of one "
+                             "single-ended R")
+        n = self.s.shape[-1]
+        conductors = n // 2
+        order = []
+        for kind in ("D", "C"):
+            for i, j in self.pairs:
+                order.append(f"{kind}{i},{j}")
+                order.append(f"{kind}{conductors + i},{conductors + j}")
+        paired = {c for pair in self.pairs for c in pair}
+        for c in range(1, conductors + 1):
+            if c not in paired:
+                order += [f"S{c}", f"S{conductors + c}"]
+        lines = [f"! qbr: mixed-mode S-parameters of {self.length_m:.12g} m of line",
+                 f"! ports 1..{conductors}: near ends of conductors 1..{conductors}; "
+                 f"{conductors + 1}..{n}: their far ends; differential reference "
+                 f"{self.differential_ohm:.12g} ohm, common {self.common_ohm:.12g} ohm",
+                 "[Version] 2.0", f"# Hz S RI R {self.reference_ohm:.12g}",
+                 f"[Number of Ports] {n}"]
+        if n == 2:
+            lines.append("[Two-Port Data Order] 21_12")
+        lines += [f"[Number of Frequencies] {len(self.frequencies_Hz)}",
+                  f"[Mixed-Mode Order] {' '.join(order)}", "[Network Data]"]
+        for f, s in zip(self.frequencies_Hz, self.s):
+            for i in range(n):
+                values = [f"{v.real:.12g} {v.imag:.12g}" for v in s[i]]
+                chunks = [" ".join(values[k:k + 4]) for k in range(0, n, 4)]
+                lines.append((f"{f:.12g} " if i == 0 else "") + "\n".join(chunks))
+        lines.append("[End]")
+        text = "\n".join(lines) + "\n"
+        if path is not None:
+            with open(path, "w", encoding="utf-8") as out:
+                out.write(text)
+        return text
+
+
+def mixed_mode(s: np.ndarray, pairs: list[tuple[int, int]] | None = None) -> tuple[np.ndarray, list[str]]:
+    """Single-ended S of a line's 2N ports (shape (..., 2N, 2N), ports 1..N near ends,
+    N+1..2N far ends) turned into mixed-mode S for the pairs of conductors ``pairs``
+    (numbered from 1; by default (1, 2) of a pair): S_mm = M S M^T with the orthogonal M
+    of the differential wave (a_i - a_j)/sqrt(2) and the common wave (a_i + a_j)/sqrt(2),
+    whose references are 2 R and R / 2 of the single-ended R. Returns S_mm and the port
+    names (see :class:`MixedModeS`)."""
+    s = np.asarray(s, complex)
+    n2 = s.shape[-1]
+    if n2 % 2 or s.shape[-2] != n2:
+        raise ValueError("S must be square with 2N ports (near ends, then far ends)")
+    n = n2 // 2
+    if pairs is None:
+        if n != 2:
+            raise ValueError("name the pairs of conductors for a line of more than two")
+        pairs = [(1, 2)]
+    used = [c for pair in pairs for c in pair]
+    if len(set(used)) != len(used) or any(not 1 <= c <= n for c in used):
+        raise ValueError(f"pairs must name different conductors among 1..{n}")
+    rows, names = [], []
+    root = 1 / math.sqrt(2)
+    for kind, sign in (("D", -1.0), ("C", 1.0)):
+        for k, (i, j) in enumerate(pairs):
+            for end, offset in enumerate((0, n)):
+                row = np.zeros(n2)
+                row[offset + i - 1] = root
+                row[offset + j - 1] = sign * root
+                rows.append(row)
+                names.append(f"{kind}{2 * k + end + 1}")
+    for c in range(1, n + 1):
+        if c not in used:
+            for offset in (0, n):
+                row = np.zeros(n2)
+                row[offset + c - 1] = 1.0
+                rows.append(row)
+                names.append(f"S{offset + c}")
+    m = np.array(rows)
+    return m @ s @ m.T, names
+
+
+def mixed_mode_s(source: Union["pandas.DataFrame", Iterable[Result]], length_m: float,
+                 reference_ohm: float = 50.0, *, differential_ohm: float | None = None,
+                 common_ohm: float | None = None,
+                 pairs: list[tuple[int, int]] | None = None) -> MixedModeS:
+    """Mixed-mode (differential and common) S-parameters of ``length_m`` metres of a
+    coupled line over a sweep (a table of :func:`frequency_sweep` or a list of results).
+
+    The single-ended S at ``reference_ohm`` (:func:`s_parameters`) is turned into modes
+    (:func:`mixed_mode`), whose references are 2 ``reference_ohm`` (differential) and
+    ``reference_ohm`` / 2 (common); ``differential_ohm`` and ``common_ohm`` choose others
+    (the data are renormalised to them, :func:`renormalize`). Single-ended ports of
+    conductors in no pair keep ``reference_ohm``."""
+    frequencies, s = s_parameters(source, length_m, reference_ohm)
+    mm, names = mixed_mode(s, pairs)
+    pairs = list(pairs) if pairs is not None else [(1, 2)]
+    zd = 2.0 * reference_ohm if differential_ohm is None else float(differential_ohm)
+    zc = reference_ohm / 2.0 if common_ohm is None else float(common_ohm)
+    old = [2.0 * reference_ohm if p[0] == "D" else reference_ohm / 2.0 if p[0] == "C"
+           else reference_ohm for p in names]
+    new = [zd if p[0] == "D" else zc if p[0] == "C" else reference_ohm for p in names]
+    if old != new:
+        mm = renormalize(mm, old, new)
+    return MixedModeS(frequencies_Hz=frequencies, s=mm, ports=names, pairs=pairs,
+                      length_m=float(length_m), reference_ohm=float(reference_ohm),
+                      differential_ohm=zd, common_ohm=zc)

@@ -538,5 +538,16 @@ PYBIND11_MODULE(_core, m) {
       py::arg("frequencies_Hz"), py::arg("impedances_ohm_per_m"), py::arg("admittances_S_per_m"),
       py::arg("length_m"), py::arg("reference_ohm") = 50.0, py::arg("caption") = "");
 
+  m.def(
+      "scattering",
+      [](double frequencyHz, const ComplexArray& impedance, const ComplexArray& admittance,
+         double lengthM, double referenceOhm) {
+        return toArray(qbr::scattering({frequencyHz, toMatrix(impedance), toMatrix(admittance)},
+                                       lengthM, referenceOhm));
+      },
+      py::arg("frequency_Hz"), py::arg("impedance_ohm_per_m"), py::arg("admittance_S_per_m"),
+      py::arg("length_m"), py::arg("reference_ohm") = 50.0,
+      "The single-ended S-matrix (2N x 2N) of a line from its Z and Y per metre.");
+
   m.def("version", &qbr::versionText);
 }

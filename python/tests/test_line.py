@@ -86,3 +86,46 @@ def test_touchstone_over_a_frequency_sweep(tmp_path):
 
     with pytest.raises(ValueError, match="permittivity"):
         qbr.touchstone(table.drop(columns="Y_S_per_m"), 0.01)
+
+
+# A symmetric pair of copper traces on FR4: its mixed-mode S-parameters are the two-ports
+# of its odd and even lines, whatever the references, and its modes do not convert.
+def test_mixed_mode_s_parameters_of_a_symmetric_pair_are_its_odd_and_even_lines():
+    def pair(frequency_Hz):
+        m = qbr.Model(lengthunit="mm", frequency=frequency_Hz, frequency_unit="hz",
+                      variables="impedance")
+        m.patch(0, "nc", 58).layer(-1.6, 0, 4.3, 0.02)
+        m.rect(-20, 20, -1.635, -1.6, c=0, nx=120, ny=4)
+        m.rect(-2, -0.5, 0, 0.035, c=1, nx=40, ny=4)
+        return m.rect(0.5, 2, 0, 0.035, c=2, nx=40, ny=4)
+
+    results = [pair(f).solve(threads=1, grid_check=False) for f in (1e8, 1e9, 5e9)]
+    frequencies, single = qbr.s_parameters(results, 0.05)
+    blocks = _touchstone_blocks(qbr.touchstone(results, 0.05), 4)
+    assert list(frequencies) == [f for f, _ in blocks]
+    assert np.allclose(single, [s for _, s in blocks], rtol=0, atol=1e-11)
+
+    for zd, zc in ((None, None), (90.0, 30.0)):
+        mm = qbr.mixed_mode_s(results, 0.05, differential_ohm=zd, common_ohm=zc)
+        assert mm.ports == ["D1", "D2", "C1", "C2"]
+        assert (mm.differential_ohm, mm.common_ohm) == ((100.0, 25.0) if zd is None else (zd, zc))
+        for k, r in enumerate(results):
+            z, y = r.Z, r.G + 1j * r.omega_rad_per_s * r.C
+            # A differential port of reference Zd sees the odd line as one of Zd / 2, a
+            # common port of Zc the even line as one of 2 Zc.
+            odd = qbr._core.scattering(r.frequency_Hz, [[z[0, 0] - z[0, 1]]],
+                                       [[y[0, 0] - y[0, 1]]], 0.05, mm.differential_ohm / 2)
+            even = qbr._core.scattering(r.frequency_Hz, [[z[0, 0] + z[0, 1]]],
+                                        [[y[0, 0] + y[0, 1]]], 0.05, 2 * mm.common_ohm)
+            assert np.abs(mm.sdd[k] - odd).max() < 1e-9
+            assert np.abs(mm.scc[k] - even).max() < 1e-9
+            assert np.abs(mm.sdc[k]).max() < 1e-9 and np.abs(mm.scd[k]).max() < 1e-9
+        assert abs(mm.sdd[1][1, 0]) < 0.99 and abs(mm.sdd[1][0, 0]) > 1e-3  # lossy, mismatched
+    back = qbr.renormalize(qbr.renormalize(single, 50.0, [30, 70, 40, 90]), [30, 70, 40, 90], 50)
+    assert np.allclose(back, single, rtol=0, atol=1e-12)
+
+    text = qbr.mixed_mode_s(results, 0.05).touchstone()
+    assert "[Version] 2.0\n# Hz S RI R 50\n[Number of Ports] 4\n[Number of Frequencies] 3\n" in text
+    assert "[Mixed-Mode Order] D1,2 D3,4 C1,2 C3,4\n[Network Data]\n100000000 " in text
+    with pytest.raises(ValueError, match="references 2 R"):
+        qbr.mixed_mode_s(results, 0.05, differential_ohm=90.0).touchstone()

@@ -139,17 +139,38 @@ void checkLineModel(const Result& result, double lengthM) {
   if (!(lengthM > 0.0)) throw Error("\nThe line model needs a positive length;\n");
 }
 
-}  // namespace
-
-std::string touchstone(const std::vector<LineSample>& samples, double lengthM, double referenceOhm,
-                       const std::string& caption) {
-  if (samples.empty()) throw Error("\nThe S-parameters need at least one frequency;\n");
+void checkScattering(double lengthM, double referenceOhm) {
   if (!(lengthM > 0.0) || !std::isfinite(lengthM)) {
     throw Error("\nThe line model needs a positive length;\n");
   }
   if (!(referenceOhm > 0.0) || !std::isfinite(referenceOhm)) {
     throw Error("\nThe S-parameters need a positive reference impedance;\n");
   }
+}
+
+bool validSample(const LineSample& sample, int n) {
+  const auto square = [n](const Matrix<std::complex<double>>& m) {
+    return m.rows() == n && m.cols() == n;
+  };
+  return n >= 1 && square(sample.impedanceOhmPerM) && square(sample.admittanceSPerM) &&
+         sample.frequencyHz > 0.0 && std::isfinite(sample.frequencyHz);
+}
+
+}  // namespace
+
+Matrix<std::complex<double>> scattering(const LineSample& sample, double lengthM,
+                                        double referenceOhm) {
+  checkScattering(lengthM, referenceOhm);
+  if (!validSample(sample, sample.impedanceOhmPerM.rows())) {
+    throw Error("\nThe S-parameters need one model at frequencies above 0;\n");
+  }
+  return lineScattering(sample.impedanceOhmPerM, sample.admittanceSPerM, lengthM, referenceOhm);
+}
+
+std::string touchstone(const std::vector<LineSample>& samples, double lengthM, double referenceOhm,
+                       const std::string& caption) {
+  if (samples.empty()) throw Error("\nThe S-parameters need at least one frequency;\n");
+  checkScattering(lengthM, referenceOhm);
   const int n = samples.front().impedanceOhmPerM.rows();
   std::ostringstream out;
   out << "! qbr: S-parameters of " << number(lengthM) << " m of line"
@@ -157,11 +178,7 @@ std::string touchstone(const std::vector<LineSample>& samples, double lengthM, d
       << ": near ends of conductors 1.." << n << "; " << n + 1 << ".." << 2 * n
       << ": their far ends\n# Hz S RI R " << number(referenceOhm) << "\n";
   for (const LineSample& sample : samples) {
-    const auto square = [n](const Matrix<std::complex<double>>& m) {
-      return m.rows() == n && m.cols() == n;
-    };
-    if (n < 1 || !square(sample.impedanceOhmPerM) || !square(sample.admittanceSPerM) ||
-        !(sample.frequencyHz > 0.0) || !std::isfinite(sample.frequencyHz)) {
+    if (!validSample(sample, n)) {
       throw Error("\nThe S-parameters need one model at frequencies above 0;\n");
     }
     const Matrix<std::complex<double>> s =
