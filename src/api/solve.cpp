@@ -471,9 +471,9 @@ void appendConductorWarnings(const AccuracyEstimate& a, bool phaseVariables, dou
   appendResolutionWarnings(asErrors(a.inductance, a.inductancePairs), "L", limit, advice,
                            warnings);
   if (a.resistance.rows() > 0) {
-    appendResolutionWarnings(asErrors(a.resistance, a.resistancePairs),
-                             phaseVariables ? "the imaginary part of L" : "R", limit, advice,
-                             warnings);
+    appendResolutionWarnings(asErrors(a.resistance, a.resistancePairs), phaseVariables ? "L" : "R",
+                             limit, advice, warnings,
+                             phaseVariables ? "the imaginary part of " : "");
   }
 }
 

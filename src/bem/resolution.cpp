@@ -207,14 +207,14 @@ MatrixErrors matrixErrors(const std::vector<std::vector<double>>& coarse,
 
 void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol,
                               double limit, const std::string& advice,
-                              std::vector<std::string>& warnings) {
+                              std::vector<std::string>& warnings, const std::string& part) {
   const std::size_t n = errors.entries.size();
   const auto warn = [&](const std::string& entry, double estimate) {
     if (!(estimate > limit)) return;
     char figure[32];
     std::snprintf(figure, sizeof figure, "%.0e", estimate);
-    warnings.push_back("Warning: " + entry + " is resolved to about " + figure + " only; " +
-                       advice);
+    warnings.push_back("Warning: " + part + entry + " is resolved to about " + figure +
+                       " only; " + advice);
   };
   for (std::size_t r = 0; r < n; ++r) {
     for (std::size_t c = r; c < n; ++c) {

@@ -140,9 +140,10 @@ ConductorMatrix solveSilently(const ProblemModel& prepared, double factor, bool 
                               int threads);
 
 // Warning lines for the entries whose estimate exceeds `limit`: "Warning: L[1,1] is
-// resolved to about 3e-02 only; ..." with `symbol` for the matrix and `advice` at the end.
+// resolved to about 3e-02 only; ..." with `symbol` for the matrix, `part` before the entry
+// ("the imaginary part of ") and `advice` at the end.
 void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol,
                               double limit, const std::string& advice,
-                              std::vector<std::string>& warnings);
+                              std::vector<std::string>& warnings, const std::string& part = "");
 
 }  // namespace qbr
