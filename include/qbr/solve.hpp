@@ -23,10 +23,10 @@ struct SolveOptions {
   // to `console` as the program prints them. Both or neither.
   std::ostream* console = nullptr;
   std::ostream* log = nullptr;
-  // After the solve, solve again on grids with half and a quarter of the nodes and warn
-  // (Result::warnings) where a printed entry is not resolved to about 1%, as the program
-  // does; this costs about a sixth more time. Off for sweeps that check their grids
-  // themselves.
+  // After the solve, solve again on grids with 1/sqrt(2) and sqrt(2) times the nodes,
+  // estimate every entry's error (Result::accuracy) and warn (Result::warnings) where one
+  // is not resolved to about 1%, as the program does; this costs about three times the
+  // solve. Off for sweeps that check their grids themselves.
   bool gridCheck = true;
   // When above 0, the grids are chosen for it: graded, counts from the local scales of
   // every element (lengths, gaps, film thicknesses, skin and penetration depths), then

@@ -423,8 +423,9 @@ class Model:
         """Computes the conductor matrix and the boundary solution.
 
         threads: threads of the fill and the factorisation; None uses all cores, as the
-        program does. grid_check: solve again on coarser grids and warn (``warnings``)
-        where a printed entry is not resolved to about 1 % (about 15 % more time; sweeps
+        program does. grid_check: solve again on grids with 1/sqrt(2) and sqrt(2) times the
+        nodes, estimate every entry's error (``accuracy``) and warn (``warnings``) where
+        one is not resolved to about 1 % (about three times the solve's time; sweeps
         that check their grids themselves may leave it out). Further keywords set
         fields of the library's SolveOptions of the same name (``drawing_base``: also
         draw the EPS file; ``solver="dense"``: factorise the full matrix instead of the

@@ -196,8 +196,9 @@ def sweep(build: Callable[..., Model], points: Iterable[Mapping[str, Any]] | Non
     cloudpickle, so lambdas and closures work.
     progress: a tqdm bar; None shows it when standard error is a terminal.
     threads: threads per solve (1: the points run side by side); grid_check: the
-    program's estimate of the grid error per point (about 15 % of each solve; turn it
-    off when the sweep itself compares grids). solve_options: further SolveOptions.
+    program's estimate of the grid error per point (about three times each solve;
+    turn it off when the sweep itself compares grids, or let the builder ask for an
+    accuracy). solve_options: further SolveOptions.
     Interrupted (Ctrl-C), it cancels the points not started and returns the finished ones,
     the others marked "interrupted".
     """
