@@ -110,7 +110,8 @@ def main() -> int:
             time.sleep(0.3)
         print(f"first result of the README's microstrip after Solve (L11 = {cell} pH/um), "
               f"{len(solves)} solves [ms]: {figures(solves)} (target 1500)")
-        print(f"  of which the library's solve (grid check included) [ms]: {figures(solver)}; "
+        print(f"  of which the library's solve (shown before the grid's error estimate, which "
+              f"follows) [ms]: {figures(solver)}; "
               f"the rest (request, worker, polling, tables) [ms]: "
               f"{figures([a - b for a, b in zip(solves, solver)])}")
         print(f"load average: {' '.join(f'{x:.2f}' for x in os.getloadavg())}, {os.cpu_count()} cores")

@@ -345,7 +345,7 @@ $("builder-write").addEventListener("click", writeBuilt);
 
 let currentJob = null;
 
-async function runJob(path, body, onDone) {
+async function runJob(path, body, onDone, onPartial) {
   $("job-status").textContent = "starting…";
   $("progress").value = 0;
   $("solve").disabled = true; $("sweep").disabled = true; $("cancel").disabled = false;
@@ -353,7 +353,12 @@ async function runJob(path, body, onDone) {
     let job = await api(path, body);
     currentJob = job.id;
     const started = performance.now();
+    let partialShown = false;
     while (job.state === "queued" || job.state === "running") {
+      if (onPartial && job.partial && !partialShown) {
+        partialShown = true;
+        onPartial({ ...job, result: job.partial });
+      }
       await new Promise((resolve) => setTimeout(resolve, 80));
       job = await api(`/api/jobs/${job.id}`);
       $("progress").value = job.progress.fraction || 0;
@@ -428,13 +433,14 @@ function perMode(caption, values, scale, cls) {
   return table;
 }
 
-function renderResult(job) {
+function renderResult(job, preliminary = false) {
   const r = job.result;
   state.result = r;
   const out = $("results");
   out.replaceChildren();
   out.appendChild(html("p", { class: "status" },
-    `${r.conductors} conductor(s), ${r.nd} unknowns, ${fmt(r.frequency_Hz / 1e9)} GHz, ${r.mode} report`));
+    `${r.conductors} conductor(s), ${r.nd} unknowns, ${fmt(r.frequency_Hz / 1e9)} GHz, ${r.mode} report` +
+    (preliminary ? "; estimating the grid's error…" : "")));
   out.appendChild(matrixTable("Inductance L [pH/µm]", r.L_H_per_m, 1e6, "result-L"));
   if (r.R_ohm_per_m.some((row) => row.some((v) => Math.abs(v) > 0)) && r.mode === "impedance")
     out.appendChild(matrixTable("Resistance R [Ω/m]", r.R_ohm_per_m, 1, "result-R"));
@@ -477,18 +483,22 @@ function renderResult(job) {
     out.appendChild(ul);
   }
   const links = $("downloads");
-  links.replaceChildren(...job.downloads.map((kind) =>
+  links.replaceChildren(...(job.downloads || []).map((kind) =>
     html("a", { href: `/api/jobs/${job.id}/download/${kind}`, download: "", class: `download-${kind}` }, `${kind} ↓`)));
   drawModel(false);
 }
 
 $("solve").addEventListener("click", () => {
   window.qbrStats.solveClicked = performance.now();
-  runJob("/api/solve", { text: editor.value }, (job) => {
-    renderResult(job);
+  const first = (job) => {
+    if (window.qbrStats.firstResultMs != null) return;
     window.qbrStats.firstResultMs = performance.now() - window.qbrStats.solveClicked;
     window.qbrStats.solverMs = 1000 * (job.result.phase_times_s.total || 0);
-  });
+  };
+  window.qbrStats.firstResultMs = null;
+  // The result shows as soon as the solve has it; the grid's error estimate follows.
+  runJob("/api/solve", { text: editor.value }, (job) => { renderResult(job); first(job); },
+    (job) => { renderResult(job, true); first(job); });
 });
 
 const optionLabel = (select, value) =>
