@@ -102,41 +102,6 @@ FieldResolution fieldResolution(const ProblemModel& gridded) {
   return worst;
 }
 
-std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model) {
-  constexpr int kSamples = 17;
-  const std::size_t count = static_cast<std::size_t>(model.elementCount);
-  std::vector<std::vector<Vec2>> samples(count);
-  std::vector<Vec2> ends0(count), ends1(count);
-  for (std::size_t e = 0; e < count; ++e) {
-    const ElementGeometry g = model.elements[e].geometry(model.points);
-    for (int i = 0; i < kSamples; ++i) samples[e].push_back(g.pointAt(-1.0 + 2.0 * i / (kSamples - 1)));
-    ends0[e] = g.pointAt(-1.0);
-    ends1[e] = g.pointAt(1.0);
-  }
-  const auto meets = [&](std::size_t a, std::size_t b) {
-    const double tiny = 1e-9 * (model.elements[a].length + model.elements[b].length);
-    for (const Vec2& p : {ends0[a], ends1[a]})
-      for (const Vec2& q : {ends0[b], ends1[b]})
-        if (std::hypot(p.x - q.x, p.y - q.y) <= tiny) return true;
-    return false;
-  };
-  std::vector<std::int32_t> counts;
-  for (std::size_t e = 0; e < count; ++e) {
-    const BoundaryElement& element = model.elements[e];
-    double scale = element.length;
-    for (std::size_t o = 0; o < count; ++o) {
-      if (o == e || meets(e, o)) continue;
-      for (const Vec2& p : samples[e])
-        for (const Vec2& q : samples[o]) scale = std::min(scale, std::hypot(p.x - q.x, p.y - q.y));
-    }
-    const MaterialPatch& patch = model.patches[static_cast<std::size_t>(element.patch)];
-    if (std::abs(patch.k) > 0.0) scale = std::min(scale, 1.0 / std::abs(patch.k));
-    const double n = 6.0 + 2.0 * std::pow(element.length / std::max(scale, 1e-300), 2.0 / 3.0);
-    counts.push_back(static_cast<std::int32_t>(std::min(250.0, std::ceil(n))));
-  }
-  return counts;
-}
-
 std::vector<std::int32_t> scaledGridCounts(const ProblemModel& gridded, double factor) {
   std::vector<std::int32_t> counts;
   for (std::int32_t e = 0; e < gridded.elementCount; ++e) {

@@ -112,13 +112,6 @@ inline constexpr double kUnresolvedDepths = 10.0;
 inline constexpr double kUnresolvedSkinError = 0.06;
 inline constexpr double kUnresolvedPenetrationError = 0.01;
 
-// The grid counts from which "accuracy" starts, from the local scales of every element:
-// the smallest of its length, the distance to any element it does not meet (a gap, or
-// the other face of a film) and the depth of its patch's field (1/|k|: lambda, or
-// delta/sqrt 2). Graded grids place their nodes next to the corners about L/n^1.5 apart,
-// so a scale s is met there with about (L/s)^(2/3) nodes.
-std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model);
-
 // A solution on one grid, with what the reports need of it.
 struct GridSolution {
   ProblemModel model;  // gridded

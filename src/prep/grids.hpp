@@ -16,6 +16,13 @@ void buildGrids(ProblemModel& model, RunIo& io);
 // The report of buildGrids for grids already placed.
 void reportGrids(const ProblemModel& model, RunIo& io);
 
+// The grid counts from which "accuracy" starts, from the local scales of every element:
+// the smallest of its length, the distance to any element it does not meet (a gap, or
+// the other face of a film) and the depth of its patch's field (1/|k|: lambda, or
+// delta/sqrt 2). Graded grids place their nodes next to the corners about L/n^1.5 apart,
+// so a scale s is met there with about (L/s)^(2/3) nodes.
+std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model);
+
 // Places the nodes of every element anew, counts[e] on element e (at least 2), graded
 // toward the corners or even as the model asks; sets `nd0` and `nd`. Writes nothing.
 void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts);
