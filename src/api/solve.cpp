@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -523,6 +523,20 @@ RefinedSolution refineToTolerance(const ProblemModel& prepared, double tolerance
   }
 }
 
+// What a solve does before its grids: what the reader doubted first, then the set-up and
+// the checks of the model. `shown` runs between the set-up and the checks (the echo and
+// the drawing, so that a model the checks refuse is still echoed and drawn).
+void prepareModel(ProblemModel& model, RunIo& io, const std::function<void()>& shown = {}) {
+  for (const std::string& warning : model.inputWarnings) {
+    io.warn(warning, warning + "\n", warning + "\n");
+  }
+  checkPointNumbers(model);
+  setUpModel(model, io);
+  if (shown) shown();
+  checkModelIsSolvable(model);
+  checkDielectricOutlines(model);
+}
+
 Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   const Clock::time_point start = Clock::now();
   Result r;
@@ -531,19 +545,13 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   // model in several threads share nothing.
   auto model = std::make_unique<ProblemModel>(input.tables());
   Clock::time_point phase = Clock::now();
-  // What the reader doubted comes first, before the echo of the model it read.
-  for (const std::string& warning : model->inputWarnings) {
-    io.warn(warning, warning + "\n", warning + "\n");
-  }
-  checkPointNumbers(*model);
-  setUpModel(*model, io);
-  echoModel(*model, io);
-  if (!options.drawingBase.empty()) {
-    writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, options.drawingBase,
-                 model->points, io, model->dielectricOutlines);
-  }
-  checkModelIsSolvable(*model);
-  checkDielectricOutlines(*model);
+  prepareModel(*model, io, [&] {
+    echoModel(*model, io);
+    if (!options.drawingBase.empty()) {
+      writeEpsPlot(model->elements, model->elementCount, model->symmetryOn, options.drawingBase,
+                   model->points, io, model->dielectricOutlines);
+    }
+  });
   // Asked for an accuracy, the grids are graded and start from the local scales.
   const double tolerance = options.tolerance > 0.0 ? options.tolerance : model->accuracy;
   if (tolerance > 0.0) {
@@ -706,14 +714,7 @@ std::vector<std::string> check(const Model& input) {
   std::vector<std::string> warnings;
   RunIo io{discard, discard, &warnings};
   auto model = std::make_unique<ProblemModel>(input.tables());
-  for (const std::string& warning : model->inputWarnings) {
-    io.warn(warning, warning + "\n", warning + "\n");
-  }
-  // The same sequence as solveTables up to its grids, less the echo and the drawing.
-  checkPointNumbers(*model);
-  setUpModel(*model, io);
-  checkModelIsSolvable(*model);
-  checkDielectricOutlines(*model);
+  prepareModel(*model, io);
   return warnings;
 }
 

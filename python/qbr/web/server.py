@@ -141,7 +141,18 @@ def check(text: str) -> dict:
     return out
 
 
-class BaseHandler(tornado.web.RequestHandler):
+class _RequestErrors:
+    """A RequestError raised in a handler answers with its status and message as JSON."""
+
+    def _handle_request_exception(self, e: BaseException) -> None:
+        if isinstance(e, RequestError):
+            self.set_status(e.status)
+            self.finish({"error": e.message})
+            return
+        super()._handle_request_exception(e)
+
+
+class BaseHandler(_RequestErrors, tornado.web.RequestHandler):
     def set_default_headers(self) -> None:
         self.set_header("X-Content-Type-Options", "nosniff")
         self.set_header("Cache-Control", "no-store")
@@ -178,13 +189,6 @@ class BaseHandler(tornado.web.RequestHandler):
         if not isinstance(doc, dict):
             raise RequestError(400, "the request body must be a JSON object")
         return doc
-
-    def _handle_request_exception(self, e: BaseException) -> None:
-        if isinstance(e, RequestError):
-            self.set_status(e.status)
-            self.finish({"error": e.message})
-            return
-        super()._handle_request_exception(e)
 
     @property
     def pool(self) -> JobPool:
@@ -361,19 +365,12 @@ class NotFoundHandler(BaseHandler):
         raise RequestError(404, "not found")
 
 
-class StaticHandler(tornado.web.StaticFileHandler):
+class StaticHandler(_RequestErrors, tornado.web.StaticFileHandler):
     def prepare(self) -> None:
         BaseHandler.prepare(self)  # the same Host check as the rest
 
     def write_error(self, status_code: int, **kwargs: Any) -> None:
         self.finish({"error": self._reason})
-
-    def _handle_request_exception(self, e: BaseException) -> None:
-        if isinstance(e, RequestError):
-            self.set_status(e.status)
-            self.finish({"error": e.message})
-            return
-        super()._handle_request_exception(e)
 
 
 LOOPBACK = ("127.0.0.1", "localhost", "::1", "[::1]")
