@@ -161,6 +161,10 @@ REFERENCES = {
     "sc_thin_film_20": sc_thin_film((100, 4)),
     "sc_coupled_gap0.002": sc_coupled(0.002, (100, 10)),
     "sc_coupled_gap0.02": sc_coupled(0.02, (100, 10)),
+    # The field between a wire and the plane 1e-3 or 1e-2 of its radius below varies over
+    # sqrt(2 r gap): a circle of fewer than a few hundred nodes does not see it.
+    "sc_wire_gap0.001": sc_wire_over_plane(0.001, 120),
+    "sc_wire_gap0.01": sc_wire_over_plane(0.01, 120),
 }
 
 # Closed forms. The capacitance treats conductors as perfect: a wire of radius a whose

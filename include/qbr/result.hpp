@@ -116,6 +116,8 @@ struct Settings {
   std::optional<double> temperature;
   std::string temperatureUnit = "k";
   std::vector<LayerSettings> layers;
+  // "accuracy": the tolerance the file asks its grids to be refined to, when given.
+  std::optional<double> accuracy;
   bool operator==(const Settings&) const = default;
 };
 

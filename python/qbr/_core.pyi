@@ -51,6 +51,7 @@ class Settings:
     losstangent: float
     temperature: Optional[float]
     temperature_unit: str
+    accuracy: Optional[float]
     patches: list[PatchSettings]
 
 class ElementOutline:

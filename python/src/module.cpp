@@ -174,6 +174,7 @@ PYBIND11_MODULE(_core, m) {
       .def_readonly("losstangent", &qbr::Settings::lossTangent)
       .def_readonly("temperature", &qbr::Settings::temperature)
       .def_readonly("temperature_unit", &qbr::Settings::temperatureUnit)
+      .def_readonly("accuracy", &qbr::Settings::accuracy)
       .def_readonly("patches", &qbr::Settings::patches)
       .def_readonly("layers", &qbr::Settings::layers);
 

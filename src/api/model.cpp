@@ -279,6 +279,7 @@ Settings Model::settings() const {
   s.lossTangent = m.lossTangent;
   if (m.hasTemperature) s.temperature = m.temperature;
   s.temperatureUnit = m.temperatureUnit;
+  if (m.accuracy > 0.0) s.accuracy = m.accuracy;
   // A model without "patch" lines still has patch 0, from "lambda" and "sigma".
   const int patches = std::max(m.patchCount, 1);
   for (int i = 0; i < patches; ++i) {

@@ -556,9 +556,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
   const double tolerance = options.tolerance > 0.0 ? options.tolerance : model->accuracy;
   if (tolerance > 0.0) {
     model->gradedGrids = true;
-    const std::vector<std::int32_t> counts = automaticGridCounts(*model);
-    for (std::int32_t e = 0; e < model->elementCount; ++e)
-      model->elements[static_cast<std::size_t>(e)].gridCount = counts[static_cast<std::size_t>(e)];
+    chooseAutomaticGrids(*model);
   }
   // The model before its grids: the error estimate solves it again on other grids.
   const ProblemModel prepared = *model;

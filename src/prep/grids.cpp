@@ -149,6 +149,76 @@ void placeGradedNodes(BoundaryElement& element, const PointTable& points, std::i
   }
 }
 
+namespace {
+
+// The corner layer of grids chosen for a tolerance: next to a corner the spacing grows as
+// layerSpacing + kLayerGrowth x with the distance x from it, a geometric grid that reaches
+// from the field depth to the element's own scale in a number of nodes that grows only with
+// the logarithm of their ratio. Inside the field depth of a metal of mu_r 1 the field is
+// smooth (its equation has no singularity at a corner there), beyond it the current
+// crowds as toward a perfect conductor's corner, which the base grading serves.
+constexpr double kLayerGrowth = 0.3;
+// The layer's spacing next to the corner, in field depths (1/|k|).
+constexpr double kLayerSpacingInDepths = 0.5;
+
+// The inverse of x -> x^b / (x^b + (1 - x)^b).
+double gradedInverse(double x, double grading) {
+  if (x <= 0.0) return 0.0;
+  if (x >= 1.0) return 1.0;
+  const double r = std::pow(x / (1.0 - x), 1.0 / grading);
+  return r / (1.0 + r);
+}
+
+// Nodes of the layer (per unit of element length) from the start of [0, u] for a corner at
+// parameter 0 of an element of length `length`.
+double layerNodes(double u, double length, double spacing) {
+  return std::log1p(kLayerGrowth * length * u / spacing) / kLayerGrowth;
+}
+
+}  // namespace
+
+double cornerLayerNodes(double length, double spacing) {
+  return layerNodes(1.0, length, spacing);
+}
+
+void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
+                       bool cornerAtStart, bool cornerAtEnd, double grading) {
+  placeNodes(element, points, n);
+  const ElementGeometry geometry = element.geometry(points);
+  // The nodes below parameter u in [0, 1] of the base grading and the layers, as the
+  // element's counts give them; the n nodes divide their total equally (midpoints).
+  const double base = element.layerBaseCount;
+  const double length = element.length;
+  const double spacing = element.layerSpacing;
+  const auto below = [&](double u) {
+    double s = gradedInverse(u, grading);
+    if (cornerAtStart && !cornerAtEnd) s = 2.0 * gradedInverse(u / 2.0, grading);
+    if (cornerAtEnd && !cornerAtStart) s = 1.0 - 2.0 * gradedInverse((1.0 - u) / 2.0, grading);
+    double nodes = base * s;
+    if (cornerAtStart) nodes += layerNodes(u, length, spacing);
+    if (cornerAtEnd) {
+      nodes += layerNodes(1.0, length, spacing) - layerNodes(1.0 - u, length, spacing);
+    }
+    return nodes;
+  };
+  const double total = below(1.0);
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const double target = (i - 0.5) / n * total;
+    double lo = 0.0;
+    double hi = 1.0;
+    for (int k = 0; k < 60; ++k) {
+      const double mid = 0.5 * (lo + hi);
+      (below(mid) < target ? lo : hi) = mid;
+    }
+    element.nodeT[i] = lo + hi - 1.0;
+  }
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const Vec2 p = geometry.pointAt(element.nodeT[i]);
+    element.nodeX[i] = p.x;
+    element.nodeY[i] = p.y;
+  }
+}
+
 void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n) {
   element.gridCount = n;
   const std::size_t slots = static_cast<std::size_t>(n) + 1;
@@ -189,8 +259,13 @@ void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts) {
       placeNodes(element, model.points, n);
       continue;
     }
-    placeGradedNodes(element, model.points, n, corners[static_cast<std::size_t>(e)].start,
-                     corners[static_cast<std::size_t>(e)].end, kGrading);
+    const CornerEnds& ends = corners[static_cast<std::size_t>(e)];
+    if (element.layerSpacing > 0.0 && (ends.start || ends.end) &&
+        element.geometry(model.points).hasEndPoints()) {
+      placeLayeredNodes(element, model.points, n, ends.start, ends.end, kGrading);
+    } else {
+      placeGradedNodes(element, model.points, n, ends.start, ends.end, kGrading);
+    }
   }
   const Unknowns unknowns(model);
   model.nd0 = unknowns.nd0();
@@ -218,7 +293,8 @@ void reportGrids(const ProblemModel& model, RunIo& io) {
   io.log.flush();
 }
 
-std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model) {
+void chooseAutomaticGrids(ProblemModel& model) {
+  const std::array<CornerEnds, kMaxElements> corners = cornerEnds(model);
   constexpr int kSamples = 17;
   const std::size_t count = static_cast<std::size_t>(model.elementCount);
   std::vector<std::vector<Vec2>> samples(count);
@@ -236,9 +312,8 @@ std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model) {
         if (std::hypot(p.x - q.x, p.y - q.y) <= tiny) return true;
     return false;
   };
-  std::vector<std::int32_t> counts;
   for (std::size_t e = 0; e < count; ++e) {
-    const BoundaryElement& element = model.elements[e];
+    BoundaryElement& element = model.elements[e];
     double scale = element.length;
     for (std::size_t o = 0; o < count; ++o) {
       if (o == e || meets(e, o)) continue;
@@ -246,11 +321,27 @@ std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model) {
         for (const Vec2& q : samples[o]) scale = std::min(scale, std::hypot(p.x - q.x, p.y - q.y));
     }
     const MaterialPatch& patch = model.patches[static_cast<std::size_t>(element.patch)];
-    if (std::abs(patch.k) > 0.0) scale = std::min(scale, 1.0 / std::abs(patch.k));
-    const double n = 6.0 + 2.0 * std::pow(element.length / std::max(scale, 1e-300), 2.0 / 3.0);
-    counts.push_back(static_cast<std::int32_t>(std::min(250.0, std::ceil(n))));
+    const double depth = std::abs(patch.k) > 0.0 ? 1.0 / std::abs(patch.k) : 0.0;
+    const bool corner = corners[e].start || corners[e].end;
+    const auto graded = [&](double s) {
+      return 6.0 + 2.0 * std::pow(element.length / std::max(s, 1e-300), 2.0 / 3.0);
+    };
+    double n = 0.0;
+    element.layerSpacing = 0.0;
+    element.layerBaseCount = 0.0;
+    if (depth > 0.0 && depth < scale && corner && patch.mu == 1.0 && !patch.dielectric &&
+        element.kind != kCircle) {
+      // The field depth is the smallest scale: a corner layer down to it on a base graded
+      // for the geometry's own scale.
+      element.layerSpacing = kLayerSpacingInDepths * depth;
+      element.layerBaseCount = graded(scale);
+      n = element.layerBaseCount +
+          (corners[e].start + corners[e].end) * cornerLayerNodes(element.length, element.layerSpacing);
+    } else {
+      n = graded(depth > 0.0 ? std::min(scale, depth) : scale);
+    }
+    element.gridCount = static_cast<std::int32_t>(std::min(250.0, std::ceil(n)));
   }
-  return counts;
 }
 
 }  // namespace qbr

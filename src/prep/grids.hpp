@@ -16,12 +16,23 @@ void buildGrids(ProblemModel& model, RunIo& io);
 // The report of buildGrids for grids already placed.
 void reportGrids(const ProblemModel& model, RunIo& io);
 
-// The grid counts from which "accuracy" starts, from the local scales of every element:
-// the smallest of its length, the distance to any element it does not meet (a gap, or
-// the other face of a film) and the depth of its patch's field (1/|k|: lambda, or
+// The grids from which "accuracy" starts, from the local scales of every element: the
+// smaller of its length and the distance to any element it does not meet (a gap, or the
+// other face of a film), and the depth of its patch's field (1/|k|: lambda, or
 // delta/sqrt 2). Graded grids place their nodes next to the corners about L/n^1.5 apart,
-// so a scale s is met there with about (L/s)^(2/3) nodes.
-std::vector<std::int32_t> automaticGridCounts(const ProblemModel& model);
+// so a scale s is met there with about (L/s)^(2/3) nodes. Where the field depth is the
+// smallest scale and the element has a corner (metal of mu_r 1), a corner layer meets the
+// depth instead, with nodes that grow with the logarithm of L/depth. Sets `gridCount`,
+// `layerSpacing` and `layerBaseCount` of every element.
+void chooseAutomaticGrids(ProblemModel& model);
+
+// The nodes a corner layer of the given spacing adds to an element of the given length.
+double cornerLayerNodes(double length, double spacing);
+
+// n nodes with a corner layer (`layerSpacing`, `layerBaseCount` of the element) on top of
+// the grading toward the corner ends.
+void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
+                       bool cornerAtStart, bool cornerAtEnd, double grading);
 
 // Places the nodes of every element anew, counts[e] on element e (at least 2), graded
 // toward the corners or even as the model asks; sets `nd0` and `nd`. Writes nothing.

@@ -506,6 +506,7 @@ json settingsObject(const Settings& s) {
     }
     out["layers"] = layers;
   }
+  if (s.accuracy) out["accuracy"] = *s.accuracy;
   return out;
 }
 
@@ -539,6 +540,7 @@ Settings readSettings(const json& j) {
     s.temperature = j.at("temperature").get<double>();
     s.temperatureUnit = j.at("temperature_unit").get<std::string>();
   }
+  if (j.contains("accuracy")) s.accuracy = j.at("accuracy").get<double>();
   if (j.contains("layers")) {
     for (const json& layer : j.at("layers")) {
       s.layers.push_back({layer.at("y1_length_units").get<double>(),
