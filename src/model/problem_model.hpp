@@ -38,11 +38,12 @@ struct BoundaryElement {
   // pieces of the outlines as written, have another range than the whole [-1, 1].
   double tFrom = -1.0;
   double tTo = 1.0;
-  // Grids chosen for a tolerance: a metal whose field depth lies far below the element's
-  // other scales gets a layer of nodes at its corners, spaced `layerSpacing` (length units)
-  // next to them and growing geometrically, on top of a graded base of `layerBaseCount`
-  // nodes (0: the graded grid alone).
-  double layerSpacing = 0.0;
+  // Grids chosen for a tolerance: a layer of nodes at an end, spaced `layerAtStart` or
+  // `layerAtEnd` (length units) next to it and growing geometrically, on top of a graded base
+  // of `layerBaseCount` nodes (0: no layer), where a gap at that end or the field depth of
+  // a metal's corner lies far below the element's other scales.
+  double layerAtStart = 0.0;
+  double layerAtEnd = 0.0;
   double layerBaseCount = 0.0;
   // The grid, indexed 1..gridCount; slot 0 is not used.
   std::vector<double> nodeT;

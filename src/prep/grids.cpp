@@ -151,15 +151,20 @@ void placeGradedNodes(BoundaryElement& element, const PointTable& points, std::i
 
 namespace {
 
-// The corner layer of grids chosen for a tolerance: next to a corner the spacing grows as
-// layerSpacing + kLayerGrowth x with the distance x from it, a geometric grid that reaches
-// from the field depth to the element's own scale in a number of nodes that grows only with
-// the logarithm of their ratio. Inside the field depth of a metal of mu_r 1 the field is
-// smooth (its equation has no singularity at a corner there), beyond it the current
-// crowds as toward a perfect conductor's corner, which the base grading serves.
+// The end layers of grids chosen for a tolerance: next to an end the spacing grows as
+// h0 + kLayerGrowth x with the distance x from it, a geometric grid that reaches from a
+// small scale h0 to the element's own in a number of nodes that grows only with the
+// logarithm of their ratio. Inside the field depth of a metal of mu_r 1 the field is smooth
+// (its equation has no singularity at a corner there), beyond it the current crowds as
+// toward a perfect conductor's corner, which the base grading serves; beside a narrow gap
+// the field varies over the gap, and farther along over the distance from it.
 constexpr double kLayerGrowth = 0.3;
 // The layer's spacing next to the corner, in field depths (1/|k|).
 constexpr double kLayerSpacingInDepths = 0.5;
+// A gap at an end gets a layer where it is below this fraction of the element's other
+// scales, spaced this fraction of it next to the end.
+constexpr double kGapLayerBelow = 0.25;
+constexpr double kLayerSpacingInGaps = 0.5;
 
 // The inverse of x -> x^b / (x^b + (1 - x)^b).
 double gradedInverse(double x, double grading) {
@@ -169,15 +174,14 @@ double gradedInverse(double x, double grading) {
   return r / (1.0 + r);
 }
 
-// Nodes of the layer (per unit of element length) from the start of [0, u] for a corner at
-// parameter 0 of an element of length `length`.
+// Nodes of a layer at parameter 0 of an element of length `length` in [0, u].
 double layerNodes(double u, double length, double spacing) {
   return std::log1p(kLayerGrowth * length * u / spacing) / kLayerGrowth;
 }
 
 }  // namespace
 
-double cornerLayerNodes(double length, double spacing) {
+double endLayerNodes(double length, double spacing) {
   return layerNodes(1.0, length, spacing);
 }
 
@@ -189,15 +193,15 @@ void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::
   // element's counts give them; the n nodes divide their total equally (midpoints).
   const double base = element.layerBaseCount;
   const double length = element.length;
-  const double spacing = element.layerSpacing;
   const auto below = [&](double u) {
     double s = gradedInverse(u, grading);
     if (cornerAtStart && !cornerAtEnd) s = 2.0 * gradedInverse(u / 2.0, grading);
     if (cornerAtEnd && !cornerAtStart) s = 1.0 - 2.0 * gradedInverse((1.0 - u) / 2.0, grading);
     double nodes = base * s;
-    if (cornerAtStart) nodes += layerNodes(u, length, spacing);
-    if (cornerAtEnd) {
-      nodes += layerNodes(1.0, length, spacing) - layerNodes(1.0 - u, length, spacing);
+    if (element.layerAtStart > 0.0) nodes += layerNodes(u, length, element.layerAtStart);
+    if (element.layerAtEnd > 0.0) {
+      nodes += layerNodes(1.0, length, element.layerAtEnd) -
+               layerNodes(1.0 - u, length, element.layerAtEnd);
     }
     return nodes;
   };
@@ -260,7 +264,7 @@ void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts) {
       continue;
     }
     const CornerEnds& ends = corners[static_cast<std::size_t>(e)];
-    if (element.layerSpacing > 0.0 && (ends.start || ends.end) &&
+    if ((element.layerAtStart > 0.0 || element.layerAtEnd > 0.0) &&
         element.geometry(model.points).hasEndPoints()) {
       placeLayeredNodes(element, model.points, n, ends.start, ends.end, kGrading);
     } else {
@@ -293,14 +297,51 @@ void reportGrids(const ProblemModel& model, RunIo& io) {
   io.log.flush();
 }
 
+namespace {
+
+// The distance from p to an element: the nearest of 65 points along it, then refined by a
+// ternary search between that point's neighbours (exact to rounding on lines and arcs).
+double distanceTo(const Vec2& p, const ElementGeometry& g) {
+  constexpr int kPoints = 65;
+  const auto at = [&](double t) {
+    const Vec2 q = g.pointAt(t);
+    return std::hypot(q.x - p.x, q.y - p.y);
+  };
+  int best = 0;
+  double nearest = at(-1.0);
+  for (int i = 1; i < kPoints; ++i) {
+    const double d = at(-1.0 + 2.0 * i / (kPoints - 1));
+    if (d < nearest) {
+      nearest = d;
+      best = i;
+    }
+  }
+  double lo = -1.0 + 2.0 * std::max(best - 1, 0) / (kPoints - 1);
+  double hi = -1.0 + 2.0 * std::min(best + 1, kPoints - 1) / (kPoints - 1);
+  for (int k = 0; k < 80; ++k) {
+    const double a = lo + (hi - lo) / 3.0;
+    const double b = hi - (hi - lo) / 3.0;
+    if (at(a) < at(b)) {
+      hi = b;
+    } else {
+      lo = a;
+    }
+  }
+  return std::min(nearest, at(0.5 * (lo + hi)));
+}
+
+}  // namespace
+
 void chooseAutomaticGrids(ProblemModel& model) {
   const std::array<CornerEnds, kMaxElements> corners = cornerEnds(model);
   constexpr int kSamples = 17;
   const std::size_t count = static_cast<std::size_t>(model.elementCount);
+  std::vector<ElementGeometry> shapes;
   std::vector<std::vector<Vec2>> samples(count);
   std::vector<Vec2> ends0(count), ends1(count);
   for (std::size_t e = 0; e < count; ++e) {
-    const ElementGeometry g = model.elements[e].geometry(model.points);
+    shapes.push_back(model.elements[e].geometry(model.points));
+    const ElementGeometry& g = shapes.back();
     for (int i = 0; i < kSamples; ++i) samples[e].push_back(g.pointAt(-1.0 + 2.0 * i / (kSamples - 1)));
     ends0[e] = g.pointAt(-1.0);
     ends1[e] = g.pointAt(1.0);
@@ -314,31 +355,57 @@ void chooseAutomaticGrids(ProblemModel& model) {
   };
   for (std::size_t e = 0; e < count; ++e) {
     BoundaryElement& element = model.elements[e];
+    // The gap at each end, and the smallest distance from the element's inner points, to
+    // any element it does not meet.
     double scale = element.length;
+    double gapAtStart = element.length;
+    double gapAtEnd = element.length;
+    const bool ended = shapes[e].hasEndPoints();
     for (std::size_t o = 0; o < count; ++o) {
       if (o == e || meets(e, o)) continue;
-      for (const Vec2& p : samples[e])
-        for (const Vec2& q : samples[o]) scale = std::min(scale, std::hypot(p.x - q.x, p.y - q.y));
+      for (int i = ended ? 1 : 0; i < (ended ? kSamples - 1 : kSamples); ++i)
+        for (const Vec2& q : samples[o])
+          scale = std::min(scale, std::hypot(samples[e][i].x - q.x, samples[e][i].y - q.y));
+      if (ended) {
+        gapAtStart = std::min(gapAtStart, distanceTo(ends0[e], shapes[o]));
+        gapAtEnd = std::min(gapAtEnd, distanceTo(ends1[e], shapes[o]));
+      }
     }
     const MaterialPatch& patch = model.patches[static_cast<std::size_t>(element.patch)];
     const double depth = std::abs(patch.k) > 0.0 ? 1.0 / std::abs(patch.k) : 0.0;
-    const bool corner = corners[e].start || corners[e].end;
     const auto graded = [&](double s) {
       return 6.0 + 2.0 * std::pow(element.length / std::max(s, 1e-300), 2.0 / 3.0);
     };
+    // A layer at an end: where a gap there is far below the inner points' scale (the field
+    // between two conductors' corners varies over the gap, and farther along over the
+    // distance from it), or at a corner of a metal whose field depth is the smallest scale
+    // (kLayerSpacingInDepths).
+    const bool depthLayers = ended && depth > 0.0 && patch.mu == 1.0 && !patch.dielectric;
+    const auto layerAt = [&](bool corner, double gap) {
+      double spacing = 0.0;
+      if (gap < kGapLayerBelow * scale) spacing = kLayerSpacingInGaps * gap;
+      if (depthLayers && corner && depth < std::min(scale, gap)) {
+        const double d = kLayerSpacingInDepths * depth;
+        spacing = spacing > 0.0 ? std::min(spacing, d) : d;
+      }
+      return spacing;
+    };
+    element.layerAtStart = ended ? layerAt(corners[e].start, gapAtStart) : 0.0;
+    element.layerAtEnd = ended ? layerAt(corners[e].end, gapAtEnd) : 0.0;
     double n = 0.0;
-    element.layerSpacing = 0.0;
-    element.layerBaseCount = 0.0;
-    if (depth > 0.0 && depth < scale && corner && patch.mu == 1.0 && !patch.dielectric &&
-        element.kind != kCircle) {
-      // The field depth is the smallest scale: a corner layer down to it on a base graded
-      // for the geometry's own scale.
-      element.layerSpacing = kLayerSpacingInDepths * depth;
-      element.layerBaseCount = graded(scale);
-      n = element.layerBaseCount +
-          (corners[e].start + corners[e].end) * cornerLayerNodes(element.length, element.layerSpacing);
+    if (element.layerAtStart > 0.0 || element.layerAtEnd > 0.0) {
+      // Ends without a layer keep their gap in the base's scale.
+      double base = scale;
+      if (element.layerAtStart == 0.0) base = std::min(base, gapAtStart);
+      if (element.layerAtEnd == 0.0) base = std::min(base, gapAtEnd);
+      element.layerBaseCount = graded(base);
+      n = element.layerBaseCount;
+      for (const double spacing : {element.layerAtStart, element.layerAtEnd})
+        if (spacing > 0.0) n += endLayerNodes(element.length, spacing);
     } else {
-      n = graded(depth > 0.0 ? std::min(scale, depth) : scale);
+      element.layerBaseCount = 0.0;
+      const double s = std::min({scale, gapAtStart, gapAtEnd});
+      n = graded(depth > 0.0 ? std::min(s, depth) : s);
     }
     element.gridCount = static_cast<std::int32_t>(std::min(250.0, std::ceil(n)));
   }

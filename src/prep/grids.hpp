@@ -20,17 +20,16 @@ void reportGrids(const ProblemModel& model, RunIo& io);
 // smaller of its length and the distance to any element it does not meet (a gap, or the
 // other face of a film), and the depth of its patch's field (1/|k|: lambda, or
 // delta/sqrt 2). Graded grids place their nodes next to the corners about L/n^1.5 apart,
-// so a scale s is met there with about (L/s)^(2/3) nodes. Where the field depth is the
-// smallest scale and the element has a corner (metal of mu_r 1), a corner layer meets the
-// depth instead, with nodes that grow with the logarithm of L/depth. Sets `gridCount`,
-// `layerSpacing` and `layerBaseCount` of every element.
+// so a scale s is met there with about (L/s)^(2/3) nodes. Where a gap at an end, or the
+// field depth at a corner of a metal of mu_r 1, is the smallest scale, a layer at that end
+// meets it instead, with nodes that grow with the logarithm of L over it. Sets
+// `gridCount`, `layerAtStart`, `layerAtEnd` and `layerBaseCount` of every element.
 void chooseAutomaticGrids(ProblemModel& model);
 
-// The nodes a corner layer of the given spacing adds to an element of the given length.
-double cornerLayerNodes(double length, double spacing);
+// The nodes a layer of the given spacing at one end adds to an element of the given length.
+double endLayerNodes(double length, double spacing);
 
-// n nodes with a corner layer (`layerSpacing`, `layerBaseCount` of the element) on top of
-// the grading toward the corner ends.
+// n nodes with the element's end layers on top of its base grading toward the corner ends.
 void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
                        bool cornerAtStart, bool cornerAtEnd, double grading);
 
