@@ -508,7 +508,9 @@ RefinedSolution refineToTolerance(const ProblemModel& prepared, double tolerance
       }
       if (s.model.nd * kLadderRatio > kMostRefinedUnknowns) {
         std::vector<std::string> unresolved;
-        appendConductorWarnings(a, prepared.phaseVariables, tolerance, field, unresolved);
+        // Refinement stops within half the tolerance: the entries short of that.
+        appendConductorWarnings(a, prepared.phaseVariables, kToleranceMargin * tolerance, field,
+                                unresolved);
         char text[160];
         std::snprintf(text, sizeof text,
                       "\nThe accuracy %.0e is not reached within %d unknowns (the finest grid "
@@ -516,6 +518,7 @@ RefinedSolution refineToTolerance(const ProblemModel& prepared, double tolerance
                       tolerance, kMostRefinedUnknowns, static_cast<int>(s.model.nd));
         std::string message = text;
         for (const std::string& w : unresolved) message += w.substr(9) + "\n";
+        if (unresolved.empty()) message += "the finest grids' steps do not yet fall regularly;\n";
         fatalStop(message + "ask for less, or give the grids yourself (without \"accuracy\");\n");
       }
     }
