@@ -112,8 +112,9 @@ class BroadbandModel:
         and what is lumped (the losses and the frequency-dependent part of L and C) is
         small against it. This form is for AC analyses: ngspice 39's transient stalls on
         it. ``lumped=True`` writes L_inf and C_inf as inductors and capacitors instead (a
-        plain ladder, for transient runs; it needs several times the sections for the
-        same accuracy, ``per_wavelength=40`` or more)."""
+        plain ladder, for transient runs: its sections delay the higher frequencies more,
+        by (beta d)^2 / 24, so it needs more of them; ``per_wavelength=20`` kept the step
+        response of 10 cm of FR4 microstrip, 50 ps edge, within 0.6 % of the exact line)."""
         if not length_m > 0:
             raise ValueError("the line model needs a positive length")
         if not self.passive:
