@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Iterable, Union
 import numpy as np
 from scipy.optimize import nnls
 
-from ._line import _line_samples
+from ._line import _sorted_line_samples
 from ._model import Result
 
 if TYPE_CHECKING:
@@ -306,14 +306,7 @@ def broadband_model(source: Union["pandas.DataFrame", Iterable[Result]], *,
     Coupled lines (N > 1) give a :class:`CoupledBroadbandModel`: each of their modes
     fitted as one line, between a constant modal transform.
     """
-    frequencies, impedances, admittances = _line_samples(source)
-    f = np.asarray(frequencies, float)
-    order = np.argsort(f)
-    f = f[order]
-    if len(f) < 3 or f[0] <= 0 or len(np.unique(f)) != len(f):
-        raise ValueError("the fit needs at least three different frequencies above 0")
-    z = np.array([np.asarray(impedances[k], complex) for k in order])
-    y = np.array([np.asarray(admittances[k], complex) for k in order])
+    f, z, y = _sorted_line_samples(source, "the fit")
     caption = getattr(source, "attrs", {}).get("caption", "")
     n = z.shape[-1]
     if n == 1:

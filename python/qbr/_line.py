@@ -82,6 +82,22 @@ def _line_samples(source: Union["pandas.DataFrame", Iterable[Result]]) -> tuple[
     return frequencies, impedances, admittances
 
 
+def _sorted_line_samples(source: Union["pandas.DataFrame", Iterable[Result]], purpose: str
+                         ) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """The frequencies in ascending order (K,) and Z and Y per metre (K x N x N) of a sweep
+    table or a list of results; ValueError unless there are three different frequencies
+    above 0, naming ``purpose`` ("the fit")."""
+    frequencies, impedances, admittances = _line_samples(source)
+    f = np.asarray(frequencies, float)
+    order = np.argsort(f)
+    f = f[order]
+    if len(f) < 3 or f[0] <= 0 or len(np.unique(f)) != len(f):
+        raise ValueError(f"{purpose} needs at least three different frequencies above 0")
+    z = np.array([np.asarray(impedances[k], complex) for k in order])
+    y = np.array([np.asarray(admittances[k], complex) for k in order])
+    return f, z, y
+
+
 def s_parameters(source: Union["pandas.DataFrame", Iterable[Result]], length_m: float,
                  reference_ohm: float = 50.0) -> tuple[np.ndarray, np.ndarray]:
     """The single-ended S-matrices of ``length_m`` metres of line over a sweep: the

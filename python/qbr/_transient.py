@@ -11,7 +11,7 @@ import numpy as np
 from scipy.special import erf
 
 from . import _core
-from ._line import _line_samples
+from ._line import _sorted_line_samples
 from ._model import Result
 
 if TYPE_CHECKING:
@@ -93,12 +93,7 @@ def step_response(source: Union["pandas.DataFrame", Iterable[Result]], length_m:
     depth beyond the conductors' thickness); above the highest R grows as sqrt(f), G as
     f, L and C are held. The edge sets the band: make it slow enough that its spectrum
     (5 % of a sharp step's at 0.4 / rise_s) has fallen well within the sweep."""
-    frequencies, impedances, admittances = _line_samples(source)
-    f_samples = np.asarray(frequencies, float)
-    order = np.argsort(f_samples)
-    f_samples = f_samples[order]
-    z = np.array([np.asarray(impedances[k], complex) for k in order])
-    y = np.array([np.asarray(admittances[k], complex) for k in order])
+    f_samples, z, y = _sorted_line_samples(source, "the step response")
     n = z.shape[-1]
     if not 1 <= port <= 2 * n:
         raise ValueError(f"the port must be one of 1..{2 * n}")
