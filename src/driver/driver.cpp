@@ -215,6 +215,8 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (inputName.size() > static_cast<std::size_t>(kMaxFileNameLength)) {
       fatalStop("\nInput file name is longer than 255 characters\n");
     }
+    Result result;
+    std::string synthesis;  // the JSON member of a synthesis
     if (!commandLine.synthesize.empty()) {
       SynthesisRequest request = *parseTarget(commandLine.synthesize);
       const SynthesisRequest range = *parseRange(commandLine.vary);
@@ -222,11 +224,7 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
       request.low = range.low;
       request.high = range.high;
       request.tolerance = commandLine.tolerance;
-      std::string member;
-      const Result result =
-          runSynthesis(request, inputName, commandLine.strict, console, log, member);
-      if (!commandLine.json.empty()) writeJson(result, commandLine.json, member);
-      if (!commandLine.spice.empty()) writeSpice(result, commandLine.length, commandLine.spice);
+      result = runSynthesis(request, inputName, commandLine.strict, console, log, synthesis);
     } else {
       const Model model = Model::fromFile(inputName, commandLine.strict);
       SolveOptions solveOptions;
@@ -234,10 +232,10 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
       solveOptions.log = &log;
       solveOptions.drawingBase = inputName;
       if (!commandLine.quiet) solveOptions.progress = consoleSpinner(console);
-      const Result result = solve(model, solveOptions);
-      if (!commandLine.json.empty()) writeJson(result, commandLine.json);
-      if (!commandLine.spice.empty()) writeSpice(result, commandLine.length, commandLine.spice);
+      result = solve(model, solveOptions);
     }
+    if (!commandLine.json.empty()) writeJson(result, commandLine.json, synthesis);
+    if (!commandLine.spice.empty()) writeSpice(result, commandLine.length, commandLine.spice);
   } catch (const FatalError& error) {
     return stopRun(error.message(), error.toLog(), console, log);
   } catch (const Error& error) {
