@@ -84,9 +84,10 @@ def step_response(source: Union["pandas.DataFrame", Iterable[Result]], length_m:
     every port is terminated in ``reference_ohm``. The port voltages are the inverse FFT
     of the exact single-ended S of the line (the C++ library's, from the modes of Z and Y)
     at every frequency of the FFT, with R, L, G and C interpolated between the swept
-    frequencies (see below), over a period of ``period_s`` (by default ten times
-    ``stop_s``) in which the step falls again at half the period, sampled every
-    ``time_step_s`` (by default a fortieth of the rise), returned up to ``stop_s``.
+    frequencies (see below), over a period of ``period_s`` in which the step falls again
+    at half the period (by default one over the lowest swept frequency, at least ten times
+    ``stop_s``, at most two million samples), sampled every ``time_step_s`` (by default a
+    fortieth of the rise), returned up to ``stop_s``.
 
     Between swept frequencies R, L, G and C are linear in log f; below the lowest they
     are held, so the sweep should start where R has reached its value at 0 Hz (the skin
@@ -101,7 +102,11 @@ def step_response(source: Union["pandas.DataFrame", Iterable[Result]], length_m:
         raise ValueError("the rise time, the stop time and the length must be positive")
     delay = 3 * rise_s if delay_s is None else float(delay_s)
     dt = rise_s / 40 if time_step_s is None else float(time_step_s)
-    period = 10 * stop_s if period_s is None else float(period_s)
+    # The FFT's frequency step as low as the sweep's lowest frequency (held below), so the
+    # slow tail of the previous period's falling step (the dielectric's relaxation, the skin
+    # effect's) has died out; within two million samples.
+    period = (max(10 * stop_s, min(1 / f_samples[0], 2**21 * dt)) if period_s is None
+              else float(period_s))
     count = 2 * math.ceil(period / dt / 2)
     t = np.arange(count) * dt
     drive = gaussian_step(t, rise_s, delay) - gaussian_step(t, rise_s, delay + count * dt / 2)
