@@ -7,7 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/ensure-packages.sh"
 # python3-tornado serves the workbench (python -m qbr.web); chromium, chromium-driver and
 # python3-selenium drive its page in the tests.
 ensure_packages cmake g++ make libgtest-dev libopenblas-dev libbenchmark-dev ghostscript \
-  nlohmann-json3-dev libcli11-dev ngspice \
+  nlohmann-json3-dev libcli11-dev libboost-dev ngspice \
   pybind11-dev python3-dev python3-numpy python3-scipy python3-pandas python3-matplotlib \
   python3-tqdm python3-pytest python3-distributed python3-cloudpickle \
   python3-tornado chromium chromium-driver python3-selenium

@@ -32,6 +32,7 @@ const std::map<std::string, int> kLayer = {{"base", 0},
                                            {"qbr/materials.hpp", 5},
                                            {"qbr/model.hpp", 5},
                                            {"qbr/solve.hpp", 5},
+                                           {"qbr/synthesis.hpp", 5},
                                            {"qbr/qbr.hpp", 5}};
 
 int layerOf(const std::string& included) {

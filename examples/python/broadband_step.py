@@ -1,12 +1,15 @@
-"""FR4 microstrip, 10 cm: the step response of the broadband model in ngspice's transient
-analysis against the inverse Fourier transform of the fitted line.
+"""FR4 microstrip and a coupled pair, 10 cm: the step response and the far-end crosstalk of
+the broadband model in ngspice's transient analysis against the inverse Fourier transform
+of the solved line.
 
-The line and the fit of broadband_fr4.py; the subcircuit as a plain ladder
-(``lumped=True``, L_inf and C_inf as inductors and capacitors, 40 and 80 sections per
-wavelength at 20 GHz), since ngspice 39's transient stalls on the ideal-line form. A 1 V
-step of 20 ps rise through 50 ohm, a 50 ohm load; the reference is v(out) of the fitted
-line's exact two-port by FFT over a period of 40 ns (a 20 ns pulse). Takes a few minutes.
-Writes python_broadband_step.png.
+The line of broadband_fr4.py, and a symmetric pair of 1.5 mm traces 1 mm apart on the
+same board, each swept at the 44 frequencies of "ac dec 10 1meg 20g"; the circuit of
+qbr.broadband_model fitted to every third of them, written as a plain ladder
+(``lumped=True``: ngspice 39's transient stalls on the ideal-line form) with 10 and 20
+sections per wavelength at 20 GHz. A 1 V step with a 50 ps Gaussian edge through 50 ohm,
+every end in 50 ohm. The reference, qbr.step_response, is the inverse FFT of the exact
+multiport of the solved R, L, G, C (matrices for the pair), interpolated onto the FFT's
+frequencies. Takes a few minutes. Writes python_broadband_step.png.
 """
 
 import os
@@ -19,76 +22,80 @@ import numpy as np
 
 import qbr
 from _common import output_dir
-from broadband_fr4 import FREQUENCIES, LENGTH, board
+from broadband_fr4 import FREQUENCIES, H, LENGTH, T, board
 
-RISE, STOP = 20e-12, 3e-9
+RISE = 50e-12
 
 
-def transient(netlist: str) -> np.ndarray:
+def pair_board() -> qbr.Model:
+    m = qbr.Model(cc="FR4 pair, 1.5 mm traces 1 mm apart", lengthunit="mm", frequency=1,
+                  frequency_unit="ghz", variables="impedance")
+    m.patch(0, "nc", 58).layer(-H, 0, 4.3, 0.02, stated_at=1, unit="ghz")
+    m.rect(-20, 20, -H - T, -H, c=0, nx=300, ny=6)
+    m.rect(-2, -0.5, 0, T, c=1, nx=100, ny=6)
+    return m.rect(0.5, 2, 0, T, c=2, nx=100, ny=6)
+
+
+def transient(netlist: str, circuit: str, probes: list[str], stop: float) -> np.ndarray:
     with tempfile.TemporaryDirectory() as folder:
         with open(os.path.join(folder, "line.cir"), "w") as out:
             out.write(netlist)
         with open(os.path.join(folder, "test.cir"), "w") as out:
-            out.write(f"step\n.include line.cir\nV1 src 0 PULSE(0 1 0 {RISE} {RISE} 1 2)\n"
-                      f"Rs src in 50\nX1 in 0 out 0 qbr_broadband\nRl out 0 50\n.control\n"
-                      f"tran 0.5p {STOP} 0 0.5p\nwrdata result.txt v(out)\n.endc\n.end\n")
+            out.write(f"step\n.include line.cir\n{circuit}.control\ntran 0.5p {stop} 0 0.5p\n"
+                      f"wrdata result.txt {' '.join(f'v({p})' for p in probes)}\n.endc\n.end\n")
         run = subprocess.run(["ngspice", "-b", "test.cir"], cwd=folder, capture_output=True,
                              text=True, check=False)
         path = os.path.join(folder, "result.txt")
         if not os.path.exists(path):
             raise SystemExit(f"ngspice failed:\n{run.stdout}{run.stderr}")
-        return np.loadtxt(path)
-
-
-def reference(model: qbr.BroadbandModel) -> tuple[np.ndarray, np.ndarray]:
-    period, dt = 40e-9, 0.25e-12
-    n = int(round(period / dt))
-    f = np.fft.rfftfreq(n, dt)
-    t = np.arange(n) * dt
-    source = np.clip(t / RISE, 0, 1) - np.clip((t - period / 2) / RISE, 0, 1)
-    z, y = model.Z(f), model.Y(f)
-    # At 0 Hz the line is R_dc and G_dc; a vanishing reactance keeps gamma and Zc defined.
-    z[0], y[0] = model.R_dc_ohm_per_m + 1e-30j, model.G_dc_S_per_m + 1e-30j
-    s21, _ = qbr.abcd_s21(z, y, LENGTH)
-    v = np.fft.irfft(np.fft.rfft(source) * s21 / 2, n)
-    keep = t <= STOP
-    return t[keep], v[keep]
+        data = np.loadtxt(path)
+        return np.column_stack([data[:, 0], data[:, 1::2]])
 
 
 def main() -> None:
     out = output_dir(__doc__.splitlines()[0])
-    table = qbr.frequency_sweep(board(), FREQUENCIES, grid_check=False)
-    model = qbr.broadband_model(table[table["point"] % 3 == 0])
-    t, v = reference(model)
-    final = v[-1]
-    fig, ax = plt.subplots(figsize=(7, 4.5))
-    ax.plot(t * 1e9, v, "k-", lw=3, alpha=0.3, label="inverse FFT of the fitted line")
-    print(f"1 V step, 20 ps rise, into 10 cm between 50 ohm ends: v(out) settles at "
-          f"{final:.5f} V")
-    for per in (40, 80):
-        sections = model.sections(LENGTH, f_max_Hz=FREQUENCIES[-1], per_wavelength=per)
+    fig, axes = plt.subplots(1, 2, figsize=(10, 4.2))
+    cases = [("microstrip", board, 3e-9, "Rs src in 50\nX1 in 0 out 0 qbr_broadband\n"
+              "Rl out 0 50\n", ["out"], 1, 1),
+             ("pair", pair_board, 2e-9, "Rs src in1 50\nR2 in2 0 50\nR3 out1 0 50\nR4 out2 0 50\n"
+              "X1 in1 in2 0 out1 out2 0 qbr_broadband\n", ["out2"], 3, 2)]
+    for (name, build, stop, circuit, probes, port, scale_port), ax in zip(cases, axes):
         start = time.perf_counter()
-        data = transient(model.spice(LENGTH, f_max_Hz=FREQUENCIES[-1], per_wavelength=per,
-                                     lumped=True))
-        seconds = time.perf_counter() - start
-        vt = np.interp(t, data[:, 0], data[:, 1])
-        error = np.abs(vt - v)
-        worst = np.argmax(error)
-        ax.plot(t * 1e9, vt, "-", lw=1, label=f"ngspice, {sections} lumped sections")
-        print(f"  {sections} sections ({per} per wavelength at 20 GHz), ngspice {seconds:.0f} s: "
-              f"largest difference {100 * error.max() / final:.2f} % of the final value (at "
-              f"{t[worst] * 1e9:.3f} ns, on the edge), after 1 ns "
-              f"{100 * error[t > 1e-9].max() / final:.3f} %")
-    ax.set_xlim(0.4, 1.2)
-    ax.set_xlabel("time [ns]")
-    ax.set_ylabel("v(out) [V]")
-    ax.grid(True, alpha=0.3)
-    ax.legend(fontsize=8)
-    ax.set_title("10 cm FR4 microstrip: step response of the broadband model", fontsize=10)
+        table = qbr.frequency_sweep(build(), FREQUENCIES, grid_check=False, progress=False)
+        solved = time.perf_counter() - start
+        exact = qbr.step_response(table, LENGTH, rise_s=RISE, stop_s=stop)
+        t, v = exact.times_s, exact.voltages_V[:, port]
+        step = exact.voltages_V[-1, scale_port]  # the far end of the driven line, settled
+        model = qbr.broadband_model(table[table["point"] % 3 == 0])
+        what = "v(out)" if name == "microstrip" else "far-end crosstalk v(out2)"
+        print(f"{name}: 44 solves in {solved:.0f} s; {what} against the inverse FFT, relative "
+              f"to the step at the far end ({step:.5f} V):")
+        ax.plot(t * 1e9, v, "k-", lw=3, alpha=0.3, label="inverse FFT of the solved line")
+        for per in (10, 20):
+            start = time.perf_counter()
+            data = transient(model.spice(LENGTH, f_max_Hz=FREQUENCIES[-1], per_wavelength=per,
+                                         lumped=True),
+                             f"V1 src 0 {exact.pwl()}\n{circuit}", probes, stop)
+            seconds = time.perf_counter() - start
+            vt = np.interp(t, data[:, 0], data[:, 1])
+            error = np.abs(vt - v)
+            peak = ""
+            if name == "pair":
+                peak = f", peak {v.min():.5f} V missed by {100 * (vt.min() / v.min() - 1):+.2f} %"
+            ax.plot(t * 1e9, vt, "-", lw=1, label=f"ngspice, {per} sections per wavelength")
+            print(f"  {per} sections per wavelength at 20 GHz, ngspice {seconds:.0f} s: largest "
+                  f"difference {100 * error.max() / step:.2f} % (at {t[error.argmax()] * 1e9:.3f} "
+                  f"ns){peak}")
+        ax.set_xlim(0.3, 1.2)
+        ax.set_xlabel("time [ns]")
+        ax.set_ylabel(f"{what} [V]")
+        ax.grid(True, alpha=0.3)
+        ax.legend(fontsize=8)
+        ax.set_title(f"10 cm FR4 {name}: 1 V step, 50 ps edge, 50 ohm ends", fontsize=10)
     fig.tight_layout()
     path = os.path.join(out, "python_broadband_step.png")
     fig.savefig(path, dpi=90)
-    print(f"  wrote {os.path.basename(path)}")
+    print(f"wrote {os.path.basename(path)}")
 
 
 if __name__ == "__main__":

@@ -8,3 +8,4 @@
 #include "qbr/progress.hpp"
 #include "qbr/result.hpp"
 #include "qbr/solve.hpp"
+#include "qbr/synthesis.hpp"

@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Iterable, Union
 import numpy as np
 from scipy.optimize import nnls
 
-from ._line import _line_samples
+from ._line import _sorted_line_samples
 from ._model import Result
 
 if TYPE_CHECKING:
@@ -112,8 +112,9 @@ class BroadbandModel:
         and what is lumped (the losses and the frequency-dependent part of L and C) is
         small against it. This form is for AC analyses: ngspice 39's transient stalls on
         it. ``lumped=True`` writes L_inf and C_inf as inductors and capacitors instead (a
-        plain ladder, for transient runs; it needs several times the sections for the
-        same accuracy, ``per_wavelength=40`` or more)."""
+        plain ladder, for transient runs: its sections delay the higher frequencies more,
+        by (beta d)^2 / 24, so it needs more of them; ``per_wavelength=20`` kept the step
+        response of 10 cm of FR4 microstrip, 50 ps edge, within 0.6 % of the exact line)."""
         if not length_m > 0:
             raise ValueError("the line model needs a positive length")
         if not self.passive:
@@ -305,14 +306,7 @@ def broadband_model(source: Union["pandas.DataFrame", Iterable[Result]], *,
     Coupled lines (N > 1) give a :class:`CoupledBroadbandModel`: each of their modes
     fitted as one line, between a constant modal transform.
     """
-    frequencies, impedances, admittances = _line_samples(source)
-    f = np.asarray(frequencies, float)
-    order = np.argsort(f)
-    f = f[order]
-    if len(f) < 3 or f[0] <= 0 or len(np.unique(f)) != len(f):
-        raise ValueError("the fit needs at least three different frequencies above 0")
-    z = np.array([np.asarray(impedances[k], complex) for k in order])
-    y = np.array([np.asarray(admittances[k], complex) for k in order])
+    f, z, y = _sorted_line_samples(source, "the fit")
     caption = getattr(source, "attrs", {}).get("caption", "")
     n = z.shape[-1]
     if n == 1:

@@ -6,6 +6,7 @@ from __future__ import annotations
 import dataclasses
 import math
 import os
+import re
 from typing import TYPE_CHECKING, Iterable, Union
 
 import numpy as np
@@ -79,6 +80,22 @@ def _line_samples(source: Union["pandas.DataFrame", Iterable[Result]]) -> tuple[
         impedances.append(z)
         admittances.append(np.asarray(r.G) + 1j * w * np.asarray(r.C))
     return frequencies, impedances, admittances
+
+
+def _sorted_line_samples(source: Union["pandas.DataFrame", Iterable[Result]], purpose: str
+                         ) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """The frequencies in ascending order (K,) and Z and Y per metre (K x N x N) of a sweep
+    table or a list of results; ValueError unless there are three different frequencies
+    above 0, naming ``purpose`` ("the fit")."""
+    frequencies, impedances, admittances = _line_samples(source)
+    f = np.asarray(frequencies, float)
+    order = np.argsort(f)
+    f = f[order]
+    if len(f) < 3 or f[0] <= 0 or len(np.unique(f)) != len(f):
+        raise ValueError(f"{purpose} needs at least three different frequencies above 0")
+    z = np.array([np.asarray(impedances[k], complex) for k in order])
+    y = np.array([np.asarray(admittances[k], complex) for k in order])
+    return f, z, y
 
 
 def s_parameters(source: Union["pandas.DataFrame", Iterable[Result]], length_m: float,
@@ -156,13 +173,17 @@ class MixedModeS:
     def touchstone(self, path: str | os.PathLike | None = None) -> str:
         """A Touchstone 2.0 file with ``[Mixed-Mode Order]``: the single-ended ports of the
         file are numbered as in :func:`touchstone`, and the data are in this object's
-        order. Touchstone 2.0 derives the mixed-mode references from the single-ended
-        one (differential 2 R, common R / 2), so only such references can be written."""
-        if not (math.isclose(self.differential_ohm, 2 * self.reference_ohm)
-                and math.isclose(self.common_ohm, self.reference_ohm / 2)):
-            raise ValueError("a Touchstone 2.0 file holds mixed-mode data only for the "
-                             "references 2 R (differential) and R / 2 (common) of one "
-                             "single-ended R")
+        order. Touchstone 2.0 derives a pair's mixed-mode references from the one
+        single-ended reference R of its two ports (differential 2 R, common R / 2), so the
+        references must be in the ratio 4 to 1; R is then differential_ohm / 2, and when it
+        is not the single-ended reference of the conductors in no pair a ``[Reference]``
+        line gives every port's. :func:`read_touchstone` reads the file back."""
+        paired_ohm = self.differential_ohm / 2
+        if not math.isclose(self.common_ohm, paired_ohm / 2):
+            raise ValueError("a Touchstone 2.0 file holds mixed-mode data only for references "
+                             "2 R (differential) and R / 2 (common) of one single-ended R: "
+                             f"{self.differential_ohm:g} and {self.common_ohm:g} ohm are not in "
+                             "the ratio 4 to 1")
         n = self.s.shape[-1]
         conductors = n // 2
         order = []
@@ -174,16 +195,20 @@ class MixedModeS:
         for c in range(1, conductors + 1):
             if c not in paired:
                 order += [f"S{c}", f"S{conductors + c}"]
+        references = [paired_ohm if (p % conductors) + 1 in paired else self.reference_ohm
+                      for p in range(n)]
         lines = [f"! qbr: mixed-mode S-parameters of {self.length_m:.12g} m of line",
                  f"! ports 1..{conductors}: near ends of conductors 1..{conductors}; "
                  f"{conductors + 1}..{n}: their far ends; differential reference "
                  f"{self.differential_ohm:.12g} ohm, common {self.common_ohm:.12g} ohm",
-                 "[Version] 2.0", f"# Hz S RI R {self.reference_ohm:.12g}",
+                 "[Version] 2.0", f"# Hz S RI R {references[0]:.12g}",
                  f"[Number of Ports] {n}"]
         if n == 2:
             lines.append("[Two-Port Data Order] 21_12")
-        lines += [f"[Number of Frequencies] {len(self.frequencies_Hz)}",
-                  f"[Mixed-Mode Order] {' '.join(order)}", "[Network Data]"]
+        lines.append(f"[Number of Frequencies] {len(self.frequencies_Hz)}")
+        if any(r != references[0] for r in references):
+            lines.append("[Reference] " + " ".join(f"{r:.12g}" for r in references))
+        lines += [f"[Mixed-Mode Order] {' '.join(order)}", "[Network Data]"]
         for f, s in zip(self.frequencies_Hz, self.s):
             for i in range(n):
                 values = [f"{v.real:.12g} {v.imag:.12g}" for v in s[i]]
@@ -195,6 +220,89 @@ class MixedModeS:
             with open(path, "w", encoding="utf-8") as out:
                 out.write(text)
         return text
+
+
+@dataclasses.dataclass
+class TouchstoneData:
+    """What :func:`read_touchstone` read: the frequencies (Hz), S (K x P x P, in the
+    file's order of ports or, with a ``[Mixed-Mode Order]``, of its mixed-mode ports),
+    every single-ended port's reference (ohm) and the mixed-mode order (None without)."""
+
+    frequencies_Hz: np.ndarray
+    s: np.ndarray
+    reference_ohm: np.ndarray
+    mixed_mode_order: list[str] | None
+
+
+_FREQUENCY_UNITS = {"hz": 1.0, "khz": 1e3, "mhz": 1e6, "ghz": 1e9}
+
+
+def read_touchstone(source: str | os.PathLike, ports: int | None = None) -> TouchstoneData:
+    """Reads S-parameters from a Touchstone file (version 1, or 2.0 with ``[Reference]``
+    and ``[Mixed-Mode Order]``), a path or the text itself: data as RI, MA or DB. A
+    version 1 file has no port count: give ``ports`` or a name ending in .sNp."""
+    text = str(source)
+    if "\n" not in text:
+        with open(source, encoding="utf-8") as f:
+            text = f.read()
+        if ports is None and (m := re.search(r"\.s(\d+)p$", str(source), re.I)):
+            ports = int(m.group(1))
+    unit, form, reference, order, numbers, two_port_12_21 = 1e9, "ma", [50.0], None, [], False
+    pending = None  # a keyword whose values may continue on the next lines
+    for raw in text.splitlines():
+        line = raw.split("!", 1)[0].strip()
+        if not line:
+            continue
+        if line.startswith("#"):
+            words = line[1:].lower().split()
+            for k, w in enumerate(words):
+                if w in _FREQUENCY_UNITS:
+                    unit = _FREQUENCY_UNITS[w]
+                elif w in ("ri", "ma", "db"):
+                    form = w
+                elif w == "r":
+                    reference = [float(words[k + 1])]
+                elif w in ("y", "z", "h", "g"):
+                    raise ValueError("only S-parameters can be read")
+            continue
+        if line.startswith("["):
+            keyword, _, rest = line[1:].partition("]")
+            keyword, rest = keyword.strip().lower(), rest.split()
+            pending = None
+            if keyword == "number of ports":
+                ports = int(rest[0])
+            elif keyword == "two-port data order":
+                two_port_12_21 = rest[0] == "12_21"
+            elif keyword == "reference":
+                reference = [float(v) for v in rest]
+                pending = "reference"
+            elif keyword == "mixed-mode order":
+                order = rest
+            elif keyword == "end":
+                break
+            continue
+        if pending == "reference" and ports is not None and len(reference) < ports:
+            reference += [float(v) for v in line.split()]
+            continue
+        numbers += [float(v) for v in line.split()]
+    if ports is None:
+        raise ValueError("the number of ports is not known: give ports= or a .sNp name")
+    per = 1 + 2 * ports * ports
+    if len(numbers) % per:
+        raise ValueError("the network data do not fill whole frequencies")
+    data = np.array(numbers).reshape(-1, per)
+    a, b = data[:, 1::2], data[:, 2::2]
+    if form == "ri":
+        values = a + 1j * b
+    else:
+        magnitude = a if form == "ma" else 10 ** (a / 20)
+        values = magnitude * np.exp(1j * np.radians(b))
+    s = values.reshape(-1, ports, ports)
+    if ports == 2 and not two_port_12_21:
+        s = np.swapaxes(s, 1, 2)  # S11 S21 S12 S22
+    references = np.broadcast_to(np.asarray(reference, float), (ports,)).copy()
+    return TouchstoneData(frequencies_Hz=data[:, 0] * unit, s=s, reference_ohm=references,
+                          mixed_mode_order=order)
 
 
 def mixed_mode(s: np.ndarray, pairs: list[tuple[int, int]] | None = None) -> tuple[np.ndarray, list[str]]:

@@ -105,7 +105,7 @@ def test_mixed_mode_s_parameters_of_a_symmetric_pair_are_its_odd_and_even_lines(
     assert list(frequencies) == [f for f, _ in blocks]
     assert np.allclose(single, [s for _, s in blocks], rtol=0, atol=1e-11)
 
-    for zd, zc in ((None, None), (90.0, 30.0)):
+    for zd, zc in ((None, None), (90.0, 30.0), (90.0, 22.5)):
         mm = qbr.mixed_mode_s(results, 0.05, differential_ohm=zd, common_ohm=zc)
         assert mm.ports == ["D1", "D2", "C1", "C2"]
         assert (mm.differential_ohm, mm.common_ohm) == ((100.0, 25.0) if zd is None else (zd, zc))
@@ -121,11 +121,26 @@ def test_mixed_mode_s_parameters_of_a_symmetric_pair_are_its_odd_and_even_lines(
             assert np.abs(mm.scc[k] - even).max() < 1e-9
             assert np.abs(mm.sdc[k]).max() < 1e-9 and np.abs(mm.scd[k]).max() < 1e-9
         assert abs(mm.sdd[1][1, 0]) < 0.99 and abs(mm.sdd[1][0, 0]) > 1e-3  # lossy, mismatched
+        if zc != 30.0:  # Touchstone 2.0 holds references in the ratio 4 to 1 only
+            back = qbr.read_touchstone(mm.touchstone())
+            assert back.mixed_mode_order == ["D1,2", "D3,4", "C1,2", "C3,4"]
+            assert list(back.reference_ohm) == [mm.differential_ohm / 2] * 4
+            assert np.allclose(back.frequencies_Hz, frequencies, rtol=1e-12, atol=0)
+            assert np.abs(back.s - mm.s).max() < 1e-11
     back = qbr.renormalize(qbr.renormalize(single, 50.0, [30, 70, 40, 90]), [30, 70, 40, 90], 50)
     assert np.allclose(back, single, rtol=0, atol=1e-12)
 
     text = qbr.mixed_mode_s(results, 0.05).touchstone()
     assert "[Version] 2.0\n# Hz S RI R 50\n[Number of Ports] 4\n[Number of Frequencies] 3\n" in text
     assert "[Mixed-Mode Order] D1,2 D3,4 C1,2 C3,4\n[Network Data]\n100000000 " in text
-    with pytest.raises(ValueError, match="references 2 R"):
-        qbr.mixed_mode_s(results, 0.05, differential_ohm=90.0).touchstone()
+    with pytest.raises(ValueError, match="90 and 30 ohm are not in the ratio 4 to 1"):
+        qbr.mixed_mode_s(results, 0.05, differential_ohm=90.0, common_ohm=30.0).touchstone()
+    # A conductor in no pair keeps the single-ended reference: [Reference] gives each port's.
+    three = qbr.mixed_mode(np.tile(single[:, :2, :2], (1, 3, 3)), pairs=[(1, 2)])
+    assert three[1] == ["D1", "D2", "C1", "C2", "S3", "S6"]
+    text = qbr.MixedModeS(frequencies, three[0], three[1], [(1, 2)], 0.05, 50.0, 90.0,
+                          22.5).touchstone()
+    assert "[Reference] 45 45 50 45 45 50\n[Mixed-Mode Order] D1,2 D4,5 C1,2 C4,5 S3 S6\n" in text
+    back = qbr.read_touchstone(text)
+    assert list(back.reference_ohm) == [45, 45, 50, 45, 45, 50]
+    assert np.abs(back.s - three[0]).max() < 1e-11

@@ -1,3 +1,7 @@
+import json
+import re
+import subprocess
+
 import pytest
 
 import qbr
@@ -54,3 +58,56 @@ def test_a_target_outside_the_bracket_names_both_ends_and_parameters_are_checked
     found = qbr.synthesize(pair, 2.75, "gap", (0.2, 2.0), quantity=lambda r: float(r.eps_eff[0]),
                            tolerance=1e-4, fixed=dict(coarse=True))
     assert abs(found.achieved - 2.75) <= 1e-4 and found.solves <= 10
+
+
+# The program's --synthesize over a template, against qbr.synthesize on the same text.
+STRIP_TEMPLATE = """cc FR4 microstrip
+lengthunit mm
+frequency 1 ghz
+variables impedance
+patch 0 nc 58
+layer -1.6 0 4.3 0.02
+rect -30 30 -1.635 -1.6 0 0 200 6
+rect -W/2 W/2 0 0.035 1 0 80 6
+"""
+PAIR_TEMPLATE = STRIP_TEMPLATE.replace("rect -W/2 W/2 0 0.035 1 0 80 6",
+                                       "rect -G/2-1.5 -G/2 0 0.035 1 0 60 6\n"
+                                       "rect G/2 G/2+1.5 0 0.035 2 0 60 6")
+
+
+def test_the_program_synthesizes_a_width_and_a_gap_and_names_the_ends_it_cannot_bracket(
+        tmp_path, program):
+    def run(template, *options):
+        (tmp_path / "line.txt").write_text(template)
+        done = subprocess.run([program, "--no-wait", "--quiet", "--json", "line.json", *options,
+                               "line.txt"], cwd=tmp_path, capture_output=True, text=True)
+        return done, (json.loads((tmp_path / "line.json").read_text())
+                      if done.returncode == 0 else None)
+
+    done, result = run(STRIP_TEMPLATE, "--synthesize", "Z0=50", "--vary", "W=1:5")
+    found = result["synthesis"]
+    assert done.returncode == 0 and found["converged"] and len(found["steps"]) <= 10
+    z0 = result["line_parameters"]["characteristic_impedance_ohm"]["re"][0][0]
+    assert z0 == found["achieved"] and abs(z0 - 50) <= 1e-3 * 50
+    assert f"Synthesis: W = {found['value']:.8g}" in done.stdout
+    assert done.stdout.count("  solve ") == len(found["steps"])
+    text = lambda w: STRIP_TEMPLATE.replace("-W/2", repr(-w / 2)).replace("W/2", repr(w / 2))
+    python = qbr.synthesize(lambda width: qbr.Model.from_text(text(width)), 50.0, "width",
+                            (1.0, 5.0))
+    assert found["value"] == pytest.approx(python.value, rel=2e-3)
+    print(f"program: W = {found['value']:.6f} mm in {len(found['steps'])} solves; "
+          f"qbr.synthesize: {python.value:.6f} mm in {python.solves}")
+
+    done, result = run(PAIR_TEMPLATE, "--synthesize", "Zdiff=100", "--vary", "G=0.1:3")
+    found = result["synthesis"]
+    assert done.returncode == 0 and found["converged"] and len(found["steps"]) <= 10
+    assert abs(found["achieved"] - 100) <= 0.1 and found["parameter"] == "G"
+    print(f"program: G = {found['value']:.6f} mm for Zdiff {found['achieved']:.5f} ohm in "
+          f"{len(found['steps'])} solves")
+
+    done, result = run(PAIR_TEMPLATE, "--synthesize", "Zdiff=200", "--vary", "G=0.5:1")
+    assert done.returncode == 1 and result is None
+    assert re.search(r"The target Zdiff = 200 is not between the ends of the range: G = 0.5 "
+                     r"gives Zdiff = 9\d\.\d+, G = 1 gives Zdiff = 1\d\d\.\d+; widen the range;",
+                     done.stdout)
+    assert "not between" in (tmp_path / "qbr.log").read_text()

@@ -14,6 +14,7 @@
 
 #include "base/console_progress.hpp"
 #include "base/fatal_stop.hpp"
+#include "driver/synthesis_run.hpp"
 #include "model/constants.hpp"
 #include "qbr/qbr.hpp"
 
@@ -44,8 +45,17 @@ struct CommandLine {
   std::string json;
   std::string spice;
   std::string length;
+  std::string synthesize;
+  std::string vary;
+  double tolerance = 1e-3;
   std::vector<std::string> files;
 };
+
+CLI::Validator formValidator(std::optional<SynthesisRequest> (*parse)(const std::string&),
+                             const std::string& expected) {
+  return CLI::Validator(
+      [parse, expected](std::string& text) { return parse(text) ? std::string() : expected; }, "");
+}
 
 // "0.01", "1cm", "10 mm", "500um", "1m": a length in metres.
 std::optional<double> lengthInMetres(const std::string& text) {
@@ -92,6 +102,27 @@ std::optional<int> parseCommandLine(const std::vector<std::string>& args, Comman
                  "permittivity in the input)")
       ->type_name("FILE")
       ->needs(length);
+  CLI::Option* vary =
+      app.add_option("--vary", line.vary,
+                     "The word NAME that the input file uses in place of a number, and the "
+                     "range LO:HI (0 < LO < HI) in which --synthesize looks for its value")
+          ->type_name("NAME=LO:HI")
+          ->check(formValidator(parseRange, "not NAME=LO:HI with a word and 0 < LO < HI"));
+  CLI::Option* synthesize =
+      app.add_option("--synthesize", line.synthesize,
+                     "Find the value of --vary's NAME at which QUANTITY (Z0, Zdiff, Zcommon, "
+                     "Zeven, Zodd or eps_eff) is TARGET")
+          ->type_name("QUANTITY=TARGET")
+          ->check(formValidator(parseTarget,
+                                "not QUANTITY=TARGET with QUANTITY one of Z0, Zdiff, Zcommon, "
+                                "Zeven, Zodd, eps_eff and a TARGET above 0"))
+          ->needs(vary);
+  vary->needs(synthesize);
+  app.add_option("--tolerance", line.tolerance,
+                 "How close --synthesize comes to its target, relative to it (default 1e-3)")
+      ->type_name("TOL")
+      ->check(CLI::PositiveNumber)
+      ->needs(synthesize);
   app.set_version_flag("--version", versionText());
   // Any number of positional words: exactly one is the input file, otherwise the
   // program asks for it, as it always did.
@@ -119,9 +150,12 @@ int stopRun(const std::string& message, bool toLog, std::ostream& console, std::
   return 1;
 }
 
-void writeJson(const Result& result, const std::string& name) {
+// `member`, when given, is one more member of the result's object, named "synthesis".
+void writeJson(const Result& result, const std::string& name, const std::string& member = "") {
+  std::string text = result.toJson();
+  if (!member.empty()) text.insert(text.rfind("\n}"), ",\n \"synthesis\": " + member);
   std::ofstream file(name, std::ios::out | std::ios::trunc);
-  if (file) file << result.toJson();
+  if (file) file << text;
   file.close();
   if (!file) fatalStop("\nCannot write output file  < " + name + ">\n");
 }
@@ -181,14 +215,26 @@ int runProgram(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (inputName.size() > static_cast<std::size_t>(kMaxFileNameLength)) {
       fatalStop("\nInput file name is longer than 255 characters\n");
     }
-    const Model model = Model::fromFile(inputName, commandLine.strict);
-    SolveOptions solveOptions;
-    solveOptions.console = &console;
-    solveOptions.log = &log;
-    solveOptions.drawingBase = inputName;
-    if (!commandLine.quiet) solveOptions.progress = consoleSpinner(console);
-    const Result result = solve(model, solveOptions);
-    if (!commandLine.json.empty()) writeJson(result, commandLine.json);
+    Result result;
+    std::string synthesis;  // the JSON member of a synthesis
+    if (!commandLine.synthesize.empty()) {
+      SynthesisRequest request = *parseTarget(commandLine.synthesize);
+      const SynthesisRequest range = *parseRange(commandLine.vary);
+      request.parameter = range.parameter;
+      request.low = range.low;
+      request.high = range.high;
+      request.tolerance = commandLine.tolerance;
+      result = runSynthesis(request, inputName, commandLine.strict, console, log, synthesis);
+    } else {
+      const Model model = Model::fromFile(inputName, commandLine.strict);
+      SolveOptions solveOptions;
+      solveOptions.console = &console;
+      solveOptions.log = &log;
+      solveOptions.drawingBase = inputName;
+      if (!commandLine.quiet) solveOptions.progress = consoleSpinner(console);
+      result = solve(model, solveOptions);
+    }
+    if (!commandLine.json.empty()) writeJson(result, commandLine.json, synthesis);
     if (!commandLine.spice.empty()) writeSpice(result, commandLine.length, commandLine.spice);
   } catch (const FatalError& error) {
     return stopRun(error.message(), error.toLog(), console, log);
