@@ -144,15 +144,18 @@ TEST(Api, OutlinesFollowTheElementsAfterGridsize) {
   EXPECT_THROW(undefined.outlines(), Error);
 }
 
+// The message of the library's Error that `action` throws, or "no error".
+template <typename Action>
+std::string messageOf(const Action& action) {
+  try {
+    action();
+  } catch (const Error& error) {
+    return error.message();
+  }
+  return "no error";
+}
+
 TEST(Api, ErrorsCarryTheProgramsMessages) {
-  const auto messageOf = [](const auto& action) -> std::string {
-    try {
-      action();
-    } catch (const Error& error) {
-      return error.message();
-    }
-    return "no error";
-  };
   EXPECT_EQ(messageOf([] { Model::fromFile("no-such-file.txt"); }),
             "\nCan not open input file no-such-file.txt");
   EXPECT_EQ(messageOf([] { Model().patch(kMaxPatches, "sc"); }), "\nToo large patch number, STOP\n");
@@ -197,14 +200,6 @@ TEST(Api, WarningsGoToTheResultAndToTheProgramsTexts) {
 TEST(Api, CheckStopsWhereASolveWouldAndReturnsItsWarnings) {
   // The checks before the grids, alone: the same message as the solve for a strip
   // written clockwise, the same warnings as the solve's first ones for a model it takes.
-  const auto messageOf = [](const auto& action) -> std::string {
-    try {
-      action();
-    } catch (const Error& error) {
-      return error.message();
-    }
-    return "no error";
-  };
   const Model clockwise = Model::fromText(
       "lengthunit um\nlambda 0.09\nrect -10 10 -0.2 0 0 0 50 5\nrect 1 -1 0.2 0.4 1 0 20 5\n");
   const std::string stop = messageOf([&] { check(clockwise); });

@@ -63,4 +63,9 @@ class ElementGeometry {
 // Sets the element's `length`; a length below 1e-7 (or not a number) stops the run.
 void computeLength(BoundaryElement& element, const PointTable& points);
 
+// The parameter of the element's point nearest to p: the nearest of 65 points along it,
+// refined by a ternary search between that point's neighbours (exact to rounding on lines
+// and arcs).
+double nearestParameter(const ElementGeometry& geometry, Vec2 p);
+
 }  // namespace qbr

@@ -139,34 +139,7 @@ class Shape {
   }
 
   // The parameter of the element's point nearest to p.
-  double nearest(Vec2 p) const {
-    constexpr int kSamples = 64;
-    const auto distance = [&](double t) {
-      const Vec2 d = geometry_.pointAt(t) - p;
-      return dot(d, d);
-    };
-    int best = 0;
-    double bestValue = distance(-1.0);
-    for (int i = 1; i <= kSamples; ++i) {
-      const double value = distance(-1.0 + 2.0 * i / kSamples);
-      if (value < bestValue) {
-        best = i;
-        bestValue = value;
-      }
-    }
-    double lo = -1.0 + 2.0 * std::max(best - 1, 0) / kSamples;
-    double hi = -1.0 + 2.0 * std::min(best + 1, kSamples) / kSamples;
-    for (int i = 0; i < 80; ++i) {
-      const double m1 = lo + (hi - lo) / 3.0;
-      const double m2 = hi - (hi - lo) / 3.0;
-      if (distance(m1) < distance(m2)) {
-        hi = m2;
-      } else {
-        lo = m1;
-      }
-    }
-    return (lo + hi) / 2.0;
-  }
+  double nearest(Vec2 p) const { return nearestParameter(geometry_, p); }
 
  private:
   template <typename F>

@@ -297,41 +297,6 @@ void reportGrids(const ProblemModel& model, RunIo& io) {
   io.log.flush();
 }
 
-namespace {
-
-// The distance from p to an element: the nearest of 65 points along it, then refined by a
-// ternary search between that point's neighbours (exact to rounding on lines and arcs).
-double distanceTo(const Vec2& p, const ElementGeometry& g) {
-  constexpr int kPoints = 65;
-  const auto at = [&](double t) {
-    const Vec2 q = g.pointAt(t);
-    return std::hypot(q.x - p.x, q.y - p.y);
-  };
-  int best = 0;
-  double nearest = at(-1.0);
-  for (int i = 1; i < kPoints; ++i) {
-    const double d = at(-1.0 + 2.0 * i / (kPoints - 1));
-    if (d < nearest) {
-      nearest = d;
-      best = i;
-    }
-  }
-  double lo = -1.0 + 2.0 * std::max(best - 1, 0) / (kPoints - 1);
-  double hi = -1.0 + 2.0 * std::min(best + 1, kPoints - 1) / (kPoints - 1);
-  for (int k = 0; k < 80; ++k) {
-    const double a = lo + (hi - lo) / 3.0;
-    const double b = hi - (hi - lo) / 3.0;
-    if (at(a) < at(b)) {
-      hi = b;
-    } else {
-      lo = a;
-    }
-  }
-  return std::min(nearest, at(0.5 * (lo + hi)));
-}
-
-}  // namespace
-
 void chooseAutomaticGrids(ProblemModel& model) {
   const std::array<CornerEnds, kMaxElements> corners = cornerEnds(model);
   constexpr int kSamples = 17;
@@ -346,6 +311,10 @@ void chooseAutomaticGrids(ProblemModel& model) {
     ends0[e] = g.pointAt(-1.0);
     ends1[e] = g.pointAt(1.0);
   }
+  const auto distance = [](const Vec2& p, const ElementGeometry& g) {
+    const Vec2 q = g.pointAt(nearestParameter(g, p));
+    return std::hypot(q.x - p.x, q.y - p.y);
+  };
   const auto meets = [&](std::size_t a, std::size_t b) {
     const double tiny = 1e-9 * (model.elements[a].length + model.elements[b].length);
     for (const Vec2& p : {ends0[a], ends1[a]})
@@ -367,8 +336,8 @@ void chooseAutomaticGrids(ProblemModel& model) {
         for (const Vec2& q : samples[o])
           scale = std::min(scale, std::hypot(samples[e][i].x - q.x, samples[e][i].y - q.y));
       if (ended) {
-        gapAtStart = std::min(gapAtStart, distanceTo(ends0[e], shapes[o]));
-        gapAtEnd = std::min(gapAtEnd, distanceTo(ends1[e], shapes[o]));
+        gapAtStart = std::min(gapAtStart, distance(ends0[e], shapes[o]));
+        gapAtEnd = std::min(gapAtEnd, distance(ends1[e], shapes[o]));
       }
     }
     const MaterialPatch& patch = model.patches[static_cast<std::size_t>(element.patch)];
