@@ -72,7 +72,9 @@ class Model {
   // with it the solve also computes the capacitance and the line parameters
   // (Result::line). "losstangent": tan(delta) of that dielectric, for G.
   Model& permittivity(double relative);
-  // "accuracy": grids chosen and refined until every printed entry is resolved to it.
+  // "accuracy": grids chosen and refined until every printed entry is resolved to it. A
+  // model built in code (not from text) that gives no grid count and no `ah` is solved to
+  // kDefaultTolerance (solve.hpp) without it.
   Model& accuracy(double tolerance);
   Model& lossTangent(double tanDelta);
 

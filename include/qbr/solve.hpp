@@ -10,6 +10,9 @@
 
 namespace qbr {
 
+// The tolerance of models built in code that leave their grids to the program.
+inline constexpr double kDefaultTolerance = 1e-3;
+
 struct SolveOptions {
   // Threads of the matrix fill and the factorisation; 0: all cores (as the program).
   // The fill gives the same bits on any number of threads; OpenBLAS's last bits depend
@@ -33,6 +36,8 @@ struct SolveOptions {
   // refined by sqrt(2) in nodes until every printed entry's estimated relative error (and
   // every pair combination's) is at most `tolerance`; Result::accuracy carries the
   // estimates. A model's "accuracy" line asks for the same; this, when set, wins.
+  // Otherwise a model built in code that gives no grid count to any element and no `ah`
+  // is solved to kDefaultTolerance; one read from input text keeps its grids.
   double tolerance = 0.0;
   // How the system is solved. kStructured (the program's way) eliminates each conductor's
   // interior unknowns first and factorises a dense system on the exterior unknowns, about

@@ -96,7 +96,9 @@ class Model:
     ) -> None:
         """Settings as keywords, defaulted as in an input file, except ``grid``: a model
         built in code grades its grids, as the library's do (``grid="uniform"`` for an
-        input file's even grid). Only settings that differ from the defaults become
+        input file's even grid), and its grids, when no element gives a count and ``ah``
+        is not set, are chosen and refined until every entry is resolved to 1e-3 (as
+        ``accuracy(1e-3)``). Only settings that differ from the defaults become
         statements."""
         self._core = _core.Model()
         self._core.set_strict(True)
@@ -432,7 +434,8 @@ class Model:
         default ``"structured"`` elimination of each conductor's interior;
         ``tolerance=1e-4``: graded grids from the cross-section's own scales, refined
         until every printed entry's estimated relative error is at most that, with the
-        estimates in ``result.accuracy``; ``progress``: a callable
+        estimates in ``result.accuracy``; a model built in code that gives no grid count
+        and no ``ah`` is refined to 1e-3 without it; ``progress``: a callable
         ``progress(phase, done, total)``, phase ``"fill"`` or ``"factorisation"``, called
         from the solve's threads at each percent). The GIL is released while it computes,
         so solves in threads

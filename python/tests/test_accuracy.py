@@ -52,6 +52,22 @@ def test_a_tolerance_is_met_and_a_file_and_the_library_agree(tmp_path, program):
     assert abs(from_file / loose.L[0, 0] - 1) <= 1e-4
 
 
+def test_a_model_built_in_code_is_refined_to_1e_3_unless_it_gives_its_grids():
+    reference = qbr.Model.from_text(SC_MICROSTRIP).solve(tolerance=1e-4, threads=2)
+    automatic = (qbr.Model(lengthunit="um", frequency=1000, lambda_=0.09, permittivity=4)
+                 .rect(-5, 5, -0.2, 0, 0, 0).rect(-1, 1, 0.2, 0.4, 1, 0).solve(threads=2))
+    assert automatic.accuracy.tolerance == 1e-3 and automatic.accuracy.largest <= 1e-3
+    for name in ("L", "C"):
+        assert abs(getattr(automatic, name)[0, 0] / getattr(reference, name)[0, 0] - 1) <= 1e-3
+    # Grids given (a count, or a spacing) or read from text are solved as given.
+    for given in (qbr.Model(lengthunit="um", lambda_=0.09).rect(-5, 5, -0.2, 0, 0, 0, 40, 3)
+                  .rect(-1, 1, 0.2, 0.4, 1, 0),
+                  qbr.Model(lengthunit="um", lambda_=0.09, ah=0.1).rect(-5, 5, -0.2, 0, 0, 0)
+                  .rect(-1, 1, 0.2, 0.4, 1, 0),
+                  qbr.Model.from_text(SC_MICROSTRIP)):
+        assert given.solve(threads=2).accuracy.tolerance == 0
+
+
 def test_a_tolerance_beyond_the_capacity_stops_with_the_unresolved_entries():
     with pytest.raises(qbr.ModelError, match="The accuracy 1e-08 is not reached within"):
         qbr.Model.from_text(SC_MICROSTRIP.replace("lambda 0.09", "lambda 0.001")).solve(

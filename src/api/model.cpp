@@ -11,6 +11,7 @@
 #include "model/geometry.hpp"
 #include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
+#include "qbr/solve.hpp"
 #include "prep/roughness.hpp"
 
 namespace qbr {
@@ -43,12 +44,14 @@ std::string coordinates(Model::Point p) {
 
 }  // namespace
 
-// A model built in code gets graded grids unless it asks otherwise; one read from input
-// text keeps the input file's default, the even grid, so that files reproduce their
-// results.
+// A model built in code gets graded grids unless it asks otherwise, and grids refined to
+// the library's default tolerance where it leaves them all to the program; one read from
+// input text keeps the input file's defaults, the even grid and the counts as written, so
+// that files reproduce their results.
 Model::Model() : tables_(std::make_unique<ProblemModel>()) {
   setDefaults(*tables_);
   tables_->grid = "graded";
+  tables_->defaultAccuracy = kDefaultTolerance;
 }
 Model::~Model() = default;
 Model::Model(const Model& other)
@@ -69,6 +72,8 @@ Model& Model::operator=(Model&&) noexcept = default;
 Model Model::fromText(const std::string& text, bool strict) {
   Model model;
   model.tables_->grid = "uniform";
+  model.tables_->defaultAccuracy = 0.0;
+  model.tables_->defaultAccuracy = 0.0;
   std::istringstream in(text);
   readInputText(*model.tables_, in, "text", strict);
   model.strict_ = strict;
@@ -78,6 +83,8 @@ Model Model::fromText(const std::string& text, bool strict) {
 Model Model::fromFile(const std::string& path, bool strict) {
   Model model;
   model.tables_->grid = "uniform";
+  model.tables_->defaultAccuracy = 0.0;
+  model.tables_->defaultAccuracy = 0.0;
   readInputFile(*model.tables_, path, strict);
   model.strict_ = strict;
   return model;

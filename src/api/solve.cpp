@@ -526,6 +526,18 @@ RefinedSolution refineToTolerance(const ProblemModel& prepared, double tolerance
   }
 }
 
+// The tolerance the grids are refined to: the options', the model's "accuracy", or the
+// default of a model built in code that leaves every grid to the program; 0 for none.
+double askedTolerance(const ProblemModel& model, const SolveOptions& options) {
+  if (options.tolerance > 0.0) return options.tolerance;
+  if (model.accuracy > 0.0) return model.accuracy;
+  if (model.defaultAccuracy <= 0.0 || model.ahGiven) return 0.0;
+  for (std::int32_t e = 0; e < model.elementCount; ++e) {
+    if (model.elements[static_cast<std::size_t>(e)].gridCount > 0) return 0.0;
+  }
+  return model.defaultAccuracy;
+}
+
 // What a solve does before its grids: what the reader doubted first, then the set-up and
 // the checks of the model. `shown` runs between the set-up and the checks (the echo and
 // the drawing, so that a model the checks refuse is still echoed and drawn).
@@ -556,7 +568,7 @@ Result solveTables(const Model& input, const SolveOptions& options, RunIo& io) {
     }
   });
   // Asked for an accuracy, the grids are graded and start from the local scales.
-  const double tolerance = options.tolerance > 0.0 ? options.tolerance : model->accuracy;
+  const double tolerance = askedTolerance(*model, options);
   if (tolerance > 0.0) {
     model->gradedGrids = true;
     chooseAutomaticGrids(*model);

@@ -375,6 +375,7 @@ void readKeywordLine(ProblemModel& model, const SourceLine& line) {
 
   if (keyword == "ah") {
     model.ah = tokens.real("grid interval", RealRange::kPositive);
+    model.ahGiven = true;
   } else if (keyword == "lambda") {
     model.patches[0].lambda = tokens.real("lambda", RealRange::kNotNegative);
   } else if (keyword == "sigma") {

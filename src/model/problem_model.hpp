@@ -145,6 +145,11 @@ struct ProblemModel {
   // "accuracy": the relative error every printed entry is refined to (0: the grids as
   // given).
   double accuracy = 0.0;
+  // The tolerance of a model that leaves every grid to the program (no grid count on any
+  // element, no "ah" line) and asks for no accuracy: a model built in code gets the
+  // library's default, input text 0 (its grids as the file gives them).
+  double defaultAccuracy = 0.0;
+  bool ahGiven = false;
   // The temperature of the superconductors of kinds "mb" and "twofluid", as written with
   // its unit word ("k" or "mk"); none until a "temperature" line gives it.
   bool hasTemperature = false;
