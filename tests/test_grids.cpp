@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <sstream>
 #include <string>
 
 #include "base/fatal_stop.hpp"
+#include "model/input_reader.hpp"
 #include "model/problem_model.hpp"
 #include "prep/grids.hpp"
 #include "prep/setup.hpp"
@@ -155,6 +157,44 @@ TEST_F(Grids, GradedGridsClusterTowardCorners) {
   EXPECT_NEAR(spacing(3, 1), 0.2, 1e-12);  // the circle
   // The report of the echo says so; an even grid says nothing.
   EXPECT_EQ(model.gradedGrids, true);
+}
+
+TEST_F(Grids, AutomaticGridsMeetAnotherConductorsCornersInsideAnElement) {
+  // A strip 2 wide 0.05 above a ground 10 wide whose top is one element: the strip's edges
+  // shape the ground's current over about the gap, at x = -1 and 1, in its middle.
+  std::istringstream text(
+      "grid graded\nlambda 0.05\nrect -5 5 -0.2 0 0 0\nrect -1 1 0.05 0.25 1 0\n");
+  readInputText(model, text, "text", false);
+  RunIo io{console, log};
+  setUpModel(model, io);
+  model.gradedGrids = true;
+  chooseAutomaticGrids(model);
+  std::vector<std::int32_t> counts;
+  std::size_t top = 0;
+  for (std::size_t e = 0; e < static_cast<std::size_t>(model.elementCount); ++e) {
+    const BoundaryElement& element = model.elements[e];
+    counts.push_back(element.gridCount);
+    const BasicPoint& start = model.points[static_cast<std::size_t>(element.pointNumbers[0])];
+    if (std::fabs(element.length - 10.0) < 1e-9 && start.y == 0.0) top = e;
+  }
+  placeGrids(model, counts);
+  const BoundaryElement& ground = model.elements[top];
+  ASSERT_EQ(ground.innerLayers.size(), 2u);
+  // Next to the edges the nodes lie about half the gap apart, three times closer than
+  // at x = -3.
+  for (double edge : {-1.0, 1.0}) {
+    double nearEdge = 0.0;
+    double away = 1e300;
+    for (std::int32_t i = 1; i < ground.gridCount; ++i) {
+      const double x = 0.5 * (ground.nodeX[i] + ground.nodeX[i + 1]);
+      const double h = std::fabs(ground.nodeX[i + 1] - ground.nodeX[i]);
+      if (std::fabs(x - edge) < 0.05) nearEdge = std::max(nearEdge, h);
+      if (std::fabs(x + 3.0) < 0.5) away = std::min(away, h);
+    }
+    EXPECT_GT(nearEdge, 0.0) << edge;
+    EXPECT_LT(nearEdge, 0.03) << edge;
+    EXPECT_GT(away, 3.0 * nearEdge) << edge;
+  }
 }
 
 TEST_F(Grids, DegenerateAhNeverReachesTheConversion) {

@@ -78,14 +78,25 @@ struct MatrixErrors {
 // tolerance need no regularity: their noise (quadrature, rounding) need not fall with the
 // grid, and waiting for it to would refine without end (a copper coax at 1 THz asked for
 // 1e-3, estimates near 1e-7: 8 passes instead of 4).
+// Two ladders in a row whose estimates lie ten times below the tolerance need no
+// regularity either: the steps of superconducting strips over a ground turn in sign at
+// estimates of 5e-6 (asked 1e-4) and then fall at first order, and waiting for regular steps
+// took 11 passes and 6,146 unknowns where 6 and 1,098 met the tolerance. The estimate of a
+// plateau can fall 7 times short of its error (measured: 1.8e-6 against 1.24e-5); ten
+// times below the tolerance, the result still meets it.
+inline constexpr double kIrregularWithin = 0.1;
+
 struct ToleranceTracker {
   double tolerance = 0.0;
   bool previousWithin = false;
+  bool previousFar = false;
   bool met(double largest, bool regular) {
     const bool within = largest <= kToleranceMargin * tolerance;
-    const bool done =
-        within && previousWithin && (regular || largest <= 1e-3 * tolerance);
+    const bool far = largest <= kIrregularWithin * tolerance;
+    const bool done = within && previousWithin &&
+                      (regular || largest <= 1e-3 * tolerance || (far && previousFar));
     previousWithin = within;
+    previousFar = far;
     return done;
   }
 };

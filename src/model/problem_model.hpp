@@ -45,6 +45,10 @@ struct BoundaryElement {
   double layerAtStart = 0.0;
   double layerAtEnd = 0.0;
   double layerBaseCount = 0.0;
+  // Layers inside the element, spreading both ways from a point of it: {u, spacing}, u in
+  // (0, 1) the share of the parameter range from its start, where another conductor's
+  // corner or a curved element comes close.
+  std::vector<std::array<double, 2>> innerLayers;
   // The grid, indexed 1..gridCount; slot 0 is not used.
   std::vector<double> nodeT;
   std::vector<double> nodeX;

@@ -22,8 +22,11 @@ void reportGrids(const ProblemModel& model, RunIo& io);
 // delta/sqrt 2). Graded grids place their nodes next to the corners about L/n^1.5 apart,
 // so a scale s is met there with about (L/s)^(2/3) nodes. Where a gap at an end, or the
 // field depth at a corner of a metal of mu_r 1, is the smallest scale, a layer at that end
-// meets it instead, with nodes that grow with the logarithm of L over it. Sets
-// `gridCount`, `layerAtStart`, `layerAtEnd` and `layerBaseCount` of every element.
+// meets it instead, with nodes that grow with the logarithm of L over it; likewise inside an
+// element where another element's corner comes close (a strip's edges above a ground) or
+// a curved element comes closest (a wire above a plane). With symmetry the plane y = 0
+// counts as a conductor. Sets `gridCount`, `layerAtStart`, `layerAtEnd`, `innerLayers` and
+// `layerBaseCount` of every element.
 void chooseAutomaticGrids(ProblemModel& model);
 
 // The nodes a layer of the given spacing at one end adds to an element of the given length.
