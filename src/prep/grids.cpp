@@ -403,9 +403,10 @@ void chooseAutomaticGrids(ProblemModel& model) {
     }
     // With symmetry the ground plane y = 0 is a conductor too.
     if (model.symmetryOn) {
-      for (int i = ended ? 1 : 0; i < (ended ? kSamples - 1 : kSamples); ++i)
+      for (int i = ended ? 1 : 0; i < (ended ? kSamples - 1 : kSamples); ++i) {
         scale = std::min(scale, std::fabs(samples[e][i].y));
-      baseScale = std::min(baseScale, scale);
+        baseScale = std::min(baseScale, std::fabs(samples[e][i].y));
+      }
       if (ended) {
         gapAtStart = std::min(gapAtStart, std::fabs(ends0[e].y));
         gapAtEnd = std::min(gapAtEnd, std::fabs(ends1[e].y));
