@@ -189,5 +189,20 @@ TEST(SolveConductorMatrix, AnInductanceLostInRoundingStopsTheRun) {
   }
 }
 
+// Refinement to 1e-4 stops on the second of two ladders in a row within half of it when
+// the last converges regularly; irregular ladders need both ten times below it.
+TEST(ToleranceTracker, StopsOnTwoLaddersWithinAndRegularOrBothFarBelow) {
+  ToleranceTracker regular{1e-4};
+  EXPECT_FALSE(regular.met(4e-5, true));
+  EXPECT_FALSE(regular.met(6e-5, true));  // beyond half the tolerance
+  EXPECT_FALSE(regular.met(4e-5, true));
+  EXPECT_TRUE(regular.met(4e-5, true));
+  ToleranceTracker irregular{1e-4};
+  EXPECT_FALSE(irregular.met(4e-5, false));
+  EXPECT_FALSE(irregular.met(4e-5, false));
+  EXPECT_FALSE(irregular.met(9e-6, false));  // the ladder before was not far below
+  EXPECT_TRUE(irregular.met(9e-6, false));
+}
+
 }  // namespace
 }  // namespace qbr
