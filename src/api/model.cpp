@@ -73,7 +73,6 @@ Model Model::fromText(const std::string& text, bool strict) {
   Model model;
   model.tables_->grid = "uniform";
   model.tables_->defaultAccuracy = 0.0;
-  model.tables_->defaultAccuracy = 0.0;
   std::istringstream in(text);
   readInputText(*model.tables_, in, "text", strict);
   model.strict_ = strict;
@@ -83,7 +82,6 @@ Model Model::fromText(const std::string& text, bool strict) {
 Model Model::fromFile(const std::string& path, bool strict) {
   Model model;
   model.tables_->grid = "uniform";
-  model.tables_->defaultAccuracy = 0.0;
   model.tables_->defaultAccuracy = 0.0;
   readInputFile(*model.tables_, path, strict);
   model.strict_ = strict;

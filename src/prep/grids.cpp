@@ -180,12 +180,24 @@ double layerNodes(double u, double length, double spacing) {
   return std::log1p(kLayerGrowth * length * u / spacing) / kLayerGrowth;
 }
 
-}  // namespace
-
-double endLayerNodes(double length, double spacing) {
-  return layerNodes(1.0, length, spacing);
+// The nodes of the element's layers (at its ends and inside) in [0, u] of its parameter
+// range; at u = 1 what the layers add to the base's count.
+double layerNodesBelow(const BoundaryElement& element, double u) {
+  const double length = element.length;
+  double nodes = 0.0;
+  if (element.layerAtStart > 0.0) nodes += layerNodes(u, length, element.layerAtStart);
+  if (element.layerAtEnd > 0.0) {
+    nodes += layerNodes(1.0, length, element.layerAtEnd) -
+             layerNodes(1.0 - u, length, element.layerAtEnd);
+  }
+  for (const auto& [at, spacing] : element.innerLayers) {
+    const double side = layerNodes(std::fabs(u - at), length, spacing);
+    nodes += layerNodes(at, length, spacing) + (u < at ? -side : side);
+  }
+  return nodes;
 }
 
+// n nodes with the element's layers on top of its base grading toward the corner ends.
 void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
                        bool cornerAtStart, bool cornerAtEnd, double grading) {
   placeNodes(element, points, n);
@@ -193,22 +205,11 @@ void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::
   // The nodes below parameter u in [0, 1] of the base grading and the layers, as the
   // element's counts give them; the n nodes divide their total equally (midpoints).
   const double base = element.layerBaseCount;
-  const double length = element.length;
   const auto below = [&](double u) {
     double s = gradedInverse(u, grading);
     if (cornerAtStart && !cornerAtEnd) s = 2.0 * gradedInverse(u / 2.0, grading);
     if (cornerAtEnd && !cornerAtStart) s = 1.0 - 2.0 * gradedInverse((1.0 - u) / 2.0, grading);
-    double nodes = base * s;
-    if (element.layerAtStart > 0.0) nodes += layerNodes(u, length, element.layerAtStart);
-    if (element.layerAtEnd > 0.0) {
-      nodes += layerNodes(1.0, length, element.layerAtEnd) -
-               layerNodes(1.0 - u, length, element.layerAtEnd);
-    }
-    for (const auto& [at, spacing] : element.innerLayers) {
-      const double side = layerNodes(std::fabs(u - at), length, spacing);
-      nodes += layerNodes(at, length, spacing) + (u < at ? -side : side);
-    }
-    return nodes;
+    return base * s + layerNodesBelow(element, u);
   };
   const double total = below(1.0);
   for (std::int32_t i = 1; i <= n; ++i) {
@@ -227,6 +228,8 @@ void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::
     element.nodeY[i] = p.y;
   }
 }
+
+}  // namespace
 
 void placeNodes(BoundaryElement& element, const PointTable& points, std::int32_t n) {
   element.gridCount = n;
@@ -361,12 +364,15 @@ void chooseAutomaticGrids(ProblemModel& model) {
       // Closest approach: from the nearest pair of samples, alternate nearest points.
       double best = std::numeric_limits<double>::infinity();
       Vec2 p = samples[o][0];
-      for (const Vec2& a : samples[e])
-        for (const Vec2& b : samples[o])
-          if (std::hypot(a.x - b.x, a.y - b.y) < best) {
-            best = std::hypot(a.x - b.x, a.y - b.y);
+      for (const Vec2& a : samples[e]) {
+        for (const Vec2& b : samples[o]) {
+          const double d = std::hypot(a.x - b.x, a.y - b.y);
+          if (d < best) {
+            best = d;
             p = b;
           }
+        }
+      }
       for (int k = 0; k < 4; ++k) {
         const Vec2 q = shapes[e].pointAt(nearestParameter(shapes[e], p));
         p = shapes[o].pointAt(nearestParameter(shapes[o], q));
@@ -378,12 +384,12 @@ void chooseAutomaticGrids(ProblemModel& model) {
   };
   for (std::size_t e = 0; e < count; ++e) {
     BoundaryElement& element = model.elements[e];
-    // The gap at each end, and the smallest distance from the element's inner points, to
-    // any element it does not meet.
     const bool ended = shapes[e].hasEndPoints();
     std::vector<bool> served(count, false);
     element.innerLayers = ended ? innerLayers(e, served) : std::vector<std::array<double, 2>>{};
-    // `scale` from every other element, `baseScale` from those that gave no inner layer.
+    // The gap at each end, and the smallest distance from the element's inner points, to
+    // any element it does not meet: `scale` from every one, `baseScale` from those that
+    // gave it no inner layer.
     double scale = element.length;
     double baseScale = element.length;
     double gapAtStart = element.length;
@@ -438,7 +444,7 @@ void chooseAutomaticGrids(ProblemModel& model) {
     // um at 10 GHz, depth 0.47 um, took 1.3 times the nodes to 1e-4 with layers). A
     // superconductor always takes the layers: its field inside decays without oscillating,
     // and the layers met 1e-4 with half the nodes or less on microstrips (sc_microstrip of
-    // the calibration set 2,158 -> 1,050, the gallery's 3,522 -> 1,086) and on coupled
+    // the calibration set 2,158 -> 1,250, the gallery's 3,522 -> 1,086) and on coupled
     // strips 0.02 um apart (2,450 -> 898); of the coupled strips, only those 0.002 um apart
     // took more (1,798 -> 2,594).
     const double smallest = std::min({scale, gapAtStart, gapAtEnd});
@@ -451,11 +457,7 @@ void chooseAutomaticGrids(ProblemModel& model) {
       double base = baseScale;
       if (element.layerAtStart == 0.0) base = std::min(base, gapAtStart);
       if (element.layerAtEnd == 0.0) base = std::min(base, gapAtEnd);
-      double layered = graded(base);
-      for (const double spacing : {element.layerAtStart, element.layerAtEnd})
-        if (spacing > 0.0) layered += endLayerNodes(element.length, spacing);
-      for (const auto& [at, spacing] : element.innerLayers)
-        layered += layerNodes(at, element.length, spacing) + layerNodes(1.0 - at, element.length, spacing);
+      const double layered = graded(base) + layerNodesBelow(element, 1.0);
       if (layered < n || patch.superconducting) {
         n = layered;
         element.layerBaseCount = graded(base);

@@ -29,13 +29,6 @@ void reportGrids(const ProblemModel& model, RunIo& io);
 // `layerBaseCount` of every element.
 void chooseAutomaticGrids(ProblemModel& model);
 
-// The nodes a layer of the given spacing at one end adds to an element of the given length.
-double endLayerNodes(double length, double spacing);
-
-// n nodes with the element's end layers on top of its base grading toward the corner ends.
-void placeLayeredNodes(BoundaryElement& element, const PointTable& points, std::int32_t n,
-                       bool cornerAtStart, bool cornerAtEnd, double grading);
-
 // Places the nodes of every element anew, counts[e] on element e (at least 2), graded
 // toward the corners or even as the model asks; sets `nd0` and `nd`. Writes nothing.
 void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts);
