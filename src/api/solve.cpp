@@ -477,9 +477,10 @@ void appendConductorWarnings(const AccuracyEstimate& a, bool phaseVariables, dou
   }
 }
 
-// The grids refined by sqrt(2) in nodes from half the automatic counts (the first passes
-// are cheap, and a cross-section that needs fewer nodes than its scales suggest stops
-// sooner) until every entry's estimate on the finest is within the tolerance.
+// The grids refined by sqrt(2) in nodes from a share of the automatic counts that the
+// tolerance sets (the first passes are cheap, and a cross-section that needs fewer nodes
+// than its scales suggest stops sooner) until every entry's estimate on the finest is
+// within the tolerance.
 struct RefinedSolution {
   GridSolution solution;  // on the finest grid
   std::vector<ConductorMatrix> ladder;
@@ -493,7 +494,7 @@ RefinedSolution refineToTolerance(const ProblemModel& prepared, double tolerance
                                   int threads) {
   std::vector<ConductorMatrix> passes;
   ToleranceTracker tracker{tolerance};
-  double factor = 0.5;
+  double factor = firstRefinementFactor(tolerance);
   for (;;) {
     GridSolution s = solveOnGrid(prepared, factor, structured, threads);
     passes.push_back(s.m);

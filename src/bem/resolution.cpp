@@ -133,6 +133,14 @@ LadderErrors ladderErrors(double coarse, double middle, double fine, double rati
           std::copysign(std::fabs(toFine) * factor, toFine), false};
 }
 
+double firstRefinementFactor(double tolerance) {
+  constexpr double kHalf = 0.5;
+  constexpr double kFrom = 1e-4;
+  constexpr double kCoarsest = 0.16;
+  if (!(tolerance > kFrom)) return kHalf;
+  return std::max(kCoarsest, kHalf * std::sqrt(kFrom / tolerance));
+}
+
 double entryScale(double entry, double diagonalR, double diagonalC) {
   return std::max(std::fabs(entry), 1e-3 * std::sqrt(std::fabs(diagonalR * diagonalC)));
 }
