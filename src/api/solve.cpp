@@ -270,7 +270,7 @@ void solveLine(const ProblemModel& model, const SolveOptions& options, double to
   }
   const bool regions = hasDielectricRegions(model);
   std::optional<DielectricLayout> layout;
-  if (regions) layout = layOutDielectrics(model, &io);
+  if (regions) layout = layOutDielectrics(model, &io, 1, tolerance > 0.0);
   // A sweep over frequency meets the same electrostatics again and again.
   const std::string key =
       electrostaticsKey(model, layout ? &*layout : nullptr, options.threads, options.gridCheck,

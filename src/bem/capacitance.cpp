@@ -562,10 +562,11 @@ Electrostatics solveWithInterfaces(const ProblemModel& model, const DielectricLa
 
 }  // namespace
 
-Electrostatics solveElectrostatics(const ProblemModel& gridded, const DielectricLayout& layout,
+Electrostatics solveElectrostatics(const ProblemModel& gridded, const DielectricLayout& given,
                                    int threads) {
   ProblemModel model = gridded;
-  gradeMetalForDielectrics(model);
+  DielectricLayout layout = given;
+  gradeMetalForDielectrics(model, layout);
   const ChargeRows rows(model, &layout);
   std::vector<double> a = filledRows(rows, chargeSystem(model, rows), threads);
   return solveWithInterfaces(model, layout, rows, a, threads);

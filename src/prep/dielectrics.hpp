@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -72,22 +73,32 @@ struct DielectricLayout {
   // Per metal element, the media outside it in order along it, covering [-1, 1] (a
   // circle's pieces may run past 1, its parameter being periodic).
   std::vector<std::vector<MediumSide>> metalSides;
+  // Runs refined to a tolerance: the junctions, points where an interface ends on metal
+  // (metal, the dielectric and another medium meet), toward which the grids are graded
+  // on every element that ends there (gradeMetalForDielectrics).
+  bool gradedToJunctions = false;
+  std::vector<std::array<double, 2>> junctions;
 };
 
 // The exposed interfaces and the media along the metal, with grids on the interfaces
 // (counts from the outline's grid count by length, or from ah; graded toward both ends
 // on graded grids; divided by `gridDivisor` for the grid check). Needs the metal's grids
 // and checkDielectricOutlines. Writes the interfaces to the log when `io` is given, and
-// warns there of regions that lie wholly inside metal.
-DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gridDivisor = 1);
+// warns there of regions that lie wholly inside metal. `toTolerance` (runs refined to a
+// tolerance) records the junctions for their grading, and gives an interface that runs
+// from metal to metal (the gap between two conductors) as many nodes as the finer
+// metal's average spacing at its ends gives it.
+DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gridDivisor = 1,
+                                   bool toTolerance = false);
 
 // The metal's grids for the electrostatics with dielectric regions: the same counts,
 // graded toward both ends of every line and curve as x^2 (the inductance's graded grids
 // take x^1.5, toward corners only). Where a dielectric interface meets metal the charge
 // is more singular than at a corner in one medium; x^1.5 leaves C there first order.
-// Stronger grading would put nodes closer to the ends than the guarded logarithms of the
-// single layer (1e-7 of the parameter) allow at 500 nodes.
-void gradeMetalForDielectrics(ProblemModel& model);
+// With the layout's junctions (runs to a tolerance) the ends at a junction, of metal and
+// of interfaces alike, are graded further (see the definition), and the interfaces'
+// nodes are placed here too.
+void gradeMetalForDielectrics(ProblemModel& model, DielectricLayout& layout);
 
 // The same layout with `factor` times the nodes on the interfaces (rounded up, at least 2).
 DielectricLayout scaledLayout(const ProblemModel& model, const DielectricLayout& layout,
