@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include "base/fatal_stop.hpp"
 #include "model/geometry.hpp"
@@ -443,9 +444,12 @@ Complex mediumAt(const ProblemModel& model, std::int32_t region, Complex backgro
   return relativePermittivity(regionMedium(model, region), model.frequency);
 }
 
-// The metal beside the end of an interface: its average node spacing.
+// The metal beside the end of an interface: the coarsest average node spacing of its
+// elements there (at a corner, the longer side's).
 struct MetalGrid {
   double spacing = std::numeric_limits<double>::infinity();
+  // The finest average spacing among the metal elements there.
+  double finest = std::numeric_limits<double>::infinity();
 };
 
 // Nodes for a piece of an outline: its share of the outline's grid count, or its length
@@ -718,19 +722,9 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
       const BoundaryElement& element = model.elements[idx(e)];
       const double spacing = element.length / std::max(element.gridCount, 1);
       grid.spacing = std::max(grid.spacing, spacing);
+      grid.finest = std::min(grid.finest, spacing);
     }
     return grid.spacing > 0.0 ? grid : MetalGrid{};
-  };
-  // The finest average spacing among the metal elements on which a point lies.
-  const auto finestMetalSpacingAt = [&](Vec2 p) {
-    double finest = std::numeric_limits<double>::infinity();
-    for (std::int32_t e = 0; e < model.elementCount; ++e) {
-      const Shape& shape = metal[idx(e)];
-      if (norm(shape.geometry().pointAt(shape.nearest(p)) - p) > tolerance) continue;
-      const BoundaryElement& element = model.elements[idx(e)];
-      finest = std::min(finest, element.length / std::max(element.gridCount, 1));
-    }
-    return finest;
   };
 
   // The exposed pieces of the outlines; a side two regions share appears once.
@@ -767,8 +761,7 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
     const MetalGrid end = metalGridAt(g.pointAt(1.0));
     MetalGrid metal = start.spacing < end.spacing ? start : end;
     if (toTolerance) {
-      for (const double t : {-1.0, 1.0}) {
-        const MetalGrid here = metalGridAt(g.pointAt(t));
+      for (const auto& [t, here] : {std::pair{-1.0, start}, std::pair{1.0, end}}) {
         if (std::isfinite(here.spacing))
           layout.junctions.push_back({g.pointAt(t).x, g.pointAt(t).y});
       }
@@ -778,8 +771,7 @@ DielectricLayout layOutDielectrics(const ProblemModel& model, RunIo* io, int gri
       // spacing (18 nodes) C is 3 % high on the run's own grids, with the finer's (210)
       // within 3e-4.
       if (std::isfinite(start.spacing) && std::isfinite(end.spacing))
-        metal.spacing = std::min(finestMetalSpacingAt(g.pointAt(-1.0)),
-                                 finestMetalSpacingAt(g.pointAt(1.0)));
+        metal.spacing = std::min(start.finest, end.finest);
     }
     const std::int32_t n =
         std::max(countFor(element, element.length, outlineLength[idx(piece.outline)], model.ah,
