@@ -63,19 +63,21 @@ Matrix<double> externalInductance(const ProblemModel& gridded, int threads = 0);
 // The capacitance's error estimate (resolution.hpp), on electrostatic grids with
 // 1/sqrt(2), 1 and sqrt(2) times the nodes of `gridded` (with `layout`, the interfaces'
 // grids scaled alike): warnings where an entry or a pair combination is not resolved to
-// 1%. With a tolerance, the ladder runs from half the nodes up, and on to finer grids until
-// the finest is resolved to the tolerance; `statics` is then that finest grid's solution.
+// 1%; `printed` is the solution on `gridded` itself. With a tolerance, the ladder runs from
+// the share of `gridded`'s nodes that firstRefinementFactor gives, and on to finer grids
+// until the finest is resolved to the tolerance (`printed` may then be null); `statics` is
+// that finest grid's solution and `finest` its grids.
 struct ResolvedCapacitance {
   Electrostatics statics;
+  ProblemModel finest;
   std::vector<std::vector<double>> entries;  // relative error estimates, as MatrixErrors
   std::vector<std::vector<double>> pairs;
   int passes = 0;
   std::vector<std::string> warnings;
 };
-ResolvedCapacitance resolveCapacitance(const ProblemModel& gridded, const Electrostatics& printed,
-                                       double permittivityRelative,
-                                       const DielectricLayout* layout, double tolerance,
-                                       int threads = 0);
+ResolvedCapacitance resolveCapacitance(const ProblemModel& gridded, const Electrostatics* printed,
+                                       double permittivityRelative, const DielectricLayout* layout,
+                                       double tolerance, int threads = 0);
 
 // The vacuum permittivity in F/m (CODATA 2018).
 inline constexpr double kEpsilon0 = 8.8541878128e-12;

@@ -272,8 +272,7 @@ void placeGrids(ProblemModel& model, const std::vector<std::int32_t>& counts) {
       continue;
     }
     const CornerEnds& ends = corners[static_cast<std::size_t>(e)];
-    if ((element.layerAtStart > 0.0 || element.layerAtEnd > 0.0 ||
-         !element.innerLayers.empty()) &&
+    if ((element.layerAtStart > 0.0 || element.layerAtEnd > 0.0 || !element.innerLayers.empty()) &&
         element.geometry(model.points).hasEndPoints()) {
       placeLayeredNodes(element, model.points, n, ends.start, ends.end, kGrading);
     } else {
@@ -306,7 +305,7 @@ void reportGrids(const ProblemModel& model, RunIo& io) {
   io.log.flush();
 }
 
-void chooseAutomaticGrids(ProblemModel& model) {
+void chooseAutomaticGrids(ProblemModel& model, bool perfectConductors) {
   const std::array<CornerEnds, kMaxElements> corners = cornerEnds(model);
   constexpr int kSamples = 17;
   const std::size_t count = static_cast<std::size_t>(model.elementCount);
@@ -316,7 +315,8 @@ void chooseAutomaticGrids(ProblemModel& model) {
   for (std::size_t e = 0; e < count; ++e) {
     shapes.push_back(model.elements[e].geometry(model.points));
     const ElementGeometry& g = shapes.back();
-    for (int i = 0; i < kSamples; ++i) samples[e].push_back(g.pointAt(-1.0 + 2.0 * i / (kSamples - 1)));
+    for (int i = 0; i < kSamples; ++i)
+      samples[e].push_back(g.pointAt(-1.0 + 2.0 * i / (kSamples - 1)));
     ends0[e] = g.pointAt(-1.0);
     ends1[e] = g.pointAt(1.0);
   }
@@ -419,7 +419,8 @@ void chooseAutomaticGrids(ProblemModel& model) {
       }
     }
     const MaterialPatch& patch = model.patches[static_cast<std::size_t>(element.patch)];
-    const double depth = std::abs(patch.k) > 0.0 ? 1.0 / std::abs(patch.k) : 0.0;
+    const double depth =
+        std::abs(patch.k) > 0.0 && !perfectConductors ? 1.0 / std::abs(patch.k) : 0.0;
     const auto graded = [&](double s) {
       return 6.0 + 2.0 * std::pow(element.length / std::max(s, 1e-300), 2.0 / 3.0);
     };
@@ -458,7 +459,7 @@ void chooseAutomaticGrids(ProblemModel& model) {
       if (element.layerAtStart == 0.0) base = std::min(base, gapAtStart);
       if (element.layerAtEnd == 0.0) base = std::min(base, gapAtEnd);
       const double layered = graded(base) + layerNodesBelow(element, 1.0);
-      if (layered < n || patch.superconducting) {
+      if (layered < n || patch.superconducting || perfectConductors) {
         n = layered;
         element.layerBaseCount = graded(base);
       } else {

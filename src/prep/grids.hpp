@@ -26,8 +26,10 @@ void reportGrids(const ProblemModel& model, RunIo& io);
 // element where another element's corner comes close (a strip's edges above a ground) or
 // a curved element comes closest (a wire above a plane). With symmetry the plane y = 0
 // counts as a conductor. Sets `gridCount`, `layerAtStart`, `layerAtEnd`, `innerLayers` and
-// `layerBaseCount` of every element.
-void chooseAutomaticGrids(ProblemModel& model);
+// `layerBaseCount` of every element. `perfectConductors`: the grids of the electrostatics,
+// which see no field depth and always take the layers (the charge crowds into gaps and
+// under another conductor's corners as a superconductor's current does).
+void chooseAutomaticGrids(ProblemModel& model, bool perfectConductors = false);
 
 // Places the nodes of every element anew, counts[e] on element e (at least 2), graded
 // toward the corners or even as the model asks; sets `nd0` and `nd`. Writes nothing.
