@@ -1,0 +1,52 @@
+#pragma once
+
+#include <vector>
+
+#include "model/conductor_matrix.hpp"
+#include "model/constants.hpp"
+#include "model/problem_model.hpp"
+
+namespace qbr {
+
+// A Nystroem discretisation of the same boundary integral equations as the node grids
+// (exterior Laplace row, interior Helmholtz row per node, one current row per conductor),
+// with u and q sampled at the Gauss-Legendre points of straight panels. Panels are halved
+// until each is at most `spread` times its distance from the nearest corner of any
+// conductor, and the panels that touch a corner down to `smallest` times the shallowest
+// field depth (lambda of a superconductor, skin depth of a metal) of the model.
+struct PanelSettings {
+  int order = 16;          // Gauss-Legendre points per panel
+  double spread = 1.0;     // panel length per distance to the nearest corner
+  double smallest = 1e-3;  // the panels at a corner, in field depths
+};
+
+struct PanelSolution {
+  ConductorMatrix matrix;  // pH/um, or R + jX in ohm/m times 1e6, as solveConductorMatrix
+  int unknowns = 0;
+  int panels = 0;
+  bool real = false;  // every entry of the system was real: solved in real arithmetic
+  double fillSeconds = 0.0;
+  double solveSeconds = 0.0;
+};
+
+// Solves a prepared model (setUpModel has run: lengths, conductor lists, wave numbers)
+// whose elements are all lines. Throws std::invalid_argument for curves, circles, pieces
+// of elements, symmetry, a conductor number without elements, or a patch without loss
+// or penetration depth (k = 0).
+PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings);
+
+// The interior kernel's cylinder functions K0(w) and K1(w) for Re w > 0 (the kernel of a
+// patch is K0 of w = -j k r for Im k > 0, of w = j k r otherwise): power series up to
+// |w| = 2, Steed's continued fraction beyond.
+struct BesselK01 {
+  Complex k0;
+  Complex k1;
+};
+BesselK01 besselK01(Complex w);
+
+// Weights W_m of the n-point Gauss-Legendre abscissae x_m for the logarithm at the left
+// end, the integral over [-1, 1] of ln(1 + x) g(x) = sum of W_m g(x_m), exact for
+// polynomials g of degree below n.
+std::vector<double> logEndWeights(int n);
+
+}  // namespace qbr
