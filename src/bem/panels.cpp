@@ -8,6 +8,8 @@
 #include <string>
 #include <type_traits>
 
+#include "bem/blas_threads.hpp"
+#include "bem/hankel.hpp"
 #include "bem/lapack_dense.hpp"
 #include "model/geometry.hpp"
 
@@ -17,9 +19,9 @@ namespace {
 
 constexpr double kPiFull = 3.14159265358979323846;
 constexpr double kEuler = 0.57721566490153286061;
-// K0 of an argument with a real part beyond this is below e^-40 of its value near the
+// K0 of an argument with a real part beyond this is below e^-30 of its value near the
 // source: the interior kernel is 0 there.
-constexpr double kReachArgument = 40.0;
+constexpr double kReachArgument = 30.0;
 
 // ---------------------------------------------------------------------------------------
 // Cylinder functions K0, K1 (and I0 with the regular rest of K0 for the split of the
@@ -45,7 +47,7 @@ K01<T> seriesK01(T w) {
     s0 += term0 * harmonic;
     i1 += term1;
     s1 += term1 * (harmonic + next);
-    if (std::abs(term0) < 1e-18 * std::abs(i0)) break;
+    if (std::norm(term0) < 1e-36 * std::norm(i0)) break;
     term0 *= t / static_cast<double>((k + 1) * (k + 1));
     term1 *= t / static_cast<double>((k + 1) * (k + 2));
     harmonic = next;
@@ -80,16 +82,43 @@ K01<T> fractionK01(T w) {
     h += delh;
     const T dels = q * delh;
     s += dels;
-    if (std::abs(dels) < 1e-17 * std::abs(s)) break;
+    if (std::norm(dels) < 1e-34 * std::norm(s)) break;
   }
   const T k0 = std::sqrt(kPiFull / (2.0 * w)) * std::exp(-w) / s;
   const T k1 = k0 * (w + 0.5 - a1 * h) / w;
   return {k0, k1};
 }
 
+// Hankel's expansion, for |w| >= 17 (its smallest term is then below 2e-15).
+template <class T>
+K01<T> asymptoticK01(T w) {
+  T sum0 = 1.0, sum1 = 1.0, term0 = 1.0, term1 = 1.0;
+  const T inv = 1.0 / (8.0 * w);
+  for (int k = 1; k < 40; ++k) {
+    const double odd = (2.0 * k - 1.0) * (2.0 * k - 1.0);
+    term0 *= (0.0 - odd) / k * inv;
+    term1 *= (4.0 - odd) / k * inv;
+    sum0 += term0;
+    sum1 += term1;
+    if (std::norm(term0) < 1e-34 && std::norm(term1) < 1e-34) break;
+  }
+  const T scale = std::sqrt(kPiFull / (2.0 * w)) * std::exp(-w);
+  return {scale * sum0, scale * sum1};
+}
+
 template <class T>
 K01<T> kernelK01(T w) {
-  return std::abs(w) <= 2.0 ? seriesK01(w) : fractionK01(w);
+  const double size2 = std::norm(w);
+  if (size2 <= 4.0) return seriesK01(w);
+  if (size2 >= 289.0) return asymptoticK01(w);
+  if constexpr (std::is_same_v<T, double>) {
+    // On the real axis the Chebyshev fit of the superconductor's kernel (exact to
+    // rounding from 2 to 20) is several times cheaper than the continued fraction.
+    const HankelPair h = hankelFirstPairImaginary(w);
+    return {-0.5 * kPiFull * h.h0.imag(), -0.5 * kPiFull * h.h1.real()};
+  } else {
+    return fractionK01(w);
+  }
 }
 
 // I0(w) and K0(w) + ln(r) I0(w) for w = kappa r, |w| <= 2: the kernel K0 = -ln(r) I0 + rest
@@ -102,7 +131,7 @@ void splitK0(T kappa, double r, T& i0Out, T& restOut) {
   for (int k = 0; k < 30; ++k) {
     i0 += term;
     s0 += term * harmonic;
-    if (std::abs(term) < 1e-18 * std::abs(i0)) break;
+    if (std::norm(term) < 1e-36 * std::norm(i0)) break;
     term *= t / static_cast<double>((k + 1) * (k + 1));
     harmonic += 1.0 / (k + 1);
   }
@@ -118,7 +147,7 @@ struct Rule {
   std::vector<double> x, w, bary, logEnd;
 };
 
-void gaussLegendre(int n, std::vector<double>& x, std::vector<double>& w) {
+void legendreRule(int n, std::vector<double>& x, std::vector<double>& w) {
   x.assign(static_cast<std::size_t>(n), 0.0);
   w.assign(static_cast<std::size_t>(n), 0.0);
   for (int i = 0; i < (n + 1) / 2; ++i) {
@@ -156,7 +185,7 @@ const Rule& ruleOf(int n) {
   static thread_local std::vector<Rule> rules(64);
   Rule& r = rules.at(static_cast<std::size_t>(n));
   if (r.n == 0) {
-    gaussLegendre(n, r.x, r.w);
+    legendreRule(n, r.x, r.w);
     r.bary.resize(static_cast<std::size_t>(n));
     for (int j = 0; j < n; ++j) {
       const std::size_t u = static_cast<std::size_t>(j);
@@ -202,7 +231,8 @@ double distanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
   const double len2 = dx * dx + dy * dy;
   double s = len2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0.0;
   s = std::clamp(s, 0.0, 1.0);
-  return std::hypot(p.x - a.x - s * dx, p.y - a.y - s * dy);
+  const double ox = p.x - a.x - s * dx, oy = p.y - a.y - s * dy;
+  return std::sqrt(ox * ox + oy * oy);
 }
 
 // The wave number's decay direction: the interior kernel is K0(kappa r).
@@ -281,7 +311,11 @@ template <class T>
 class Assembler {
  public:
   Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach)
-      : g_(g), kappa_(kappa), reach_(reach), rule_(ruleOf(g.order)) {}
+      : g_(g),
+        kappa_(kappa),
+        reach_(reach),
+        nodes_(ruleOf(g.order)),
+        quad_(ruleOf(std::max(g.order, kIntervalPoints))) {}
 
   // Laplace weights of panel q seen from node target (or point x).
   void laplace(int target, int q, Weights<T>& out) const {
@@ -310,14 +344,14 @@ class Assembler {
                     std::numeric_limits<double>::infinity(), iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
-      for (int m = 0; m < rule_.n; ++m) {
+      for (int m = 0; m < quad_.n; ++m) {
         const std::size_t um = static_cast<std::size_t>(m);
-        const double s = mid + half * rule_.x[um];
-        lagrangeAt(rule_, 2.0 * s / pq.length - 1.0, out.basis.data());
+        const double s = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * s / pq.length - 1.0, out.basis.data());
         if (in.singular != 0) {
           // -ln|s - at| on the target's own line: the product rule of the end logarithm.
-          const double wl = half * (std::log(half) * rule_.w[um] +
-                                    rule_.logEnd[in.singular < 0 ? um : rule_.n - 1 - um]);
+          const double wl = half * (std::log(half) * quad_.w[um] +
+                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
           for (int j = 0; j < p; ++j)
             out.sl[static_cast<std::size_t>(j)] -= wl * out.basis[static_cast<std::size_t>(j)];
           continue;
@@ -325,7 +359,7 @@ class Assembler {
         const double yx = pq.a.x + pq.e.x * s - x.x, yy = pq.a.y + pq.e.y * s - x.y;
         const double r2 = yx * yx + yy * yy;
         const double a = yx * pq.n.x + yy * pq.n.y;
-        const double ws = half * rule_.w[um];
+        const double ws = half * quad_.w[um];
         const double g = -0.5 * std::log(r2) * ws, dg = -a / r2 * ws;
         for (int j = 0; j < p; ++j) {
           out.sl[static_cast<std::size_t>(j)] += g * out.basis[static_cast<std::size_t>(j)];
@@ -346,14 +380,17 @@ class Assembler {
     const T kappa = kappa_[static_cast<std::size_t>(pq.patch)];
     const double kabs = std::abs(kappa);
     const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
-    const double resolved = kResolved * p / kabs;  // longest interval with a plain rule
+    // The longest panel the plain rule of its own points, and the longest interval the
+    // interval rule, integrates.
+    const double resolved = kResolved * p / kabs;
+    const double intervalCap = kResolved * quad_.n / kabs;
     std::fill(out.sk.begin(), out.sk.end(), T(0.0));
     std::fill(out.dk.begin(), out.dk.end(), T(0.0));
     if (!self && dist > kNear * pq.length && pq.length <= resolved) {
       for (int j = 0; j < p; ++j) {
         const std::size_t u = static_cast<std::size_t>(pq.first + j);
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
-        const double r = std::hypot(dx, dy);
+        const double r = std::sqrt(dx * dx + dy * dy);
         const double a = dx * pq.n.x + dy * pq.n.y;
         const K01<T> kk = kernelK01<T>(kappa * r);
         out.sk[static_cast<std::size_t>(j)] = kk.k0 * g_.weights[u];
@@ -365,28 +402,28 @@ class Assembler {
     project(x, pq, self, at, d);
     std::vector<Interval>& iv = scratch_;
     const double singularSpan = kSplitArgument / kabs;
-    intervalsAround(pq.length, at, d, std::min(singularSpan, pq.length), resolved, reach, iv);
+    intervalsAround(pq.length, at, d, std::min(singularSpan, pq.length), intervalCap, reach, iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
-      for (int m = 0; m < rule_.n; ++m) {
+      for (int m = 0; m < quad_.n; ++m) {
         const std::size_t um = static_cast<std::size_t>(m);
-        const double s = mid + half * rule_.x[um];
-        lagrangeAt(rule_, 2.0 * s / pq.length - 1.0, out.basis.data());
-        const double ws = half * rule_.w[um];
+        const double s = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * s / pq.length - 1.0, out.basis.data());
+        const double ws = half * quad_.w[um];
         if (in.singular != 0) {
           // K0(kappa r) = -ln(r) I0(kappa r) + rest on the target's own line.
           const double r = std::fabs(s - at);
           T i0, rest;
           splitK0(kappa, r, i0, rest);
-          const double wl = half * (std::log(half) * rule_.w[um] +
-                                    rule_.logEnd[in.singular < 0 ? um : rule_.n - 1 - um]);
+          const double wl = half * (std::log(half) * quad_.w[um] +
+                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
           const T v = rest * ws - i0 * wl;
           for (int j = 0; j < p; ++j)
             out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
           continue;
         }
         const double yx = pq.a.x + pq.e.x * s - x.x, yy = pq.a.y + pq.e.y * s - x.y;
-        const double r = std::hypot(yx, yy);
+        const double r = std::sqrt(yx * yx + yy * yy);
         const double a = yx * pq.n.x + yy * pq.n.y;
         const K01<T> kk = kernelK01<T>(kappa * r);
         const T v = kk.k0 * ws;
@@ -400,6 +437,8 @@ class Assembler {
     return true;
   }
 
+  // Gauss-Legendre points per interval, at least (the panel's order when it is higher).
+  static constexpr int kIntervalPoints = 16;
   // A target within this many panel lengths of a panel is integrated on intervals.
   static constexpr double kNear = 1.5;
   // Intervals and far panels for the interior kernel: at most this many times the order
@@ -414,13 +453,15 @@ class Assembler {
   void project(Vec2 x, const Panel& pq, bool self, double& at, double& d) const {
     const double s = (x.x - pq.a.x) * pq.e.x + (x.y - pq.a.y) * pq.e.y;
     at = std::clamp(s, 0.0, pq.length);
-    d = self ? 0.0 : std::hypot(pq.a.x + pq.e.x * at - x.x, pq.a.y + pq.e.y * at - x.y);
+    const double ox = pq.a.x + pq.e.x * at - x.x, oy = pq.a.y + pq.e.y * at - x.y;
+    d = self ? 0.0 : std::sqrt(ox * ox + oy * oy);
   }
 
   const Geometry& g_;
   const std::vector<T>& kappa_;
   const std::vector<double>& reach_;
-  const Rule& rule_;
+  const Rule& nodes_;  // the panel's own points
+  const Rule& quad_;   // the points of each interval
   mutable std::vector<Interval> scratch_;
 };
 
@@ -549,7 +590,8 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
              static_cast<std::size_t>(col) * static_cast<std::size_t>(n)];
   };
   const int panelCount = static_cast<int>(g.panels.size());
-#pragma omp parallel
+  // Small systems in one thread: the threads' start and the BLAS's cost more than they save.
+#pragma omp parallel if (nodes >= 1000)
   {
     Assembler<T> assembler(g, kappa, reach);
     Weights<T> w(p);
@@ -590,7 +632,10 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
     b[col + static_cast<std::size_t>(slot(c))] = 1.0;
     if (hasReturn) b[col + static_cast<std::size_t>(slot(0))] = -1.0;
   }
-  solveDense(a, b, n, conductors);
+  {
+    const BlasSession blas(n < 2000 ? 1 : 0);
+    solveDense(a, b, n, conductors);
+  }
   const Clock::time_point solved = Clock::now();
 
   PanelSolution out;
@@ -619,9 +664,13 @@ BesselK01 besselK01(Complex w) {
   return {k.k0, k.k1};
 }
 
+void gaussLegendre(int n, std::vector<double>& x, std::vector<double>& w) {
+  legendreRule(n, x, w);
+}
+
 std::vector<double> logEndWeights(int n) {
   std::vector<double> x, w;
-  gaussLegendre(n, x, w);
+  legendreRule(n, x, w);
   // Moments of ln(1 + x) against the Legendre polynomials: 2 ln 2 - 2 for P0 and
   // (-1)^(k+1) 2 / (k (k + 1)) for P_k, k >= 1.
   std::vector<double> moment(static_cast<std::size_t>(n));
@@ -643,6 +692,14 @@ std::vector<double> logEndWeights(int n) {
     out[static_cast<std::size_t>(m)] = sum * w[static_cast<std::size_t>(m)];
   }
   return out;
+}
+
+PanelSettings panelLevel(int level) {
+  PanelSettings s;
+  s.order = 4 + 2 * level;
+  s.spread = level < 4 ? 8.0 : 4.0;
+  s.smallest = 3.0 * std::ldexp(1.0, -level);
+  return s;
 }
 
 PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings) {

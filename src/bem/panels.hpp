@@ -20,6 +20,11 @@ struct PanelSettings {
   double smallest = 1e-3;  // the panels at a corner, in field depths
 };
 
+// One ladder of discretisations for error estimates: level 0 has panels of order 4 growing
+// by 9 from corners, its smallest one 3 field depths long; each level adds 2 to the order
+// and halves the smallest panel, and from level 4 on the panels grow by 5 only.
+PanelSettings panelLevel(int level);
+
 struct PanelSolution {
   ConductorMatrix matrix;  // pH/um, or R + jX in ohm/m times 1e6, as solveConductorMatrix
   int unknowns = 0;
@@ -27,6 +32,7 @@ struct PanelSolution {
   bool real = false;  // every entry of the system was real: solved in real arithmetic
   double fillSeconds = 0.0;
   double solveSeconds = 0.0;
+  double seconds() const { return fillSeconds + solveSeconds; }
 };
 
 // Solves a prepared model (setUpModel has run: lengths, conductor lists, wave numbers)
@@ -43,6 +49,9 @@ struct BesselK01 {
   Complex k1;
 };
 BesselK01 besselK01(Complex w);
+
+// The n-point Gauss-Legendre rule on [-1, 1], abscissae ascending.
+void gaussLegendre(int n, std::vector<double>& x, std::vector<double>& w);
 
 // Weights W_m of the n-point Gauss-Legendre abscissae x_m for the logarithm at the left
 // end, the integral over [-1, 1] of ln(1 + x) g(x) = sum of W_m g(x_m), exact for
