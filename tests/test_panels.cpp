@@ -16,6 +16,10 @@
 namespace qbr {
 namespace {
 
+double kPiFull() {
+  return std::acos(-1.0);
+}
+
 // K0(w) and K1(w) as the integrals over t > 0 of exp(-w cosh t) (cosh t)^n, Re w > 0: the
 // trapezoid rule of a doubly-exponentially decaying analytic integrand, exact to rounding.
 Complex kIntegral(Complex w, int n) {
@@ -63,6 +67,70 @@ TEST(PanelKernels, EndLogarithmRuleIsExactForPolynomials) {
       EXPECT_NEAR(logarithmic, scale * (std::log(2.0) / (k + 1) - 1.0 / ((k + 1) * (k + 1))),
                   1e-13 * scale)
           << "n " << n << " k " << k;
+    }
+  }
+}
+
+double sum(const std::vector<double>& v) {
+  double s = 0.0;
+  for (double x : v) s += x;
+  return s;
+}
+
+Complex sum(const std::vector<Complex>& v) {
+  Complex s = 0.0;
+  for (Complex x : v) s += x;
+  return s;
+}
+
+TEST(PanelKernels, LogarithmOnAndNearAPanelMatchesClosedForms) {
+  // Panel from (-1, 0) to (1, 0), normal (0, 1). With u = s - x0, the antiderivative of
+  // ln(u^2 + d^2) is u ln(u^2 + d^2) - 2u + 2d atan(u/d), that of u ln(u^2 + d^2) is
+  // ((u^2 + d^2) ln(u^2 + d^2) - u^2)/2; d/(u^2 + d^2) integrates to atan(u/d).
+  const double x0 = 0.3;
+  const double lo = -1.0 - x0, hi = 1.0 - x0;
+  for (int order : {6, 16}) {
+    for (double d : {0.5, 1e-2, 1e-5}) {
+      const PanelWeights w = panelWeights({-1.0, 0.0}, {1.0, 0.0}, order, {x0, d}, {0.0, 1.0});
+      const auto f0 = [d](double u) {
+        return u * std::log(u * u + d * d) - 2.0 * u + 2.0 * d * std::atan(u / d);
+      };
+      const auto f1 = [d](double u) {
+        return 0.5 * ((u * u + d * d) * std::log(u * u + d * d) - u * u);
+      };
+      EXPECT_NEAR(sum(w.laplaceSingle), -0.5 * (f0(hi) - f0(lo)), 1e-13) << order << " " << d;
+      // The density s: the basis reproduces it exactly.
+      std::vector<double> x, gw;
+      gaussLegendre(order, x, gw);
+      double moment = 0.0;
+      for (int j = 0; j < order; ++j) moment += w.laplaceSingle[j] * x[j];
+      EXPECT_NEAR(moment, -0.5 * (f1(hi) - f1(lo) + x0 * (f0(hi) - f0(lo))), 1e-13);
+      EXPECT_NEAR(sum(w.laplaceDouble), std::atan(hi / d) - std::atan(lo / d), 1e-12);
+    }
+    // On the panel: the integral of -ln|s - x0| over [-1, 1], no double layer.
+    const PanelWeights on = panelWeights({-1.0, 0.0}, {1.0, 0.0}, order, {x0, 0.0}, {0.0, 1.0});
+    EXPECT_NEAR(sum(on.laplaceSingle),
+                -((1.0 - x0) * std::log(1.0 - x0) + (1.0 + x0) * std::log(1.0 + x0) - 2.0), 1e-13);
+    EXPECT_EQ(sum(on.laplaceDouble), 0.0);
+  }
+}
+
+TEST(PanelKernels, InteriorKernelOnLongPanelsMatchesTheLineIntegral) {
+  // Over an infinite line at distance d, K0(kappa r) integrates to (pi/kappa) e^(-kappa d)
+  // and its normal derivative to pi e^(-kappa d). A panel 100 field depths long, the
+  // target on it or just off it: a superconductor (kappa = 1/lambda) and a metal
+  // (kappa = (1 + j)/delta).
+  for (Complex k : {Complex(0.0, 20.0), Complex(20.0, -20.0)}) {
+    const Complex kappa =
+        k.imag() > 0.0 ? Complex(k.imag(), -k.real()) : Complex(-k.imag(), k.real());
+    for (double d : {0.0, 1e-4, 0.03}) {
+      const PanelWeights w = panelWeights({-2.5, 0.0}, {2.5, 0.0}, 12, {0.123, d}, k);
+      const Complex single = kPiFull() / kappa * std::exp(-kappa * d);
+      EXPECT_LT(std::abs(sum(w.interiorSingle) / single - 1.0), 1e-12) << k << " " << d;
+      if (d > 0.0) {
+        const Complex dbl = kPiFull() * std::exp(-kappa * d);
+        EXPECT_LT(std::abs(sum(w.interiorDouble) / dbl - 1.0), 1e-12) << k << " " << d;
+      }
     }
   }
 }

@@ -1,9 +1,13 @@
 #include "bem/panels.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -120,6 +124,72 @@ K01<T> kernelK01(T w) {
     return fractionK01(w);
   }
 }
+
+// K0 and K1 of kappa r as functions of the distance r, for one patch. A metal's kappa has a
+// fixed argument (45 degrees), so between |w| = 2 and 17, where the continued fraction
+// needs dozens of iterations, Chebyshev fits in |w| of K(w) e^w sqrt(w) stand in for it.
+template <class T>
+class RadialK01 {
+ public:
+  explicit RadialK01(T kappa) : kappa_(kappa) {
+    if constexpr (!std::is_same_v<T, double>) {
+      if (!(std::abs(kappa) > 0.0)) return;  // an unused patch without field depth
+      for (int piece = 0; piece < 2; ++piece) {
+        const double lo = kPieces[piece], hi = kPieces[piece + 1];
+        std::array<T, kFit> g0, g1;
+        for (int k = 0; k < kFit; ++k) {
+          const double x = 0.5 * (lo + hi) + 0.5 * (hi - lo) * std::cos(kPiFull * (k + 0.5) / kFit);
+          const T w = kappa / std::abs(kappa) * x;
+          const K01<T> v = fractionK01(w);
+          const T scale = std::exp(w) * std::sqrt(w);
+          g0[static_cast<std::size_t>(k)] = v.k0 * scale;
+          g1[static_cast<std::size_t>(k)] = v.k1 * scale;
+        }
+        for (int j = 0; j < kFit; ++j) {
+          T c0 = 0.0, c1 = 0.0;
+          for (int k = 0; k < kFit; ++k) {
+            const double c = std::cos(kPiFull * j * (k + 0.5) / kFit);
+            c0 += g0[static_cast<std::size_t>(k)] * c;
+            c1 += g1[static_cast<std::size_t>(k)] * c;
+          }
+          fit0_[piece][static_cast<std::size_t>(j)] = c0 * (2.0 / kFit);
+          fit1_[piece][static_cast<std::size_t>(j)] = c1 * (2.0 / kFit);
+        }
+      }
+    }
+  }
+
+  K01<T> at(double r) const {
+    if constexpr (std::is_same_v<T, double>) {
+      return kernelK01(kappa_ * r);
+    } else {
+      const T w = kappa_ * r;
+      const double x = std::abs(kappa_) * r;
+      if (x <= kPieces[0] || x >= kPieces[2]) return kernelK01(w);
+      const int piece = x < kPieces[1] ? 0 : 1;
+      const double lo = kPieces[piece], hi = kPieces[piece + 1];
+      const double u = (2.0 * x - lo - hi) / (hi - lo);
+      T b0 = 0.0, b0Next = 0.0, b1 = 0.0, b1Next = 0.0;
+      for (int j = kFit - 1; j >= 1; --j) {
+        const T t0 = 2.0 * u * b0 - b0Next + fit0_[piece][static_cast<std::size_t>(j)];
+        const T t1 = 2.0 * u * b1 - b1Next + fit1_[piece][static_cast<std::size_t>(j)];
+        b0Next = b0;
+        b0 = t0;
+        b1Next = b1;
+        b1 = t1;
+      }
+      const T scale = std::exp(-w) / std::sqrt(w);
+      return {(u * b0 - b0Next + 0.5 * fit0_[piece][0]) * scale,
+              (u * b1 - b1Next + 0.5 * fit1_[piece][0]) * scale};
+    }
+  }
+
+ private:
+  static constexpr int kFit = 40;
+  static constexpr double kPieces[3] = {2.0, 6.0, 17.0};
+  T kappa_;
+  std::array<std::array<T, kFit>, 2> fit0_{}, fit1_{};
+};
 
 // I0(w) and K0(w) + ln(r) I0(w) for w = kappa r, |w| <= 2: the kernel K0 = -ln(r) I0 + rest
 // with the logarithm of the distance split off, the rest computed without cancellation.
@@ -273,7 +343,7 @@ struct Geometry {
 };
 
 struct Interval {
-  double from, to;  // arc length on the panel
+  double from, to;  // offsets along the panel from the point nearest to the target
   int singular;     // 0 none, -1 the target at `from`, +1 at `to`
 };
 
@@ -295,8 +365,8 @@ void intervalsAround(double length, double at, double d, double first, double ca
       if (std::hypot(pos, d) > reach) break;
       double end = std::min(span, pos + h);
       if (span - end < 0.25 * h) end = span;
-      const double s0 = side < 0 ? at - end : at + pos;
-      const double s1 = side < 0 ? at - pos : at + end;
+      const double s0 = side < 0 ? -end : pos;
+      const double s1 = side < 0 ? -pos : end;
       int singular = 0;
       if (onPanel && firstPiece) singular = side < 0 ? 1 : -1;
       out.push_back({s0, s1, singular});
@@ -314,6 +384,7 @@ class Assembler {
       : g_(g),
         kappa_(kappa),
         reach_(reach),
+        radial_(kappa.begin(), kappa.end()),
         nodes_(ruleOf(g.order)),
         quad_(ruleOf(std::max(g.order, kIntervalPoints))) {}
 
@@ -337,28 +408,27 @@ class Assembler {
       }
       return;
     }
-    double at, d;
-    project(x, pq, self, at, d);
+    const Offset o = project(x, pq, self);
     std::vector<Interval>& iv = scratch_;
-    intervalsAround(pq.length, at, d, pq.length, std::numeric_limits<double>::infinity(),
+    intervalsAround(pq.length, o.at, o.d, pq.length, std::numeric_limits<double>::infinity(),
                     std::numeric_limits<double>::infinity(), iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
       for (int m = 0; m < quad_.n; ++m) {
         const std::size_t um = static_cast<std::size_t>(m);
-        const double s = mid + half * quad_.x[um];
-        lagrangeAt(nodes_, 2.0 * s / pq.length - 1.0, out.basis.data());
+        const double u = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
         if (in.singular != 0) {
-          // -ln|s - at| on the target's own line: the product rule of the end logarithm.
+          // -ln|u| on the target's own line: the product rule of the end logarithm.
           const double wl = half * (std::log(half) * quad_.w[um] +
                                     quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
           for (int j = 0; j < p; ++j)
             out.sl[static_cast<std::size_t>(j)] -= wl * out.basis[static_cast<std::size_t>(j)];
           continue;
         }
-        const double yx = pq.a.x + pq.e.x * s - x.x, yy = pq.a.y + pq.e.y * s - x.y;
-        const double r2 = yx * yx + yy * yy;
-        const double a = yx * pq.n.x + yy * pq.n.y;
+        const double along = u - o.along;
+        const double r2 = along * along + o.across * o.across;
+        const double a = -o.across;
         const double ws = half * quad_.w[um];
         const double g = -0.5 * std::log(r2) * ws, dg = -a / r2 * ws;
         for (int j = 0; j < p; ++j) {
@@ -392,27 +462,27 @@ class Assembler {
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
         const double r = std::sqrt(dx * dx + dy * dy);
         const double a = dx * pq.n.x + dy * pq.n.y;
-        const K01<T> kk = kernelK01<T>(kappa * r);
+        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
         out.sk[static_cast<std::size_t>(j)] = kk.k0 * g_.weights[u];
         out.dk[static_cast<std::size_t>(j)] = -kappa * kk.k1 * (a / r * g_.weights[u]);
       }
       return true;
     }
-    double at, d;
-    project(x, pq, self, at, d);
+    const Offset o = project(x, pq, self);
     std::vector<Interval>& iv = scratch_;
     const double singularSpan = kSplitArgument / kabs;
-    intervalsAround(pq.length, at, d, std::min(singularSpan, pq.length), intervalCap, reach, iv);
+    intervalsAround(pq.length, o.at, o.d, std::min(singularSpan, pq.length), intervalCap, reach,
+                    iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
       for (int m = 0; m < quad_.n; ++m) {
         const std::size_t um = static_cast<std::size_t>(m);
-        const double s = mid + half * quad_.x[um];
-        lagrangeAt(nodes_, 2.0 * s / pq.length - 1.0, out.basis.data());
+        const double u = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
         const double ws = half * quad_.w[um];
         if (in.singular != 0) {
           // K0(kappa r) = -ln(r) I0(kappa r) + rest on the target's own line.
-          const double r = std::fabs(s - at);
+          const double r = std::fabs(u);
           T i0, rest;
           splitK0(kappa, r, i0, rest);
           const double wl = half * (std::log(half) * quad_.w[um] +
@@ -422,10 +492,10 @@ class Assembler {
             out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
           continue;
         }
-        const double yx = pq.a.x + pq.e.x * s - x.x, yy = pq.a.y + pq.e.y * s - x.y;
-        const double r = std::sqrt(yx * yx + yy * yy);
-        const double a = yx * pq.n.x + yy * pq.n.y;
-        const K01<T> kk = kernelK01<T>(kappa * r);
+        const double along = u - o.along;
+        const double r = std::sqrt(along * along + o.across * o.across);
+        const double a = -o.across;
+        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
         const T v = kk.k0 * ws;
         const T dv = -kappa * kk.k1 * (a / r * ws);
         for (int j = 0; j < p; ++j) {
@@ -450,18 +520,30 @@ class Assembler {
  private:
   static Vec2 end(const Panel& p) { return {p.a.x + p.e.x * p.length, p.a.y + p.e.y * p.length}; }
 
-  void project(Vec2 x, const Panel& pq, bool self, double& at, double& d) const {
-    const double s = (x.x - pq.a.x) * pq.e.x + (x.y - pq.a.y) * pq.e.y;
-    at = std::clamp(s, 0.0, pq.length);
-    const double ox = pq.a.x + pq.e.x * at - x.x, oy = pq.a.y + pq.e.y * at - x.y;
-    d = self ? 0.0 : std::sqrt(ox * ox + oy * oy);
+  // The target seen from the panel: the nearest point `at` (arc length), the target's
+  // offset from it along the panel and across it, and its distance. The source points are
+  // taken relative to `at`, so that their distances from a target close to the panel keep
+  // their digits (the coordinates' rounding does not vary from point to point).
+  struct Offset {
+    double at, along, across, d;
+  };
+  static Offset project(Vec2 x, const Panel& pq, bool self) {
+    const double rx = x.x - pq.a.x, ry = x.y - pq.a.y;
+    const double s = rx * pq.e.x + ry * pq.e.y;
+    Offset o;
+    o.at = std::clamp(s, 0.0, pq.length);
+    o.along = self ? 0.0 : s - o.at;
+    o.across = self ? 0.0 : rx * pq.n.x + ry * pq.n.y;
+    o.d = std::sqrt(o.along * o.along + o.across * o.across);
+    return o;
   }
 
   const Geometry& g_;
   const std::vector<T>& kappa_;
   const std::vector<double>& reach_;
-  const Rule& nodes_;  // the panel's own points
-  const Rule& quad_;   // the points of each interval
+  std::vector<RadialK01<T>> radial_;  // per patch
+  const Rule& nodes_;                 // the panel's own points
+  const Rule& quad_;                  // the points of each interval
   mutable std::vector<Interval> scratch_;
 };
 
@@ -549,17 +631,17 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
   return g;
 }
 
-void solveDense(std::vector<double>& a, std::vector<double>& b, int n, int nrhs) {
+void solveDense(double* a, std::vector<double>& b, int n, int nrhs) {
   std::vector<int> pivots(static_cast<std::size_t>(n));
   int info = 0;
-  dgesv_(&n, &nrhs, a.data(), &n, pivots.data(), b.data(), &n, &info);
+  dgesv_(&n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info);
   if (info != 0) throw std::runtime_error("panel system is singular");
 }
 
-void solveDense(std::vector<Complex>& a, std::vector<Complex>& b, int n, int nrhs) {
+void solveDense(Complex* a, std::vector<Complex>& b, int n, int nrhs) {
   std::vector<int> pivots(static_cast<std::size_t>(n));
   int info = 0;
-  zgesv_(&n, &nrhs, a.data(), &n, pivots.data(), b.data(), &n, &info);
+  zgesv_(&n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info);
   if (info != 0) throw std::runtime_error("panel system is singular");
 }
 
@@ -584,7 +666,14 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
     reach[u] = kReachArgument / k.real();
     mu[u] = model.patches[u].mu;
   }
-  std::vector<T> a(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), T(0.0));
+  // Zeroed pages straight from the allocator: the system is large and mostly overwritten.
+  // All bits zero is 0.0, and std::complex<double> has the layout of two doubles.
+  const std::unique_ptr<T, void (*)(void*)> matrix(
+      static_cast<T*>(
+          std::calloc(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), sizeof(T))),
+      std::free);
+  if (!matrix) throw std::bad_alloc();
+  T* const a = matrix.get();
   const auto at = [&](int row, int col) -> T& {
     return a[static_cast<std::size_t>(row) +
              static_cast<std::size_t>(col) * static_cast<std::size_t>(n)];
@@ -691,6 +780,42 @@ std::vector<double> logEndWeights(int n) {
     }
     out[static_cast<std::size_t>(m)] = sum * w[static_cast<std::size_t>(m)];
   }
+  return out;
+}
+
+PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
+  Geometry g;
+  g.order = order;
+  Panel p;
+  p.a = a;
+  p.length = std::hypot(b.x - a.x, b.y - a.y);
+  p.e = {(b.x - a.x) / p.length, (b.y - a.y) / p.length};
+  p.n = {-p.e.y, p.e.x};
+  g.panels.push_back(p);
+  const Rule& rule = ruleOf(order);
+  for (int j = 0; j < order; ++j) {
+    const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
+    g.nodes.push_back({a.x + p.e.x * s, a.y + p.e.y * s});
+    g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
+    g.panelOf.push_back(0);
+  }
+  // The target as one more point, on the panel when it lies on it.
+  g.nodes.push_back(target);
+  g.panelOf.push_back(distanceToSegment(target, a, b) < 1e-14 * p.length ? 0 : -1);
+  const std::vector<Complex> kappa{kappaOf(k)};
+  const std::vector<double> reach{kReachArgument / kappa[0].real()};
+  const Assembler<Complex> assembler(g, kappa, reach);
+  Weights<Complex> w(order);
+  assembler.laplace(order, 0, w);
+  PanelWeights out;
+  out.laplaceSingle = w.sl;
+  out.laplaceDouble = w.dl;
+  if (!assembler.helmholtz(order, 0, w)) {
+    std::fill(w.sk.begin(), w.sk.end(), Complex(0.0));
+    std::fill(w.dk.begin(), w.dk.end(), Complex(0.0));
+  }
+  out.interiorSingle = w.sk;
+  out.interiorDouble = w.dk;
   return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include "model/conductor_matrix.hpp"
 #include "model/constants.hpp"
+#include "model/geometry.hpp"
 #include "model/problem_model.hpp"
 
 namespace qbr {
@@ -49,6 +50,17 @@ struct BesselK01 {
   Complex k1;
 };
 BesselK01 besselK01(Complex w);
+
+// What a target point sees of one straight panel from a to b with `order` Gauss-Legendre
+// points: per point the weight of the density there in the single and double layer of
+// the exterior kernel -ln r and of the interior kernel K0 of a patch with wave number k,
+// integrated against the panel's Lagrange basis (the fill's near-field and singular rules:
+// the target may lie on the panel or next to it).
+struct PanelWeights {
+  std::vector<double> laplaceSingle, laplaceDouble;
+  std::vector<Complex> interiorSingle, interiorDouble;
+};
+PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k);
 
 // The n-point Gauss-Legendre rule on [-1, 1], abscissae ascending.
 void gaussLegendre(int n, std::vector<double>& x, std::vector<double>& w);
