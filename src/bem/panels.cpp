@@ -822,8 +822,8 @@ PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
 PanelSettings panelLevel(int level) {
   PanelSettings s;
   s.order = 4 + 2 * level;
-  s.spread = level < 4 ? 8.0 : 4.0;
-  s.smallest = 3.0 * std::ldexp(1.0, -level);
+  s.spread = level <= 1 ? 8.0 : 4.0;
+  s.smallest = 3.0 * std::ldexp(1.0, -std::max(0, level - 1));
   return s;
 }
 

@@ -21,9 +21,9 @@ struct PanelSettings {
   double smallest = 1e-3;  // the panels at a corner, in field depths
 };
 
-// One ladder of discretisations for error estimates: level 0 has panels of order 4 growing
-// by 9 from corners, its smallest one 3 field depths long; each level adds 2 to the order
-// and halves the smallest panel, and from level 4 on the panels grow by 5 only.
+// One ladder of discretisations for error estimates: levels 0 and 1 have panels of order
+// 4 and 6 growing by 9 from corners, the smallest 3 field depths long; from level 2 on
+// the panels grow by 5, and each level adds 2 to the order and halves the smallest panel.
 PanelSettings panelLevel(int level);
 
 struct PanelSolution {
