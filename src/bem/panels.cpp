@@ -14,6 +14,7 @@
 
 #include "bem/blas_threads.hpp"
 #include "bem/hankel.hpp"
+#include "bem/lapack.hpp"
 #include "bem/lapack_dense.hpp"
 #include "model/geometry.hpp"
 
@@ -631,18 +632,22 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
   return g;
 }
 
-void solveDense(double* a, std::vector<double>& b, int n, int nrhs) {
+// Solves A X = B with A stored by rows (the fill writes rows): LAPACK factorises the
+// transpose it sees and solves with it transposed back.
+void solveByRows(double* a, std::vector<double>& b, int n, int nrhs) {
   std::vector<int> pivots(static_cast<std::size_t>(n));
   int info = 0;
-  dgesv_(&n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info);
+  dgetrf_(&n, &n, a, &n, pivots.data(), &info);
   if (info != 0) throw std::runtime_error("panel system is singular");
+  dgetrs_("T", &n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info, 1);
 }
 
-void solveDense(Complex* a, std::vector<Complex>& b, int n, int nrhs) {
+void solveByRows(Complex* a, std::vector<Complex>& b, int n, int nrhs) {
   std::vector<int> pivots(static_cast<std::size_t>(n));
   int info = 0;
-  zgesv_(&n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info);
+  zgetrf_(&n, &n, a, &n, pivots.data(), &info);
   if (info != 0) throw std::runtime_error("panel system is singular");
+  zgetrs_("T", &n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info, 1);
 }
 
 template <class T>
@@ -675,8 +680,8 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
   if (!matrix) throw std::bad_alloc();
   T* const a = matrix.get();
   const auto at = [&](int row, int col) -> T& {
-    return a[static_cast<std::size_t>(row) +
-             static_cast<std::size_t>(col) * static_cast<std::size_t>(n)];
+    return a[static_cast<std::size_t>(row) * static_cast<std::size_t>(n) +
+             static_cast<std::size_t>(col)];
   };
   const int panelCount = static_cast<int>(g.panels.size());
   // Small systems in one thread: the threads' start and the BLAS's cost more than they save.
@@ -723,7 +728,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
   }
   {
     const BlasSession blas(n < 2000 ? 1 : 0);
-    solveDense(a, b, n, conductors);
+    solveByRows(a, b, n, conductors);
   }
   const Clock::time_point solved = Clock::now();
 
