@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "bem/blas_threads.hpp"
 #include "bem/hankel.hpp"
@@ -863,6 +864,47 @@ PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& sett
   }
   const Geometry g = layOutPanels(model, settings, settings.smallest * std::min(depth, shortest));
   return real ? assembleAndSolve<double>(model, g) : assembleAndSolve<Complex>(model, g);
+}
+
+namespace {
+
+double largestDifference(const ConductorMatrix& a, const ConductorMatrix& b) {
+  double scale = 0.0;
+  for (int r = 1; r <= b.size(); ++r) {
+    for (int c = 1; c <= b.size(); ++c) scale = std::max(scale, std::abs(b(r, c)));
+  }
+  double worst = 0.0;
+  const auto part = [&](double x, double y) {
+    if (std::fabs(y) > 1e-9 * scale) worst = std::max(worst, std::fabs(x / y - 1.0));
+  };
+  for (int r = 1; r <= b.size(); ++r) {
+    for (int c = 1; c <= b.size(); ++c) {
+      part(a(r, c).real(), b(r, c).real());
+      part(a(r, c).imag(), b(r, c).imag());
+    }
+  }
+  return worst;
+}
+
+}  // namespace
+
+PanelRun solveOnPanelsTo(const ProblemModel& model, double tolerance, int firstLevel,
+                         int lastLevel) {
+  PanelRun run;
+  run.level = firstLevel;
+  run.solution = solveOnPanels(model, panelLevel(firstLevel));
+  run.estimate = std::numeric_limits<double>::infinity();
+  for (int level = firstLevel + 1; level <= lastLevel; ++level) {
+    PanelSolution finer = solveOnPanels(model, panelLevel(level));
+    run.estimate = largestDifference(run.solution.matrix, finer.matrix);
+    run.solution = std::move(finer);
+    run.level = level;
+    if (run.estimate <= tolerance) {
+      run.met = true;
+      break;
+    }
+  }
+  return run;
 }
 
 }  // namespace qbr

@@ -42,6 +42,20 @@ struct PanelSolution {
 // or penetration depth (k = 0).
 PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings);
 
+// A solve to a tolerance: levels `firstLevel`, firstLevel + 1, ... of panelLevel until
+// two successive ones agree within `tolerance`, relative, in the real and in the imaginary
+// part of every entry of the conductor matrix (parts below 1e-9 of the largest entry are
+// rounding noise of a lossless line and not compared), or `lastLevel` is reached. The
+// finer solution is returned with the largest relative difference as its estimate.
+struct PanelRun {
+  PanelSolution solution;
+  int level = 0;
+  double estimate = 0.0;
+  bool met = false;
+};
+PanelRun solveOnPanelsTo(const ProblemModel& model, double tolerance, int firstLevel = 0,
+                         int lastLevel = 8);
+
 // The interior kernel's cylinder functions K0(w) and K1(w) for Re w > 0 (the kernel of a
 // patch is K0 of w = -j k r for Im k > 0, of w = j k r otherwise): power series up to
 // |w| = 2, Steed's continued fraction beyond.
