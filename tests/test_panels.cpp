@@ -180,6 +180,17 @@ TEST(PanelSolve, TwoStripsWithoutReturnAreReciprocalAndMirrorSymmetric) {
   EXPECT_NEAR(s.matrix(1, 1).real() / s.matrix(2, 2).real(), 1.0, 1e-8);
 }
 
+TEST(PanelSolve, MirrorHalvesTheLineOfAStripAndItsImage) {
+  // A strip above the mirror y = 0 (odd image, no return conductor) against the strip and
+  // its mirror image carrying the return current: the field is odd, the image's constant
+  // is minus the strip's, so the full line has twice the inductance of the half.
+  const std::string strip = "lambda 0.09\nrect -1 1 0.2 0.4 1 0 10 2\n";
+  const PanelSolution full =
+      solveOnPanels(prepared(strip + "rect -1 1 -0.4 -0.2 0 0 10 2\n"), panelLevel(3));
+  const PanelSolution half = solveOnPanels(prepared("symmetry on\n" + strip), panelLevel(3));
+  EXPECT_NEAR(full.matrix(1, 1).real() / (2.0 * half.matrix(1, 1).real()), 1.0, 1e-9);
+}
+
 TEST(PanelSolve, RefusesCircles) {
   const ProblemModel model = prepared("lambda 0.05\nel 2 1 0 0 0.5 + 0 20\n");
   EXPECT_THROW(solveOnPanels(model, panelLevel(0)), std::invalid_argument);

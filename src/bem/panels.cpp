@@ -392,11 +392,15 @@ class Assembler {
 
   // Laplace weights of panel q seen from node target (or point x).
   void laplace(int target, int q, Weights<T>& out) const {
+    laplaceAt(g_.nodes[static_cast<std::size_t>(target)],
+              g_.panelOf[static_cast<std::size_t>(target)] == q, q, out);
+  }
+
+  // The same for a point x, on panel q when `self`: the image of a node in the mirror.
+  void laplaceAt(Vec2 x, bool self, int q, Weights<T>& out) const {
     const Panel& pq = g_.panels[static_cast<std::size_t>(q)];
-    const Vec2 x = g_.nodes[static_cast<std::size_t>(target)];
     const int p = g_.order;
     const double dist = distanceToSegment(x, pq.a, end(pq));
-    const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
     std::fill(out.sl.begin(), out.sl.end(), 0.0);
     std::fill(out.dl.begin(), out.dl.end(), 0.0);
     if (!self && dist > kNear * pq.length) {
@@ -576,7 +580,12 @@ std::vector<Vec2> cornersOf(const ProblemModel& model) {
 Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, double hMin) {
   Geometry g;
   g.order = settings.order;
-  const std::vector<Vec2> corners = cornersOf(model);
+  std::vector<Vec2> corners = cornersOf(model);
+  // With the mirror, the images of the corners grade the panels near y = 0 as well.
+  if (model.symmetryOn) {
+    const std::size_t own = corners.size();
+    for (std::size_t c = 0; c < own; ++c) corners.push_back({corners[c].x, -corners[c].y});
+  }
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
     const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
@@ -685,18 +694,31 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
              static_cast<std::size_t>(col)];
   };
   const int panelCount = static_cast<int>(g.panels.size());
+  const bool mirror = model.symmetryOn;
   // Small systems in one thread: the threads' start and the BLAS's cost more than they save.
 #pragma omp parallel if (nodes >= 1000)
   {
     Assembler<T> assembler(g, kappa, reach);
-    Weights<T> w(p);
+    Weights<T> w(p), image(p);
 #pragma omp for schedule(dynamic, 8)
     for (int i = 0; i < nodes; ++i) {
-      const Panel& own = g.panels[static_cast<std::size_t>(g.panelOf[static_cast<std::size_t>(i)])];
+      const int ownPanel = g.panelOf[static_cast<std::size_t>(i)];
+      const Panel& own = g.panels[static_cast<std::size_t>(ownPanel)];
+      const Vec2 x = g.nodes[static_cast<std::size_t>(i)];
       T interiorResponse = 0.0;  // the interior double layer's response to u = 1
       for (int q = 0; q < panelCount; ++q) {
         const Panel& pq = g.panels[static_cast<std::size_t>(q)];
         assembler.laplace(i, q, w);
+        if (mirror) {
+          // The odd image in y = 0: the exterior kernels seen from the mirrored node are
+          // subtracted (a node on the mirror line is its own image there).
+          assembler.laplaceAt({x.x, -x.y}, q == ownPanel && x.y == 0.0, q, image);
+          for (int j = 0; j < p; ++j) {
+            const std::size_t u = static_cast<std::size_t>(j);
+            w.sl[u] -= image.sl[u];
+            w.dl[u] -= image.dl[u];
+          }
+        }
         for (int j = 0; j < p; ++j) {
           const std::size_t u = static_cast<std::size_t>(j);
           at(i, pq.first + j) += w.dl[u];
@@ -837,7 +859,6 @@ PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& sett
   if (settings.order < 2 || settings.order > 60) {
     throw std::invalid_argument("panel order must lie between 2 and 60");
   }
-  if (model.symmetryOn) throw std::invalid_argument("panels: no symmetry plane yet");
   bool real = true;
   double depth = std::numeric_limits<double>::infinity();
   double shortest = std::numeric_limits<double>::infinity();
@@ -846,6 +867,14 @@ PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& sett
     if (el.kind != kLine || el.tFrom != -1.0 || el.tTo != 1.0) {
       throw std::invalid_argument("panels: element " + std::to_string(e) +
                                   " is not a whole line (only straight elements are panelled)");
+    }
+    if (model.symmetryOn) {
+      for (int end = 0; end < 2; ++end) {
+        if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y < -kTiny) {
+          throw std::invalid_argument("panels: element " + std::to_string(e) +
+                                      " reaches below the symmetry line y = 0");
+        }
+      }
     }
     const Complex k = model.patches[static_cast<std::size_t>(el.patch)].k;
     if (!(std::abs(k) > 0.0)) {

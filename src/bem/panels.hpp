@@ -37,9 +37,10 @@ struct PanelSolution {
 };
 
 // Solves a prepared model (setUpModel has run: lengths, conductor lists, wave numbers)
-// whose elements are all lines. Throws std::invalid_argument for curves, circles, pieces
-// of elements, symmetry, a conductor number without elements, or a patch without loss
-// or penetration depth (k = 0).
+// whose elements are all lines (with symmetry on: in the upper half plane, mirrored with
+// the odd image in y = 0). Throws std::invalid_argument for curves, circles, pieces of
+// elements, a conductor number without elements, or a patch without loss or penetration
+// depth (k = 0).
 PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings);
 
 // A solve to a tolerance: levels `firstLevel`, firstLevel + 1, ... of panelLevel until
