@@ -16,8 +16,6 @@
 
 namespace qbr::bench {
 
-namespace {
-
 // The microstrip of the gallery: a strip 2 x 0.2 um 0.2 um above a ground 20 x 0.2 um.
 // Counts in proportion to the lengths (10 nodes per um on the ground's top under the strip
 // and on the strip, 1.2 on the ground's bottom, 2.5 on its top far from the strip, 10 on
@@ -41,6 +39,8 @@ std::string microstripText(const std::string& material, bool graded, double fact
                 n(20), n(20), n(2), n(20), n(2));
   return text;
 }
+
+namespace {
 
 struct Case {
   const char* name;
@@ -128,9 +128,10 @@ void printExtrapolation(const char* what, double coarse, double middle, double f
 // (graded, from the local scales, refined by sqrt(2) until two ladders in a row are within
 // half the tolerance), timed from the text to the result.
 void printTolerances(const Case& c, const std::vector<double>& targets, int repeat) {
-  std::printf("| tolerance | time (s) | nd | passes | error %s | largest estimate |\n"
-              "|---:|---:|---:|---:|---:|---:|\n",
-              c.resistance != 0.0 ? "L / R" : "L");
+  std::printf(
+      "| tolerance | time (s) | nd | passes | error %s | largest estimate |\n"
+      "|---:|---:|---:|---:|---:|---:|\n",
+      c.resistance != 0.0 ? "L / R" : "L");
   for (double target : targets) {
     if (target < 2.0 * c.uncertainty) continue;
     SolveOptions options;
@@ -141,9 +142,9 @@ void printTolerances(const Case& c, const std::vector<double>& targets, int repe
     for (int r = 0; r < repeat; ++r) {
       const auto start = std::chrono::steady_clock::now();
       result = solve(Model::fromText(microstripText(c.material, true, 1.0)), options);
-      p.seconds = std::min(p.seconds, std::chrono::duration<double>(
-                                          std::chrono::steady_clock::now() - start)
-                                          .count());
+      p.seconds =
+          std::min(p.seconds,
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     p.nd = result.nd;
     p.inductance = result.inductanceHPerM(0, 0) * 1e6;
@@ -159,10 +160,11 @@ void printTolerances(const Case& c, const std::vector<double>& targets, int repe
 // 100 um above a 2 mm x 35 um ground, at 10 GHz and 1 THz, asked for 1e-3; the errors
 // against the same asked for 2e-4 (within 2e-4 of the limit by its own estimate).
 void printSkinDepthTolerances(int repeat) {
-  std::printf("copper microstrip 200 x 35 um over a 2 mm x 35 um ground, accuracy 1e-3 "
-              "(errors against accuracy 2e-4)\n\n"
-              "| frequency | time (s) | nd | passes | error L / R | largest estimate |\n"
-              "|---:|---:|---:|---:|---:|---:|\n");
+  std::printf(
+      "copper microstrip 200 x 35 um over a 2 mm x 35 um ground, accuracy 1e-3 "
+      "(errors against accuracy 2e-4)\n\n"
+      "| frequency | time (s) | nd | passes | error L / R | largest estimate |\n"
+      "|---:|---:|---:|---:|---:|---:|\n");
   for (const char* frequency : {"10 ghz", "1000 ghz"}) {
     const std::string text = std::string("lengthunit um\nfrequency ") + frequency +
                              "\nvariables impedance\npatch 0 nc 58\n"
@@ -176,9 +178,8 @@ void printSkinDepthTolerances(int repeat) {
     for (int r = 0; r < repeat; ++r) {
       const auto start = std::chrono::steady_clock::now();
       result = solve(Model::fromText(text), options);
-      seconds = std::min(seconds, std::chrono::duration<double>(
-                                      std::chrono::steady_clock::now() - start)
-                                      .count());
+      seconds = std::min(
+          seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::printf("| %s | %.3f | %d | %d | %+.1e / %+.1e | %.1e |\n", frequency, seconds, result.nd,
                 result.accuracy->passes,

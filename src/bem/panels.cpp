@@ -1,0 +1,939 @@
+#include "bem/panels.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "bem/blas_threads.hpp"
+#include "bem/hankel.hpp"
+#include "bem/lapack.hpp"
+#include "bem/lapack_dense.hpp"
+#include "model/geometry.hpp"
+
+namespace qbr {
+
+namespace {
+
+constexpr double kPiFull = 3.14159265358979323846;
+constexpr double kEuler = 0.57721566490153286061;
+// K0 of an argument with a real part beyond this is below e^-30 of its value near the
+// source: the interior kernel is 0 there.
+constexpr double kReachArgument = 30.0;
+
+// ---------------------------------------------------------------------------------------
+// Cylinder functions K0, K1 (and I0 with the regular rest of K0 for the split of the
+// logarithm) of w with Re w > 0, in the arithmetic T (double on the real axis).
+
+template <class T>
+struct K01 {
+  T k0;
+  T k1;
+};
+
+template <class T>
+K01<T> seriesK01(T w) {
+  const T t = w * w * 0.25;
+  const T logHalf = std::log(w * 0.5);
+  T term0 = 1.0;  // t^k / (k!)^2
+  T term1 = 1.0;  // t^k / (k! (k+1)!)
+  T i0 = 0.0, s0 = 0.0, i1 = 0.0, s1 = 0.0;
+  double harmonic = 0.0;  // H_k
+  for (int k = 0; k < 30; ++k) {
+    const double next = harmonic + 1.0 / (k + 1);
+    i0 += term0;
+    s0 += term0 * harmonic;
+    i1 += term1;
+    s1 += term1 * (harmonic + next);
+    if (std::norm(term0) < 1e-36 * std::norm(i0)) break;
+    term0 *= t / static_cast<double>((k + 1) * (k + 1));
+    term1 *= t / static_cast<double>((k + 1) * (k + 2));
+    harmonic = next;
+  }
+  const T k0 = -(logHalf + kEuler) * i0 + s0;
+  // K1 = 1/w + ln(w/2) I1 - (w/4) sum (psi(k+1) + psi(k+2)) t^k / (k! (k+1)!).
+  const T k1 = 1.0 / w + logHalf * (w * 0.5) * i1 - (w * 0.25) * (s1 - 2.0 * kEuler * i1);
+  return {k0, k1};
+}
+
+// Steed's evaluation of Temme's continued fraction for K0 and K1 (|w| >= 2).
+template <class T>
+K01<T> fractionK01(T w) {
+  T b = 2.0 * (1.0 + w);
+  T d = 1.0 / b;
+  T h = d, delh = d;
+  T q1 = 0.0, q2 = 1.0;
+  const double a1 = 0.25;
+  T q = a1, c = a1;
+  double a = -a1;
+  T s = 1.0 + q * delh;
+  for (int i = 1; i < 500; ++i) {
+    a -= 2.0 * i;
+    c = -a * c / (i + 1.0);
+    const T qnew = (q1 - b * q2) / a;
+    q1 = q2;
+    q2 = qnew;
+    q += c * qnew;
+    b += 2.0;
+    d = 1.0 / (b + a * d);
+    delh = (b * d - 1.0) * delh;
+    h += delh;
+    const T dels = q * delh;
+    s += dels;
+    if (std::norm(dels) < 1e-34 * std::norm(s)) break;
+  }
+  const T k0 = std::sqrt(kPiFull / (2.0 * w)) * std::exp(-w) / s;
+  const T k1 = k0 * (w + 0.5 - a1 * h) / w;
+  return {k0, k1};
+}
+
+// Hankel's expansion, for |w| >= 17 (its smallest term is then below 2e-15).
+template <class T>
+K01<T> asymptoticK01(T w) {
+  T sum0 = 1.0, sum1 = 1.0, term0 = 1.0, term1 = 1.0;
+  const T inv = 1.0 / (8.0 * w);
+  for (int k = 1; k < 40; ++k) {
+    const double odd = (2.0 * k - 1.0) * (2.0 * k - 1.0);
+    term0 *= (0.0 - odd) / k * inv;
+    term1 *= (4.0 - odd) / k * inv;
+    sum0 += term0;
+    sum1 += term1;
+    if (std::norm(term0) < 1e-34 && std::norm(term1) < 1e-34) break;
+  }
+  const T scale = std::sqrt(kPiFull / (2.0 * w)) * std::exp(-w);
+  return {scale * sum0, scale * sum1};
+}
+
+template <class T>
+K01<T> kernelK01(T w) {
+  const double size2 = std::norm(w);
+  if (size2 <= 4.0) return seriesK01(w);
+  if (size2 >= 289.0) return asymptoticK01(w);
+  if constexpr (std::is_same_v<T, double>) {
+    // On the real axis the Chebyshev fit of the superconductor's kernel (exact to
+    // rounding from 2 to 20) is several times cheaper than the continued fraction.
+    const HankelPair h = hankelFirstPairImaginary(w);
+    return {-0.5 * kPiFull * h.h0.imag(), -0.5 * kPiFull * h.h1.real()};
+  } else {
+    return fractionK01(w);
+  }
+}
+
+// K0 and K1 of kappa r as functions of the distance r, for one patch. A metal's kappa has a
+// fixed argument (45 degrees), so between |w| = 2 and 17, where the continued fraction
+// needs dozens of iterations, Chebyshev fits in |w| of K(w) e^w sqrt(w) stand in for it.
+template <class T>
+class RadialK01 {
+ public:
+  explicit RadialK01(T kappa) : kappa_(kappa) {
+    if constexpr (!std::is_same_v<T, double>) {
+      if (!(std::abs(kappa) > 0.0)) return;  // an unused patch without field depth
+      for (int piece = 0; piece < 2; ++piece) {
+        const double lo = kPieces[piece], hi = kPieces[piece + 1];
+        std::array<T, kFit> g0, g1;
+        for (int k = 0; k < kFit; ++k) {
+          const double x = 0.5 * (lo + hi) + 0.5 * (hi - lo) * std::cos(kPiFull * (k + 0.5) / kFit);
+          const T w = kappa / std::abs(kappa) * x;
+          const K01<T> v = fractionK01(w);
+          const T scale = std::exp(w) * std::sqrt(w);
+          g0[static_cast<std::size_t>(k)] = v.k0 * scale;
+          g1[static_cast<std::size_t>(k)] = v.k1 * scale;
+        }
+        for (int j = 0; j < kFit; ++j) {
+          T c0 = 0.0, c1 = 0.0;
+          for (int k = 0; k < kFit; ++k) {
+            const double c = std::cos(kPiFull * j * (k + 0.5) / kFit);
+            c0 += g0[static_cast<std::size_t>(k)] * c;
+            c1 += g1[static_cast<std::size_t>(k)] * c;
+          }
+          fit0_[piece][static_cast<std::size_t>(j)] = c0 * (2.0 / kFit);
+          fit1_[piece][static_cast<std::size_t>(j)] = c1 * (2.0 / kFit);
+        }
+      }
+    }
+  }
+
+  K01<T> at(double r) const {
+    if constexpr (std::is_same_v<T, double>) {
+      return kernelK01(kappa_ * r);
+    } else {
+      const T w = kappa_ * r;
+      const double x = std::abs(kappa_) * r;
+      if (x <= kPieces[0] || x >= kPieces[2]) return kernelK01(w);
+      const int piece = x < kPieces[1] ? 0 : 1;
+      const double lo = kPieces[piece], hi = kPieces[piece + 1];
+      const double u = (2.0 * x - lo - hi) / (hi - lo);
+      T b0 = 0.0, b0Next = 0.0, b1 = 0.0, b1Next = 0.0;
+      for (int j = kFit - 1; j >= 1; --j) {
+        const T t0 = 2.0 * u * b0 - b0Next + fit0_[piece][static_cast<std::size_t>(j)];
+        const T t1 = 2.0 * u * b1 - b1Next + fit1_[piece][static_cast<std::size_t>(j)];
+        b0Next = b0;
+        b0 = t0;
+        b1Next = b1;
+        b1 = t1;
+      }
+      const T scale = std::exp(-w) / std::sqrt(w);
+      return {(u * b0 - b0Next + 0.5 * fit0_[piece][0]) * scale,
+              (u * b1 - b1Next + 0.5 * fit1_[piece][0]) * scale};
+    }
+  }
+
+ private:
+  static constexpr int kFit = 40;
+  static constexpr double kPieces[3] = {2.0, 6.0, 17.0};
+  T kappa_;
+  std::array<std::array<T, kFit>, 2> fit0_{}, fit1_{};
+};
+
+// I0(w) and K0(w) + ln(r) I0(w) for w = kappa r, |w| <= 2: the kernel K0 = -ln(r) I0 + rest
+// with the logarithm of the distance split off, the rest computed without cancellation.
+template <class T>
+void splitK0(T kappa, double r, T& i0Out, T& restOut) {
+  const T t = kappa * kappa * (r * r * 0.25);
+  T term = 1.0, i0 = 0.0, s0 = 0.0;
+  double harmonic = 0.0;
+  for (int k = 0; k < 30; ++k) {
+    i0 += term;
+    s0 += term * harmonic;
+    if (std::norm(term) < 1e-36 * std::norm(i0)) break;
+    term *= t / static_cast<double>((k + 1) * (k + 1));
+    harmonic += 1.0 / (k + 1);
+  }
+  i0Out = i0;
+  restOut = -(std::log(kappa * 0.5) + kEuler) * i0 + s0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Gauss-Legendre rules.
+
+struct Rule {
+  int n = 0;
+  std::vector<double> x, w, bary, logEnd;
+};
+
+void legendreRule(int n, std::vector<double>& x, std::vector<double>& w) {
+  x.assign(static_cast<std::size_t>(n), 0.0);
+  w.assign(static_cast<std::size_t>(n), 0.0);
+  for (int i = 0; i < (n + 1) / 2; ++i) {
+    double z = std::cos(kPiFull * (i + 0.75) / (n + 0.5));
+    double dp = 1.0;
+    for (int it = 0; it < 100; ++it) {
+      double p0 = 1.0, p1 = z;
+      for (int k = 2; k <= n; ++k) {
+        const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
+        p0 = p1;
+        p1 = p2;
+      }
+      if (n == 1) p0 = 1.0, p1 = z;
+      dp = n * (z * p1 - p0) / (z * z - 1.0);
+      const double dz = p1 / dp;
+      z -= dz;
+      if (std::fabs(dz) < 1e-16) break;
+    }
+    double p0 = 1.0, p1 = z;
+    for (int k = 2; k <= n; ++k) {
+      const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
+      p0 = p1;
+      p1 = p2;
+    }
+    dp = n * (z * p1 - p0) / (z * z - 1.0);
+    const std::size_t lo = static_cast<std::size_t>(i);
+    const std::size_t hi = static_cast<std::size_t>(n - 1 - i);
+    x[lo] = -z;
+    x[hi] = z;
+    w[lo] = w[hi] = 2.0 / ((1.0 - z * z) * dp * dp);
+  }
+}
+
+const Rule& ruleOf(int n) {
+  static thread_local std::vector<Rule> rules(64);
+  Rule& r = rules.at(static_cast<std::size_t>(n));
+  if (r.n == 0) {
+    legendreRule(n, r.x, r.w);
+    r.bary.resize(static_cast<std::size_t>(n));
+    for (int j = 0; j < n; ++j) {
+      const std::size_t u = static_cast<std::size_t>(j);
+      r.bary[u] = ((j % 2) ? -1.0 : 1.0) * std::sqrt((1.0 - r.x[u] * r.x[u]) * r.w[u]);
+    }
+    r.logEnd = logEndWeights(n);
+    r.n = n;
+  }
+  return r;
+}
+
+// The Lagrange basis of the rule's abscissae at xi.
+void lagrangeAt(const Rule& rule, double xi, double* basis) {
+  double sum = 0.0;
+  for (int j = 0; j < rule.n; ++j) {
+    const std::size_t u = static_cast<std::size_t>(j);
+    const double diff = xi - rule.x[u];
+    if (diff == 0.0) {
+      for (int k = 0; k < rule.n; ++k) basis[k] = k == j ? 1.0 : 0.0;
+      return;
+    }
+    basis[j] = rule.bary[u] / diff;
+    sum += basis[j];
+  }
+  for (int j = 0; j < rule.n; ++j) basis[j] /= sum;
+}
+
+// ---------------------------------------------------------------------------------------
+// Panels.
+
+struct Panel {
+  Vec2 a;
+  Vec2 e;  // unit tangent
+  Vec2 n;  // unit normal, left of the tangent: into the conductor
+  double length = 0.0;
+  int conductor = 0;
+  int patch = 0;
+  int first = 0;  // index of its first node
+};
+
+double distanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double len2 = dx * dx + dy * dy;
+  double s = len2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0.0;
+  s = std::clamp(s, 0.0, 1.0);
+  const double ox = p.x - a.x - s * dx, oy = p.y - a.y - s * dy;
+  return std::sqrt(ox * ox + oy * oy);
+}
+
+// The wave number's decay direction: the interior kernel is K0(kappa r).
+Complex kappaOf(Complex k) {
+  return k.imag() > 0.0 ? Complex(k.imag(), -k.real()) : Complex(-k.imag(), k.real());
+}
+
+template <class T>
+T toScalar(Complex z) {
+  if constexpr (std::is_same_v<T, double>) {
+    return z.real();
+  } else {
+    return z;
+  }
+}
+
+// What one target point sees of one panel: the weights of its p nodes for the single and
+// double layer of the exterior (Laplace) and of the interior (K0 of kappa r).
+template <class T>
+struct Weights {
+  std::vector<double> sl, dl;
+  std::vector<T> sk, dk;
+  std::vector<double> basis;
+  explicit Weights(int p)
+      : sl(static_cast<std::size_t>(p)),
+        dl(static_cast<std::size_t>(p)),
+        sk(static_cast<std::size_t>(p)),
+        dk(static_cast<std::size_t>(p)),
+        basis(static_cast<std::size_t>(p)) {}
+};
+
+struct Geometry {
+  std::vector<Panel> panels;
+  std::vector<Vec2> nodes;
+  std::vector<double> weights;  // arc length
+  std::vector<int> panelOf;
+  int order = 0;
+};
+
+struct Interval {
+  double from, to;  // offsets along the panel from the point nearest to the target
+  int singular;     // 0 none, -1 the target at `from`, +1 at `to`
+};
+
+// Intervals of a panel [0, length] around the point `at` nearest to the target (distance
+// d, 0 when the target lies on the panel): the first `first` long on the panel, d long off
+// it, then growing geometrically by 2 away from it, none longer than `cap`, none starting
+// beyond `reach`.
+void intervalsAround(double length, double at, double d, double first, double cap, double reach,
+                     std::vector<Interval>& out) {
+  out.clear();
+  const bool onPanel = d == 0.0;
+  for (int side = -1; side <= 1; side += 2) {
+    const double span = side < 0 ? at : length - at;
+    if (span <= 0.0) continue;
+    double pos = 0.0;
+    double h = std::min(onPanel ? first : d, cap);
+    bool firstPiece = true;
+    while (pos < span) {
+      if (std::hypot(pos, d) > reach) break;
+      double end = std::min(span, pos + h);
+      if (span - end < 0.25 * h) end = span;
+      const double s0 = side < 0 ? -end : pos;
+      const double s1 = side < 0 ? -pos : end;
+      int singular = 0;
+      if (onPanel && firstPiece) singular = side < 0 ? 1 : -1;
+      out.push_back({s0, s1, singular});
+      firstPiece = false;
+      pos = end;
+      h = std::min(cap, std::max(h, pos));
+    }
+  }
+}
+
+template <class T>
+class Assembler {
+ public:
+  Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach)
+      : g_(g),
+        kappa_(kappa),
+        reach_(reach),
+        radial_(kappa.begin(), kappa.end()),
+        nodes_(ruleOf(g.order)),
+        quad_(ruleOf(std::max(g.order, kIntervalPoints))) {}
+
+  // Laplace weights of panel q seen from node target (or point x).
+  void laplace(int target, int q, Weights<T>& out) const {
+    laplaceAt(g_.nodes[static_cast<std::size_t>(target)],
+              g_.panelOf[static_cast<std::size_t>(target)] == q, q, out);
+  }
+
+  // The same for a point x, on panel q when `self`: the image of a node in the mirror.
+  void laplaceAt(Vec2 x, bool self, int q, Weights<T>& out) const {
+    const Panel& pq = g_.panels[static_cast<std::size_t>(q)];
+    const int p = g_.order;
+    const double dist = distanceToSegment(x, pq.a, end(pq));
+    std::fill(out.sl.begin(), out.sl.end(), 0.0);
+    std::fill(out.dl.begin(), out.dl.end(), 0.0);
+    if (!self && dist > kNear * pq.length) {
+      for (int j = 0; j < p; ++j) {
+        const std::size_t u = static_cast<std::size_t>(pq.first + j);
+        const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
+        const double r2 = dx * dx + dy * dy;
+        const double a = dx * pq.n.x + dy * pq.n.y;
+        out.sl[static_cast<std::size_t>(j)] = -0.5 * std::log(r2) * g_.weights[u];
+        out.dl[static_cast<std::size_t>(j)] = -a / r2 * g_.weights[u];
+      }
+      return;
+    }
+    const Offset o = project(x, pq, self);
+    std::vector<Interval>& iv = scratch_;
+    intervalsAround(pq.length, o.at, o.d, pq.length, std::numeric_limits<double>::infinity(),
+                    std::numeric_limits<double>::infinity(), iv);
+    for (const Interval& in : iv) {
+      const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
+      for (int m = 0; m < quad_.n; ++m) {
+        const std::size_t um = static_cast<std::size_t>(m);
+        const double u = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
+        if (in.singular != 0) {
+          // -ln|u| on the target's own line: the product rule of the end logarithm.
+          const double wl = half * (std::log(half) * quad_.w[um] +
+                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
+          for (int j = 0; j < p; ++j)
+            out.sl[static_cast<std::size_t>(j)] -= wl * out.basis[static_cast<std::size_t>(j)];
+          continue;
+        }
+        const double along = u - o.along;
+        const double r2 = along * along + o.across * o.across;
+        const double a = -o.across;
+        const double ws = half * quad_.w[um];
+        const double g = -0.5 * std::log(r2) * ws, dg = -a / r2 * ws;
+        for (int j = 0; j < p; ++j) {
+          out.sl[static_cast<std::size_t>(j)] += g * out.basis[static_cast<std::size_t>(j)];
+          out.dl[static_cast<std::size_t>(j)] += dg * out.basis[static_cast<std::size_t>(j)];
+        }
+      }
+    }
+  }
+
+  // Interior weights of panel q seen from node target; false when it is out of reach.
+  bool helmholtz(int target, int q, Weights<T>& out) const {
+    const Panel& pq = g_.panels[static_cast<std::size_t>(q)];
+    const Vec2 x = g_.nodes[static_cast<std::size_t>(target)];
+    const int p = g_.order;
+    const double reach = reach_[static_cast<std::size_t>(pq.patch)];
+    const double dist = distanceToSegment(x, pq.a, end(pq));
+    if (dist > reach) return false;
+    const T kappa = kappa_[static_cast<std::size_t>(pq.patch)];
+    const double kabs = std::abs(kappa);
+    const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
+    // The longest panel the plain rule of its own points, and the longest interval the
+    // interval rule, integrates.
+    const double resolved = kResolved * p / kabs;
+    const double intervalCap = kResolved * quad_.n / kabs;
+    std::fill(out.sk.begin(), out.sk.end(), T(0.0));
+    std::fill(out.dk.begin(), out.dk.end(), T(0.0));
+    if (!self && dist > kNear * pq.length && pq.length <= resolved) {
+      for (int j = 0; j < p; ++j) {
+        const std::size_t u = static_cast<std::size_t>(pq.first + j);
+        const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
+        const double r = std::sqrt(dx * dx + dy * dy);
+        const double a = dx * pq.n.x + dy * pq.n.y;
+        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
+        out.sk[static_cast<std::size_t>(j)] = kk.k0 * g_.weights[u];
+        out.dk[static_cast<std::size_t>(j)] = -kappa * kk.k1 * (a / r * g_.weights[u]);
+      }
+      return true;
+    }
+    const Offset o = project(x, pq, self);
+    std::vector<Interval>& iv = scratch_;
+    const double singularSpan = kSplitArgument / kabs;
+    intervalsAround(pq.length, o.at, o.d, std::min(singularSpan, pq.length), intervalCap, reach,
+                    iv);
+    for (const Interval& in : iv) {
+      const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
+      for (int m = 0; m < quad_.n; ++m) {
+        const std::size_t um = static_cast<std::size_t>(m);
+        const double u = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
+        const double ws = half * quad_.w[um];
+        if (in.singular != 0) {
+          // K0(kappa r) = -ln(r) I0(kappa r) + rest on the target's own line.
+          const double r = std::fabs(u);
+          T i0, rest;
+          splitK0(kappa, r, i0, rest);
+          const double wl = half * (std::log(half) * quad_.w[um] +
+                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
+          const T v = rest * ws - i0 * wl;
+          for (int j = 0; j < p; ++j)
+            out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
+          continue;
+        }
+        const double along = u - o.along;
+        const double r = std::sqrt(along * along + o.across * o.across);
+        const double a = -o.across;
+        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
+        const T v = kk.k0 * ws;
+        const T dv = -kappa * kk.k1 * (a / r * ws);
+        for (int j = 0; j < p; ++j) {
+          out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
+          out.dk[static_cast<std::size_t>(j)] += dv * out.basis[static_cast<std::size_t>(j)];
+        }
+      }
+    }
+    return true;
+  }
+
+  // Gauss-Legendre points per interval, at least (the panel's order when it is higher).
+  static constexpr int kIntervalPoints = 16;
+  // A target within this many panel lengths of a panel is integrated on intervals.
+  static constexpr double kNear = 1.5;
+  // Intervals and far panels for the interior kernel: at most this many times the order
+  // over |kappa| long.
+  static constexpr double kResolved = 0.4;
+  // The logarithm's split interval at the target: |kappa| times its length at most this.
+  static constexpr double kSplitArgument = 2.0;
+
+ private:
+  static Vec2 end(const Panel& p) { return {p.a.x + p.e.x * p.length, p.a.y + p.e.y * p.length}; }
+
+  // The target seen from the panel: the nearest point `at` (arc length), the target's
+  // offset from it along the panel and across it, and its distance. The source points are
+  // taken relative to `at`, so that their distances from a target close to the panel keep
+  // their digits (the coordinates' rounding does not vary from point to point).
+  struct Offset {
+    double at, along, across, d;
+  };
+  static Offset project(Vec2 x, const Panel& pq, bool self) {
+    const double rx = x.x - pq.a.x, ry = x.y - pq.a.y;
+    const double s = rx * pq.e.x + ry * pq.e.y;
+    Offset o;
+    o.at = std::clamp(s, 0.0, pq.length);
+    o.along = self ? 0.0 : s - o.at;
+    o.across = self ? 0.0 : rx * pq.n.x + ry * pq.n.y;
+    o.d = std::sqrt(o.along * o.along + o.across * o.across);
+    return o;
+  }
+
+  const Geometry& g_;
+  const std::vector<T>& kappa_;
+  const std::vector<double>& reach_;
+  std::vector<RadialK01<T>> radial_;  // per patch
+  const Rule& nodes_;                 // the panel's own points
+  const Rule& quad_;                  // the points of each interval
+  mutable std::vector<Interval> scratch_;
+};
+
+// Corners: the end points of lines where the boundary of a conductor turns.
+std::vector<Vec2> cornersOf(const ProblemModel& model) {
+  std::vector<Vec2> corners;
+  const auto pointOf = [&](int number) { return model.points[static_cast<std::size_t>(number)]; };
+  for (int e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    const BasicPoint a = pointOf(el.pointNumbers[0]), b = pointOf(el.pointNumbers[1]);
+    const double ex = (b.x - a.x) / el.length, ey = (b.y - a.y) / el.length;
+    // The element that continues the boundary from this one's end.
+    bool straight = false;
+    for (int f = 0; f < model.elementCount; ++f) {
+      const BoundaryElement& next = model.elements[static_cast<std::size_t>(f)];
+      if (f == e || next.conductor != el.conductor) continue;
+      const BasicPoint c = pointOf(next.pointNumbers[0]), d = pointOf(next.pointNumbers[1]);
+      if (std::hypot(c.x - b.x, c.y - b.y) > 1e-9 * el.length) continue;
+      const double fx = (d.x - c.x) / next.length, fy = (d.y - c.y) / next.length;
+      straight = std::fabs(ex * fy - ey * fx) < 1e-12 && ex * fx + ey * fy > 0.0;
+      break;
+    }
+    if (!straight) corners.push_back({b.x, b.y});
+  }
+  return corners;
+}
+
+Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, double hMin) {
+  Geometry g;
+  g.order = settings.order;
+  std::vector<Vec2> corners = cornersOf(model);
+  // With the mirror, the images of the corners grade the panels near y = 0 as well.
+  if (model.symmetryOn) {
+    const std::size_t own = corners.size();
+    for (std::size_t c = 0; c < own; ++c) corners.push_back({corners[c].x, -corners[c].y});
+  }
+  for (int e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
+    const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+    const Vec2 dir{(b.x - a.x) / el.length, (b.y - a.y) / el.length};
+    // Halve [s0, s1] until no piece is longer than spread times its distance from the
+    // nearest corner (and than the smallest panel).
+    std::vector<std::array<double, 2>> stack{{0.0, el.length}}, pieces;
+    while (!stack.empty()) {
+      const auto [s0, s1] = stack.back();
+      stack.pop_back();
+      const Vec2 p0{a.x + dir.x * s0, a.y + dir.y * s0}, p1{a.x + dir.x * s1, a.y + dir.y * s1};
+      double dist = std::numeric_limits<double>::infinity();
+      bool atStart = false, atEnd = false;
+      const double touch = 1e-12 * el.length;
+      for (const Vec2& c : corners) {
+        dist = std::min(dist, distanceToSegment(c, p0, p1));
+        atStart = atStart || std::hypot(c.x - p0.x, c.y - p0.y) < touch;
+        atEnd = atEnd || std::hypot(c.x - p1.x, c.y - p1.y) < touch;
+      }
+      const double len = s1 - s0;
+      if (len > std::max(settings.spread * dist, hMin)) {
+        // A panel at one corner is split where its outer part just meets the spread: the
+        // panels grow from the corner by 1 + spread.
+        double mid = 0.5 * (s0 + s1);
+        if (atStart != atEnd) {
+          mid = atStart ? s0 + len / (1.0 + settings.spread) : s1 - len / (1.0 + settings.spread);
+        }
+        stack.push_back({mid, s1});
+        stack.push_back({s0, mid});
+      } else {
+        pieces.push_back({s0, s1});
+      }
+    }
+    for (const auto& [s0, s1] : pieces) {
+      Panel p;
+      p.a = {a.x + dir.x * s0, a.y + dir.y * s0};
+      p.e = dir;
+      p.n = {-dir.y, dir.x};
+      p.length = s1 - s0;
+      p.conductor = el.conductor;
+      p.patch = el.patch;
+      p.first = static_cast<int>(g.nodes.size());
+      const Rule& rule = ruleOf(g.order);
+      for (int j = 0; j < g.order; ++j) {
+        const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
+        g.nodes.push_back({p.a.x + dir.x * s, p.a.y + dir.y * s});
+        g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
+        g.panelOf.push_back(static_cast<int>(g.panels.size()));
+      }
+      g.panels.push_back(p);
+    }
+  }
+  return g;
+}
+
+// Solves A X = B with A stored by rows (the fill writes rows): LAPACK factorises the
+// transpose it sees and solves with it transposed back.
+void solveByRows(double* a, std::vector<double>& b, int n, int nrhs) {
+  std::vector<int> pivots(static_cast<std::size_t>(n));
+  int info = 0;
+  dgetrf_(&n, &n, a, &n, pivots.data(), &info);
+  if (info != 0) throw std::runtime_error("panel system is singular");
+  dgetrs_("T", &n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info, 1);
+}
+
+void solveByRows(Complex* a, std::vector<Complex>& b, int n, int nrhs) {
+  std::vector<int> pivots(static_cast<std::size_t>(n));
+  int info = 0;
+  zgetrf_(&n, &n, a, &n, pivots.data(), &info);
+  if (info != 0) throw std::runtime_error("panel system is singular");
+  zgetrs_("T", &n, &nrhs, a, &n, pivots.data(), b.data(), &n, &info, 1);
+}
+
+template <class T>
+PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const int p = g.order;
+  const int nodes = static_cast<int>(g.nodes.size());
+  const bool hasReturn = model.hasReturnConductor();
+  const int z = hasReturn ? 1 : 0;
+  const int conductors = model.conductorCount;
+  const int n = 2 * nodes + conductors + z;
+  const auto slot = [&](int c) { return 2 * nodes + c - 1 + z; };
+  std::vector<T> kappa(static_cast<std::size_t>(model.patchCount));
+  std::vector<double> reach(static_cast<std::size_t>(model.patchCount));
+  std::vector<double> mu(static_cast<std::size_t>(model.patchCount));
+  for (int i = 0; i < model.patchCount; ++i) {
+    const std::size_t u = static_cast<std::size_t>(i);
+    const Complex k = kappaOf(model.patches[u].k);
+    kappa[u] = toScalar<T>(k);
+    reach[u] = kReachArgument / k.real();
+    mu[u] = model.patches[u].mu;
+  }
+  // Zeroed pages straight from the allocator: the system is large and mostly overwritten.
+  // All bits zero is 0.0, and std::complex<double> has the layout of two doubles.
+  const std::unique_ptr<T, void (*)(void*)> matrix(
+      static_cast<T*>(
+          std::calloc(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), sizeof(T))),
+      std::free);
+  if (!matrix) throw std::bad_alloc();
+  T* const a = matrix.get();
+  const auto at = [&](int row, int col) -> T& {
+    return a[static_cast<std::size_t>(row) * static_cast<std::size_t>(n) +
+             static_cast<std::size_t>(col)];
+  };
+  const int panelCount = static_cast<int>(g.panels.size());
+  const bool mirror = model.symmetryOn;
+  // Small systems in one thread: the threads' start and the BLAS's cost more than they save.
+#pragma omp parallel if (nodes >= 1000)
+  {
+    Assembler<T> assembler(g, kappa, reach);
+    Weights<T> w(p), image(p);
+#pragma omp for schedule(dynamic, 8)
+    for (int i = 0; i < nodes; ++i) {
+      const int ownPanel = g.panelOf[static_cast<std::size_t>(i)];
+      const Panel& own = g.panels[static_cast<std::size_t>(ownPanel)];
+      const Vec2 x = g.nodes[static_cast<std::size_t>(i)];
+      T interiorResponse = 0.0;  // the interior double layer's response to u = 1
+      for (int q = 0; q < panelCount; ++q) {
+        const Panel& pq = g.panels[static_cast<std::size_t>(q)];
+        assembler.laplace(i, q, w);
+        if (mirror) {
+          // The odd image in y = 0: the exterior kernels seen from the mirrored node are
+          // subtracted (a node on the mirror line is its own image there).
+          assembler.laplaceAt({x.x, -x.y}, q == ownPanel && x.y == 0.0, q, image);
+          for (int j = 0; j < p; ++j) {
+            const std::size_t u = static_cast<std::size_t>(j);
+            w.sl[u] -= image.sl[u];
+            w.dl[u] -= image.dl[u];
+          }
+        }
+        for (int j = 0; j < p; ++j) {
+          const std::size_t u = static_cast<std::size_t>(j);
+          at(i, pq.first + j) += w.dl[u];
+          at(i, nodes + pq.first + j) -= w.sl[u];
+        }
+        if (pq.conductor != own.conductor || !assembler.helmholtz(i, q, w)) continue;
+        const double m = mu[static_cast<std::size_t>(pq.patch)];
+        for (int j = 0; j < p; ++j) {
+          const std::size_t u = static_cast<std::size_t>(j);
+          at(nodes + i, pq.first + j) -= w.dk[u];
+          at(nodes + i, nodes + pq.first + j) += m * w.sk[u];
+          interiorResponse += w.dk[u];
+        }
+      }
+      at(i, i) += kPiFull;
+      at(nodes + i, i) += kPiFull;
+      at(nodes + i, slot(own.conductor)) = -(kPiFull - interiorResponse);
+    }
+  }
+  for (int i = 0; i < nodes; ++i) {
+    const Panel& own = g.panels[static_cast<std::size_t>(g.panelOf[static_cast<std::size_t>(i)])];
+    at(slot(own.conductor), nodes + i) = g.weights[static_cast<std::size_t>(i)];
+  }
+  const Clock::time_point filled = Clock::now();
+  std::vector<T> b(static_cast<std::size_t>(n) * static_cast<std::size_t>(conductors), T(0.0));
+  for (int c = 1; c <= conductors; ++c) {
+    const std::size_t col = static_cast<std::size_t>(c - 1) * static_cast<std::size_t>(n);
+    b[col + static_cast<std::size_t>(slot(c))] = 1.0;
+    if (hasReturn) b[col + static_cast<std::size_t>(slot(0))] = -1.0;
+  }
+  {
+    const BlasSession blas(n < 2000 ? 1 : 0);
+    solveByRows(a, b, n, conductors);
+  }
+  const Clock::time_point solved = Clock::now();
+
+  PanelSolution out;
+  out.matrix = ConductorMatrix(conductors);
+  for (int c = 1; c <= conductors; ++c) {
+    const std::size_t col = static_cast<std::size_t>(c - 1) * static_cast<std::size_t>(n);
+    for (int r = 1; r <= conductors; ++r) {
+      Complex v = Complex(b[col + static_cast<std::size_t>(slot(r))]);
+      if (hasReturn) v -= Complex(b[col + static_cast<std::size_t>(slot(0))]);
+      out.matrix(r, c) =
+          model.phaseVariables ? v * 0.4 * kPi : v * Complex(0.0, model.omega) * 0.4 * kPi;
+    }
+  }
+  out.unknowns = n;
+  out.panels = panelCount;
+  out.real = std::is_same_v<T, double>;
+  out.fillSeconds = std::chrono::duration<double>(filled - start).count();
+  out.solveSeconds = std::chrono::duration<double>(solved - filled).count();
+  return out;
+}
+
+}  // namespace
+
+BesselK01 besselK01(Complex w) {
+  const K01<Complex> k = kernelK01<Complex>(w);
+  return {k.k0, k.k1};
+}
+
+void gaussLegendre(int n, std::vector<double>& x, std::vector<double>& w) {
+  legendreRule(n, x, w);
+}
+
+std::vector<double> logEndWeights(int n) {
+  std::vector<double> x, w;
+  legendreRule(n, x, w);
+  // Moments of ln(1 + x) against the Legendre polynomials: 2 ln 2 - 2 for P0 and
+  // (-1)^(k+1) 2 / (k (k + 1)) for P_k, k >= 1.
+  std::vector<double> moment(static_cast<std::size_t>(n));
+  for (int k = 0; k < n; ++k) {
+    moment[static_cast<std::size_t>(k)] =
+        k == 0 ? 2.0 * std::log(2.0) - 2.0 : ((k % 2) ? 2.0 : -2.0) / (k * (k + 1.0));
+  }
+  std::vector<double> out(static_cast<std::size_t>(n));
+  for (int m = 0; m < n; ++m) {
+    const double xm = x[static_cast<std::size_t>(m)];
+    double p0 = 1.0, p1 = xm, sum = 0.5 * moment[0];
+    if (n > 1) sum += 1.5 * moment[1] * p1;
+    for (int k = 2; k < n; ++k) {
+      const double p2 = ((2.0 * k - 1.0) * xm * p1 - (k - 1.0) * p0) / k;
+      p0 = p1;
+      p1 = p2;
+      sum += 0.5 * (2.0 * k + 1.0) * moment[static_cast<std::size_t>(k)] * p2;
+    }
+    out[static_cast<std::size_t>(m)] = sum * w[static_cast<std::size_t>(m)];
+  }
+  return out;
+}
+
+PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
+  Geometry g;
+  g.order = order;
+  Panel p;
+  p.a = a;
+  p.length = std::hypot(b.x - a.x, b.y - a.y);
+  p.e = {(b.x - a.x) / p.length, (b.y - a.y) / p.length};
+  p.n = {-p.e.y, p.e.x};
+  g.panels.push_back(p);
+  const Rule& rule = ruleOf(order);
+  for (int j = 0; j < order; ++j) {
+    const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
+    g.nodes.push_back({a.x + p.e.x * s, a.y + p.e.y * s});
+    g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
+    g.panelOf.push_back(0);
+  }
+  // The target as one more point, on the panel when it lies on it.
+  g.nodes.push_back(target);
+  g.panelOf.push_back(distanceToSegment(target, a, b) < 1e-14 * p.length ? 0 : -1);
+  const std::vector<Complex> kappa{kappaOf(k)};
+  const std::vector<double> reach{kReachArgument / kappa[0].real()};
+  const Assembler<Complex> assembler(g, kappa, reach);
+  Weights<Complex> w(order);
+  assembler.laplace(order, 0, w);
+  PanelWeights out;
+  out.laplaceSingle = w.sl;
+  out.laplaceDouble = w.dl;
+  if (!assembler.helmholtz(order, 0, w)) {
+    std::fill(w.sk.begin(), w.sk.end(), Complex(0.0));
+    std::fill(w.dk.begin(), w.dk.end(), Complex(0.0));
+  }
+  out.interiorSingle = w.sk;
+  out.interiorDouble = w.dk;
+  return out;
+}
+
+PanelSettings panelLevel(int level) {
+  PanelSettings s;
+  s.order = 4 + 2 * level;
+  s.spread = level <= 1 ? 8.0 : 4.0;
+  s.smallest = 3.0 * std::ldexp(1.0, -std::max(0, level - 1));
+  return s;
+}
+
+PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings) {
+  if (settings.order < 2 || settings.order > 60) {
+    throw std::invalid_argument("panel order must lie between 2 and 60");
+  }
+  bool real = true;
+  double depth = std::numeric_limits<double>::infinity();
+  double shortest = std::numeric_limits<double>::infinity();
+  for (int e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    if (el.kind != kLine || el.tFrom != -1.0 || el.tTo != 1.0) {
+      throw std::invalid_argument("panels: element " + std::to_string(e) +
+                                  " is not a whole line (only straight elements are panelled)");
+    }
+    if (model.symmetryOn) {
+      for (int end = 0; end < 2; ++end) {
+        if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y < -kTiny) {
+          throw std::invalid_argument("panels: element " + std::to_string(e) +
+                                      " reaches below the symmetry line y = 0");
+        }
+      }
+    }
+    const Complex k = model.patches[static_cast<std::size_t>(el.patch)].k;
+    if (!(std::abs(k) > 0.0)) {
+      throw std::invalid_argument("panels: patch " + std::to_string(el.patch) +
+                                  " has no field depth (k = 0)");
+    }
+    const Complex kappa = kappaOf(k);
+    real = real && kappa.imag() == 0.0;
+    depth = std::min(depth, 1.0 / kappa.real());
+    shortest = std::min(shortest, el.length);
+  }
+  for (int c = 1; c <= model.conductorCount; ++c) {
+    if (model.conductors[static_cast<std::size_t>(c)].n_memb == 0) {
+      throw std::invalid_argument("panels: conductor " + std::to_string(c) + " has no element");
+    }
+  }
+  const Geometry g = layOutPanels(model, settings, settings.smallest * std::min(depth, shortest));
+  return real ? assembleAndSolve<double>(model, g) : assembleAndSolve<Complex>(model, g);
+}
+
+namespace {
+
+double largestDifference(const ConductorMatrix& a, const ConductorMatrix& b) {
+  double scale = 0.0;
+  for (int r = 1; r <= b.size(); ++r) {
+    for (int c = 1; c <= b.size(); ++c) scale = std::max(scale, std::abs(b(r, c)));
+  }
+  double worst = 0.0;
+  const auto part = [&](double x, double y) {
+    if (std::fabs(y) > 1e-9 * scale) worst = std::max(worst, std::fabs(x / y - 1.0));
+  };
+  for (int r = 1; r <= b.size(); ++r) {
+    for (int c = 1; c <= b.size(); ++c) {
+      part(a(r, c).real(), b(r, c).real());
+      part(a(r, c).imag(), b(r, c).imag());
+    }
+  }
+  return worst;
+}
+
+}  // namespace
+
+PanelRun solveOnPanelsTo(const ProblemModel& model, double tolerance, int firstLevel,
+                         int lastLevel) {
+  PanelRun run;
+  run.level = firstLevel;
+  run.solution = solveOnPanels(model, panelLevel(firstLevel));
+  run.estimate = std::numeric_limits<double>::infinity();
+  for (int level = firstLevel + 1; level <= lastLevel; ++level) {
+    PanelSolution finer = solveOnPanels(model, panelLevel(level));
+    run.estimate = largestDifference(run.solution.matrix, finer.matrix);
+    run.solution = std::move(finer);
+    run.level = level;
+    if (run.estimate <= tolerance) {
+      run.met = true;
+      break;
+    }
+  }
+  return run;
+}
+
+}  // namespace qbr
