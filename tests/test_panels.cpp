@@ -12,6 +12,7 @@
 #include "bem/panels.hpp"
 #include "prep/setup.hpp"
 #include "qbr/qbr.hpp"
+#include "support/bar_reference.hpp"
 
 namespace qbr {
 namespace {
@@ -167,6 +168,20 @@ TEST(PanelSolve, MicrostripsAgreeWithTheNodeGridReferences) {
     EXPECT_NEAR(s.matrix(1, 1).real() / 0.269663066, 1.0, 9e-6);
     EXPECT_NEAR(-model.omega * s.matrix(1, 1).imag() * 1e-6 / 54450.7213, 1.0, 9e-6);
   }
+}
+
+TEST(PanelSolve, CopperBarsAtLowFrequencyHaveTheDirectCurrentLineParameters) {
+  // Copper bars 2 x 0.2 um over 6 x 0.2 um at 1 kHz (skin depth 2 mm): uniform current, so
+  // L is the closed form of the bars' mean log distances and R = 1/(sigma A1) + 1/(sigma A2).
+  // L is the real part of a constant whose imaginary part is 4e7 times larger here.
+  const ProblemModel model = prepared(
+      "frequency 1 khz\npatch 0 nc 58\nrect -1 1 0.2 0.4 1 0 10 2\nrect -3 3 -0.4 -0.2 0 0 10 2\n");
+  const PanelSolution s = solveOnPanels(model, panelLevel(3));
+  const double inductance =
+      reference::directCurrentInductance({-1.0, 1.0, 0.2, 0.4}, {-3.0, 3.0, -0.4, -0.2});
+  const double resistance = 1.0 / (58e6 * 0.4e-12) + 1.0 / (58e6 * 1.2e-12);
+  EXPECT_NEAR(s.matrix(1, 1).real() / inductance, 1.0, 5e-8);
+  EXPECT_NEAR(-model.omega * s.matrix(1, 1).imag() * 1e-6 / resistance, 1.0, 1e-9);
 }
 
 TEST(PanelSolve, TwoStripsWithoutReturnAreReciprocalAndMirrorSymmetric) {

@@ -211,6 +211,36 @@ void splitK0(T kappa, double r, T& i0Out, T& restOut) {
   restOut = -(std::log(kappa * 0.5) + kEuler) * i0 + s0;
 }
 
+// The regular part at low frequency, |kappa r| <= 2: I0(w), I1(w) of w = kappa r, and
+// F = 1/r - kappa K1(kappa r), the difference of the interior and exterior normal
+// derivatives' radial factors, from the series without the cancellation of the 1/r.
+template <class T>
+struct Regular {
+  T i0, i1, f;
+};
+
+template <class T>
+Regular<T> regularPart(T kappa, double r) {
+  const T w = kappa * r;
+  const T t = w * w * 0.25;
+  T term0 = 1.0, term1 = 1.0, i0 = 0.0, sum1 = 0.0, s1 = 0.0;
+  double harmonic = 0.0;
+  for (int k = 0; k < 30; ++k) {
+    const double next = harmonic + 1.0 / (k + 1);
+    i0 += term0;
+    sum1 += term1;
+    s1 += term1 * (harmonic + next - 2.0 * kEuler);
+    if (std::norm(term0) < 1e-36 * std::norm(i0)) break;
+    term0 *= t / static_cast<double>((k + 1) * (k + 1));
+    term1 *= t / static_cast<double>((k + 1) * (k + 2));
+    harmonic = next;
+  }
+  const T i1 = w * 0.5 * sum1;
+  // K1 = 1/w + ln(w/2) I1 - (w/4) sum (psi(k+1) + psi(k+2)) t^k / (k! (k+1)!).
+  const T f = -kappa * (std::log(w * 0.5) * i1 - w * 0.25 * s1);
+  return {i0, i1, f};
+}
+
 // ---------------------------------------------------------------------------------------
 // Gauss-Legendre rules.
 
@@ -327,6 +357,9 @@ template <class T>
 struct Weights {
   std::vector<double> sl, dl;
   std::vector<T> sk, dk;
+  // At low frequency: the integral over the panel of the interior normal derivative less
+  // the exterior one, the panel's share of the conductor column.
+  T column = 0.0;
   std::vector<double> basis;
   explicit Weights(int p)
       : sl(static_cast<std::size_t>(p)),
@@ -382,10 +415,14 @@ void intervalsAround(double length, double at, double d, double first, double ca
 template <class T>
 class Assembler {
  public:
-  Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach)
+  // `shift` per panel: beta of the low-frequency kernel K0(kappa r) - beta I0(kappa r), or
+  // not a number where the plain kernel is used.
+  Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach,
+            const std::vector<T>& shift)
       : g_(g),
         kappa_(kappa),
         reach_(reach),
+        shift_(shift),
         radial_(kappa.begin(), kappa.end()),
         nodes_(ruleOf(g.order)),
         quad_(ruleOf(std::max(g.order, kIntervalPoints))) {}
@@ -460,17 +497,30 @@ class Assembler {
     // interval rule, integrates.
     const double resolved = kResolved * p / kabs;
     const double intervalCap = kResolved * quad_.n / kabs;
+    const T beta = shift_[static_cast<std::size_t>(q)];
+    const bool low = beta == beta;
     std::fill(out.sk.begin(), out.sk.end(), T(0.0));
     std::fill(out.dk.begin(), out.dk.end(), T(0.0));
+    out.column = 0.0;
+    // The kernel's values at distance r, across a = (y - x).n, times the weight ws.
+    const auto sample = [&](double r, double a, double ws, T& single, T& normal) {
+      const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
+      single = kk.k0 * ws;
+      normal = -kappa * kk.k1 * (a / r * ws);
+      if (low) {
+        const Regular<T> reg = regularPart(kappa, r);
+        single -= beta * reg.i0 * ws;
+        normal -= beta * kappa * reg.i1 * (a / r * ws);
+        out.column += (reg.f - beta * kappa * reg.i1) * (a / r * ws);
+      }
+    };
     if (!self && dist > kNear * pq.length && pq.length <= resolved) {
       for (int j = 0; j < p; ++j) {
         const std::size_t u = static_cast<std::size_t>(pq.first + j);
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
         const double r = std::sqrt(dx * dx + dy * dy);
-        const double a = dx * pq.n.x + dy * pq.n.y;
-        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
-        out.sk[static_cast<std::size_t>(j)] = kk.k0 * g_.weights[u];
-        out.dk[static_cast<std::size_t>(j)] = -kappa * kk.k1 * (a / r * g_.weights[u]);
+        sample(r, dx * pq.n.x + dy * pq.n.y, g_.weights[u], out.sk[static_cast<std::size_t>(j)],
+               out.dk[static_cast<std::size_t>(j)]);
       }
       return true;
     }
@@ -493,17 +543,14 @@ class Assembler {
           splitK0(kappa, r, i0, rest);
           const double wl = half * (std::log(half) * quad_.w[um] +
                                     quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          const T v = rest * ws - i0 * wl;
+          const T v = (low ? rest - beta * i0 : rest) * ws - i0 * wl;
           for (int j = 0; j < p; ++j)
             out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
           continue;
         }
         const double along = u - o.along;
-        const double r = std::sqrt(along * along + o.across * o.across);
-        const double a = -o.across;
-        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
-        const T v = kk.k0 * ws;
-        const T dv = -kappa * kk.k1 * (a / r * ws);
+        T v, dv;
+        sample(std::sqrt(along * along + o.across * o.across), -o.across, ws, v, dv);
         for (int j = 0; j < p; ++j) {
           out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
           out.dk[static_cast<std::size_t>(j)] += dv * out.basis[static_cast<std::size_t>(j)];
@@ -547,6 +594,7 @@ class Assembler {
   const Geometry& g_;
   const std::vector<T>& kappa_;
   const std::vector<double>& reach_;
+  const std::vector<T>& shift_;
   std::vector<RadialK01<T>> radial_;  // per patch
   const Rule& nodes_;                 // the panel's own points
   const Rule& quad_;                  // the points of each interval
@@ -642,6 +690,40 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
   return g;
 }
 
+// Far below the skin effect (or with a penetration depth far beyond the conductor) the
+// conductor's constant C grows like 1/k^2 and the inductance is the small real remainder
+// of it. The kernel's constant near its source, -ln(kappa/2) - gamma, is then complex for a
+// metal and carries the discretisation error of the static problem into that remainder.
+// Any fundamental solution serves, so the kernel becomes K0(kappa r) - beta I0(kappa r) with
+// beta = -ln(kappa/2) - gamma - ln D - 1: near its source -ln(r/D) + 1, real, with D the
+// conductor's size (the 1 keeps the static single layer away from its logarithmic
+// degeneracy). Used per panel where |kappa| D <= 1, so that I0 stays near 1; elsewhere the
+// shift is not a number and the plain kernel is used.
+template <class T>
+std::vector<T> lowFrequencyShifts(const Geometry& g, const std::vector<T>& kappa) {
+  std::array<Box, kMaxConductorNumber + 1> box;
+  std::array<bool, kMaxConductorNumber + 1> seen{};
+  for (const Panel& p : g.panels) {
+    const std::size_t c = static_cast<std::size_t>(p.conductor);
+    const double x1 = p.a.x + p.e.x * p.length, y1 = p.a.y + p.e.y * p.length;
+    if (!seen[c]) box[c] = {p.a.x, p.a.x, p.a.y, p.a.y};
+    seen[c] = true;
+    box[c].xmin = std::min({box[c].xmin, p.a.x, x1});
+    box[c].xmax = std::max({box[c].xmax, p.a.x, x1});
+    box[c].ymin = std::min({box[c].ymin, p.a.y, y1});
+    box[c].ymax = std::max({box[c].ymax, p.a.y, y1});
+  }
+  std::vector<T> shift(g.panels.size(), T(std::numeric_limits<double>::quiet_NaN()));
+  for (std::size_t i = 0; i < g.panels.size(); ++i) {
+    const Panel& p = g.panels[i];
+    const Box& b = box[static_cast<std::size_t>(p.conductor)];
+    const double size = std::hypot(b.xmax - b.xmin, b.ymax - b.ymin);
+    const T k = kappa[static_cast<std::size_t>(p.patch)];
+    if (std::abs(k) * size <= 1.0) shift[i] = -std::log(k * 0.5) - kEuler - std::log(size) - 1.0;
+  }
+  return shift;
+}
+
 // Solves A X = B with A stored by rows (the fill writes rows): LAPACK factorises the
 // transpose it sees and solves with it transposed back.
 void solveByRows(double* a, std::vector<double>& b, int n, int nrhs) {
@@ -681,6 +763,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
     reach[u] = kReachArgument / k.real();
     mu[u] = model.patches[u].mu;
   }
+  const std::vector<T> shift = lowFrequencyShifts(g, kappa);
   // Zeroed pages straight from the allocator: the system is large and mostly overwritten.
   // All bits zero is 0.0, and std::complex<double> has the layout of two doubles.
   const std::unique_ptr<T, void (*)(void*)> matrix(
@@ -698,7 +781,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
   // Small systems in one thread: the threads' start and the BLAS's cost more than they save.
 #pragma omp parallel if (nodes >= 1000)
   {
-    Assembler<T> assembler(g, kappa, reach);
+    Assembler<T> assembler(g, kappa, reach, shift);
     Weights<T> w(p), image(p);
 #pragma omp for schedule(dynamic, 8)
     for (int i = 0; i < nodes; ++i) {
@@ -706,6 +789,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
       const Panel& own = g.panels[static_cast<std::size_t>(ownPanel)];
       const Vec2 x = g.nodes[static_cast<std::size_t>(i)];
       T interiorResponse = 0.0;  // the interior double layer's response to u = 1
+      T column = 0.0;            // the same from the difference of the kernels
       for (int q = 0; q < panelCount; ++q) {
         const Panel& pq = g.panels[static_cast<std::size_t>(q)];
         assembler.laplace(i, q, w);
@@ -732,10 +816,16 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
           at(nodes + i, nodes + pq.first + j) += m * w.sk[u];
           interiorResponse += w.dk[u];
         }
+        column += w.column;
       }
       at(i, i) += kPiFull;
       at(nodes + i, i) += kPiFull;
-      at(nodes + i, slot(own.conductor)) = -(kPiFull - interiorResponse);
+      // The conductor column: minus the interior row's response to a uniform u. The free
+      // term and the exterior double layer of the closed boundary cancel (both pi), so at
+      // low frequency, where the response is a small k^2 remainder of them, it is taken from
+      // the integral of the kernels' difference instead of the sum.
+      const T beta = shift[static_cast<std::size_t>(ownPanel)];
+      at(nodes + i, slot(own.conductor)) = beta == beta ? column : -(kPiFull - interiorResponse);
     }
   }
   for (int i = 0; i < nodes; ++i) {
@@ -832,7 +922,8 @@ PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
   g.panelOf.push_back(distanceToSegment(target, a, b) < 1e-14 * p.length ? 0 : -1);
   const std::vector<Complex> kappa{kappaOf(k)};
   const std::vector<double> reach{kReachArgument / kappa[0].real()};
-  const Assembler<Complex> assembler(g, kappa, reach);
+  const std::vector<Complex> plain(1, Complex(std::numeric_limits<double>::quiet_NaN()));
+  const Assembler<Complex> assembler(g, kappa, reach, plain);
   Weights<Complex> w(order);
   assembler.laplace(order, 0, w);
   PanelWeights out;
