@@ -1,6 +1,6 @@
-// The panel discretisation: its cylinder functions and its logarithmic product rule
-// against closed forms, and whole solves against the node grids' references and
-// reciprocity.
+// The panel discretisation: its cylinder functions, its logarithmic product rule and its
+// near-field rules against closed forms; whole solves against closed forms (coax, bars at
+// low frequency), the node grids' references, reciprocity and the mirror.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +13,7 @@
 #include "prep/setup.hpp"
 #include "qbr/qbr.hpp"
 #include "support/bar_reference.hpp"
+#include "support/coax_reference.hpp"
 
 namespace qbr {
 namespace {
@@ -170,6 +171,24 @@ TEST(PanelSolve, MicrostripsAgreeWithTheNodeGridReferences) {
   }
 }
 
+TEST(PanelSolve, CoaxialLinesOnArcsMatchTheirClosedForms) {
+  // Wire radius 0.5 um, tube 1 to 1.5 um: superconducting (lambda 0.1 um, London
+  // inductance from I0, I1, K0, K1) and copper at 1 GHz (Z from the radial field
+  // equation). Both within a few 1e-12 (the program's ten-digit pi is 7e-12 off).
+  const ProblemModel sc =
+      prepared(reference::coaxInput("um", "lambda 0.1", 1.0, 0.5, 1.0, 1.5, 0, 0, 0));
+  const reference::ScCoaxInductance l =
+      reference::superconductingCoaxInductance(0.1, 0.5, 1.0, 1.5);
+  const PanelSolution s = solveOnPanels(sc, panelLevel(2));
+  EXPECT_NEAR(s.matrix(1, 1).real() / (l.external + l.wire + l.tube), 1.0, 1e-10);
+  const ProblemModel cu = prepared(reference::coaxInput(
+      "um", "frequency 1 ghz\npatch 0 nc 58\nvariables impedance", 1.0, 0.5, 1.0, 1.5, 0, 0, 0));
+  const reference::Cd z = reference::normalCoaxImpedance(58e6, cu.omega, 0.5e-6, 1e-6, 1.5e-6);
+  const PanelSolution c = solveOnPanels(cu, panelLevel(2));
+  EXPECT_NEAR(c.matrix(1, 1).real() / z.real(), 1.0, 1e-10);
+  EXPECT_NEAR(c.matrix(1, 1).imag() / z.imag(), 1.0, 1e-10);
+}
+
 TEST(PanelSolve, CopperBarsAtLowFrequencyHaveTheDirectCurrentLineParameters) {
   // Copper bars 2 x 0.2 um over 6 x 0.2 um at 1 kHz (skin depth 2 mm): uniform current, so
   // L is the closed form of the bars' mean log distances and R = 1/(sigma A1) + 1/(sigma A2).
@@ -206,8 +225,9 @@ TEST(PanelSolve, MirrorHalvesTheLineOfAStripAndItsImage) {
   EXPECT_NEAR(full.matrix(1, 1).real() / (2.0 * half.matrix(1, 1).real()), 1.0, 1e-9);
 }
 
-TEST(PanelSolve, RefusesCircles) {
-  const ProblemModel model = prepared("lambda 0.05\nel 2 1 0 0 0.5 + 0 20\n");
+TEST(PanelSolve, RefusesCurves) {
+  const ProblemModel model =
+      prepared("lambda 0.05\nel 1 1 0 0 1 1 2 0 0 20\nel 0 1 2 0 0 0 0 20\n");
   EXPECT_THROW(solveOnPanels(model, panelLevel(0)), std::invalid_argument);
 }
 

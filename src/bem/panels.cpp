@@ -217,6 +217,9 @@ void splitK0(T kappa, double r, T& i0Out, T& restOut) {
 template <class T>
 struct Regular {
   T i0, i1, f;
+  // w K1(w) = 1 - d1 + w I1(w) ln r: the rest d1 = -w I1 ln(kappa/2) + (w^2/4) sum (...),
+  // for the logarithm of the normal derivative on a curved panel.
+  T d1;
 };
 
 template <class T>
@@ -238,7 +241,8 @@ Regular<T> regularPart(T kappa, double r) {
   const T i1 = w * 0.5 * sum1;
   // K1 = 1/w + ln(w/2) I1 - (w/4) sum (psi(k+1) + psi(k+2)) t^k / (k! (k+1)!).
   const T f = -kappa * (std::log(w * 0.5) * i1 - w * 0.25 * s1);
-  return {i0, i1, f};
+  const T d1 = -w * i1 * std::log(kappa * 0.5) + w * w * 0.25 * s1;
+  return {i0, i1, f, d1};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -318,10 +322,17 @@ void lagrangeAt(const Rule& rule, double xi, double* basis) {
 // ---------------------------------------------------------------------------------------
 // Panels.
 
+// A straight panel from a along e, or an arc of a circle: from the angle theta0 turning by
+// `turn` (counter-clockwise when positive). Arc length s runs from 0 to `length`.
 struct Panel {
+  bool arc = false;
   Vec2 a;
   Vec2 e;  // unit tangent
   Vec2 n;  // unit normal, left of the tangent: into the conductor
+  Vec2 centre;
+  double radius = 0.0;
+  double theta0 = 0.0;
+  double turn = 0.0;
   double length = 0.0;
   int conductor = 0;
   int patch = 0;
@@ -335,6 +346,34 @@ double distanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
   s = std::clamp(s, 0.0, 1.0);
   const double ox = p.x - a.x - s * dx, oy = p.y - a.y - s * dy;
   return std::sqrt(ox * ox + oy * oy);
+}
+
+// The angle x - y folded into (-pi, pi].
+double angleBetween(double x, double y) {
+  return std::remainder(x - y, 2.0 * kPiFull);
+}
+
+Vec2 pointOn(const Panel& p, double s) {
+  if (!p.arc) return {p.a.x + p.e.x * s, p.a.y + p.e.y * s};
+  const double theta = p.theta0 + p.turn * s / p.length;
+  return {p.centre.x + p.radius * std::cos(theta), p.centre.y + p.radius * std::sin(theta)};
+}
+
+Vec2 normalOn(const Panel& p, double s) {
+  if (!p.arc) return p.n;
+  const double theta = p.theta0 + p.turn * s / p.length;
+  const double sign = p.turn > 0.0 ? -1.0 : 1.0;  // left of the travel
+  return {sign * std::cos(theta), sign * std::sin(theta)};
+}
+
+double distanceToPanel(Vec2 x, const Panel& p) {
+  if (!p.arc) return distanceToSegment(x, p.a, pointOn(p, p.length));
+  const double rho = std::hypot(x.x - p.centre.x, x.y - p.centre.y);
+  const double off =
+      angleBetween(std::atan2(x.y - p.centre.y, x.x - p.centre.x), p.theta0 + 0.5 * p.turn);
+  if (std::fabs(off) <= 0.5 * std::fabs(p.turn)) return std::fabs(rho - p.radius);
+  const Vec2 s = pointOn(p, 0.0), t = pointOn(p, p.length);
+  return std::min(std::hypot(x.x - s.x, x.y - s.y), std::hypot(x.x - t.x, x.y - t.y));
 }
 
 // The wave number's decay direction: the interior kernel is K0(kappa r).
@@ -372,6 +411,7 @@ struct Weights {
 struct Geometry {
   std::vector<Panel> panels;
   std::vector<Vec2> nodes;
+  std::vector<Vec2> normals;
   std::vector<double> weights;  // arc length
   std::vector<int> panelOf;
   int order = 0;
@@ -382,22 +422,82 @@ struct Interval {
   int singular;     // 0 none, -1 the target at `from`, +1 at `to`
 };
 
-// Intervals of a panel [0, length] around the point `at` nearest to the target (distance
-// d, 0 when the target lies on the panel): the first `first` long on the panel, d long off
-// it, then growing geometrically by 2 away from it, none longer than `cap`, none starting
-// beyond `reach`.
-void intervalsAround(double length, double at, double d, double first, double cap, double reach,
+// The target seen from a panel: the nearest point `at` (arc length), the target's arc
+// coordinate less `at` (`along`, 0 when the nearest point is inside), its distance d (0 on
+// the panel). Source points are taken relative to `at`, so that their distances from a
+// target close to the panel keep their digits (the coordinates' rounding does not vary
+// from point to point).
+struct Offset {
+  bool arc = false;
+  double at = 0.0, along = 0.0, d = 0.0;
+  double across = 0.0;                         // line: the target's height over the panel's line
+  double radius = 0.0, rho = 0.0, sign = 1.0;  // arc: radii of source and target, turn
+
+  Offset(Vec2 x, const Panel& p, bool self) {
+    if (!p.arc) {
+      const double rx = x.x - p.a.x, ry = x.y - p.a.y;
+      const double s = rx * p.e.x + ry * p.e.y;
+      at = std::clamp(s, 0.0, p.length);
+      along = self ? 0.0 : s - at;
+      across = self ? 0.0 : rx * p.n.x + ry * p.n.y;
+      d = std::sqrt(along * along + across * across);
+      return;
+    }
+    arc = true;
+    radius = p.radius;
+    sign = p.turn > 0.0 ? 1.0 : -1.0;
+    rho = self ? p.radius : std::hypot(x.x - p.centre.x, x.y - p.centre.y);
+    const double off =
+        angleBetween(std::atan2(x.y - p.centre.y, x.x - p.centre.x), p.theta0 + 0.5 * p.turn);
+    const double s = 0.5 * p.length + sign * off * p.radius;
+    at = std::clamp(s, 0.0, p.length);
+    along = self ? 0.0 : s - at;
+    double a;
+    d = self ? 0.0 : 1.0;
+    if (!self) sample(0.0, d, a);
+  }
+
+  // The distance r of the source at offset u and a = (y - x).n there.
+  void sample(double u, double& r, double& a) const {
+    if (!arc) {
+      const double t = u - along;
+      r = std::sqrt(t * t + across * across);
+      a = -across;
+      return;
+    }
+    const double half = std::sin(0.5 * (u - along) / radius);
+    const double gap = radius - rho;
+    r = std::sqrt(gap * gap + 4.0 * radius * rho * half * half);
+    a = -sign * (gap + 2.0 * rho * half * half);
+  }
+
+  // ln(r/|u|) for a target on the panel: 0 on a line, ln of the chord over the arc.
+  double logRatio(double u) const {
+    if (!arc || u == 0.0) return 0.0;
+    const double x = 0.5 * u / radius;
+    return std::log(std::sin(std::fabs(x)) / std::fabs(x));
+  }
+};
+
+// Intervals of a panel [0, length] around the target's nearest point: the first `first`
+// long on the panel, d long off it, then growing geometrically by 2 away from it, none
+// longer than `cap`, none whose start lies farther than `reach` from the target.
+void intervalsAround(double length, const Offset& o, double first, double cap, double reach,
                      std::vector<Interval>& out) {
   out.clear();
-  const bool onPanel = d == 0.0;
+  const bool onPanel = o.d == 0.0;
   for (int side = -1; side <= 1; side += 2) {
-    const double span = side < 0 ? at : length - at;
+    const double span = side < 0 ? o.at : length - o.at;
     if (span <= 0.0) continue;
     double pos = 0.0;
-    double h = std::min(onPanel ? first : d, cap);
+    double h = std::min(onPanel ? first : o.d, cap);
     bool firstPiece = true;
     while (pos < span) {
-      if (std::hypot(pos, d) > reach) break;
+      if (reach < std::numeric_limits<double>::infinity()) {
+        double r, a;
+        o.sample(side * pos, r, a);
+        if (r > reach) break;
+      }
       double end = std::min(span, pos + h);
       if (span - end < 0.25 * h) end = span;
       const double s0 = side < 0 ? -end : pos;
@@ -437,7 +537,7 @@ class Assembler {
   void laplaceAt(Vec2 x, bool self, int q, Weights<T>& out) const {
     const Panel& pq = g_.panels[static_cast<std::size_t>(q)];
     const int p = g_.order;
-    const double dist = distanceToSegment(x, pq.a, end(pq));
+    const double dist = self ? 0.0 : distanceToPanel(x, pq);
     std::fill(out.sl.begin(), out.sl.end(), 0.0);
     std::fill(out.dl.begin(), out.dl.end(), 0.0);
     if (!self && dist > kNear * pq.length) {
@@ -445,15 +545,15 @@ class Assembler {
         const std::size_t u = static_cast<std::size_t>(pq.first + j);
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
         const double r2 = dx * dx + dy * dy;
-        const double a = dx * pq.n.x + dy * pq.n.y;
+        const double a = dx * g_.normals[u].x + dy * g_.normals[u].y;
         out.sl[static_cast<std::size_t>(j)] = -0.5 * std::log(r2) * g_.weights[u];
         out.dl[static_cast<std::size_t>(j)] = -a / r2 * g_.weights[u];
       }
       return;
     }
-    const Offset o = project(x, pq, self);
+    const Offset o(x, pq, self);
     std::vector<Interval>& iv = scratch_;
-    intervalsAround(pq.length, o.at, o.d, pq.length, std::numeric_limits<double>::infinity(),
+    intervalsAround(pq.length, o, pq.length, std::numeric_limits<double>::infinity(),
                     std::numeric_limits<double>::infinity(), iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
@@ -461,19 +561,20 @@ class Assembler {
         const std::size_t um = static_cast<std::size_t>(m);
         const double u = mid + half * quad_.x[um];
         lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
+        const double ws = half * quad_.w[um];
+        double r, a;
+        o.sample(u, r, a);
+        double g;
         if (in.singular != 0) {
-          // -ln|u| on the target's own line: the product rule of the end logarithm.
+          // -ln r = -ln|u| - ln(r/|u|) on the target's own panel: the product rule of the
+          // end logarithm for the first, the plain rule for the smooth rest.
           const double wl = half * (std::log(half) * quad_.w[um] +
                                     quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          for (int j = 0; j < p; ++j)
-            out.sl[static_cast<std::size_t>(j)] -= wl * out.basis[static_cast<std::size_t>(j)];
-          continue;
+          g = -wl - o.logRatio(u) * ws;
+        } else {
+          g = -std::log(r) * ws;
         }
-        const double along = u - o.along;
-        const double r2 = along * along + o.across * o.across;
-        const double a = -o.across;
-        const double ws = half * quad_.w[um];
-        const double g = -0.5 * std::log(r2) * ws, dg = -a / r2 * ws;
+        const double dg = -a / (r * r) * ws;
         for (int j = 0; j < p; ++j) {
           out.sl[static_cast<std::size_t>(j)] += g * out.basis[static_cast<std::size_t>(j)];
           out.dl[static_cast<std::size_t>(j)] += dg * out.basis[static_cast<std::size_t>(j)];
@@ -488,11 +589,11 @@ class Assembler {
     const Vec2 x = g_.nodes[static_cast<std::size_t>(target)];
     const int p = g_.order;
     const double reach = reach_[static_cast<std::size_t>(pq.patch)];
-    const double dist = distanceToSegment(x, pq.a, end(pq));
+    const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
+    const double dist = self ? 0.0 : distanceToPanel(x, pq);
     if (dist > reach) return false;
     const T kappa = kappa_[static_cast<std::size_t>(pq.patch)];
     const double kabs = std::abs(kappa);
-    const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
     // The longest panel the plain rule of its own points, and the longest interval the
     // interval rule, integrates.
     const double resolved = kResolved * p / kabs;
@@ -519,16 +620,15 @@ class Assembler {
         const std::size_t u = static_cast<std::size_t>(pq.first + j);
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
         const double r = std::sqrt(dx * dx + dy * dy);
-        sample(r, dx * pq.n.x + dy * pq.n.y, g_.weights[u], out.sk[static_cast<std::size_t>(j)],
-               out.dk[static_cast<std::size_t>(j)]);
+        sample(r, dx * g_.normals[u].x + dy * g_.normals[u].y, g_.weights[u],
+               out.sk[static_cast<std::size_t>(j)], out.dk[static_cast<std::size_t>(j)]);
       }
       return true;
     }
-    const Offset o = project(x, pq, self);
+    const Offset o(x, pq, self);
     std::vector<Interval>& iv = scratch_;
     const double singularSpan = kSplitArgument / kabs;
-    intervalsAround(pq.length, o.at, o.d, std::min(singularSpan, pq.length), intervalCap, reach,
-                    iv);
+    intervalsAround(pq.length, o, std::min(singularSpan, pq.length), intervalCap, reach, iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
       for (int m = 0; m < quad_.n; ++m) {
@@ -536,21 +636,32 @@ class Assembler {
         const double u = mid + half * quad_.x[um];
         lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
         const double ws = half * quad_.w[um];
-        if (in.singular != 0) {
-          // K0(kappa r) = -ln(r) I0(kappa r) + rest on the target's own line.
-          const double r = std::fabs(u);
+        double r, a;
+        o.sample(u, r, a);
+        T v, dv;
+        if (in.singular == 0) {
+          sample(r, a, ws, v, dv);
+        } else {
+          // On the target's own panel ln r = ln|u| + ln(r/|u|), and the product rule of the
+          // end logarithm takes ln|u|: K0(kappa r) = -ln(r) I0(kappa r) + rest, and the
+          // normal derivative dG/dn w K1(w) = dG/dn (1 - d1 + w I1(w) ln r), whose
+          // logarithm a curved panel does not cancel (on a line dG/dn is 0 there).
           T i0, rest;
           splitK0(kappa, r, i0, rest);
+          const Regular<T> reg = regularPart(kappa, r);
           const double wl = half * (std::log(half) * quad_.w[um] +
                                     quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          const T v = (low ? rest - beta * i0 : rest) * ws - i0 * wl;
-          for (int j = 0; j < p; ++j)
-            out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
-          continue;
+          const double ratio = o.logRatio(u);
+          const double dgdn = -a / (r * r);
+          const T wi1 = kappa * r * reg.i1;
+          v = (rest - ratio * i0 - (low ? beta * i0 : T(0.0))) * ws - i0 * wl;
+          dv = dgdn * (1.0 - reg.d1 + wi1 * ratio) * ws + dgdn * wi1 * wl;
+          if (low) {
+            dv -= beta * kappa * reg.i1 * (a / r * ws);
+            out.column += -dgdn * (reg.d1 - wi1 * ratio) * ws + dgdn * wi1 * wl -
+                          beta * kappa * reg.i1 * (a / r * ws);
+          }
         }
-        const double along = u - o.along;
-        T v, dv;
-        sample(std::sqrt(along * along + o.across * o.across), -o.across, ws, v, dv);
         for (int j = 0; j < p; ++j) {
           out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
           out.dk[static_cast<std::size_t>(j)] += dv * out.basis[static_cast<std::size_t>(j)];
@@ -571,26 +682,6 @@ class Assembler {
   static constexpr double kSplitArgument = 2.0;
 
  private:
-  static Vec2 end(const Panel& p) { return {p.a.x + p.e.x * p.length, p.a.y + p.e.y * p.length}; }
-
-  // The target seen from the panel: the nearest point `at` (arc length), the target's
-  // offset from it along the panel and across it, and its distance. The source points are
-  // taken relative to `at`, so that their distances from a target close to the panel keep
-  // their digits (the coordinates' rounding does not vary from point to point).
-  struct Offset {
-    double at, along, across, d;
-  };
-  static Offset project(Vec2 x, const Panel& pq, bool self) {
-    const double rx = x.x - pq.a.x, ry = x.y - pq.a.y;
-    const double s = rx * pq.e.x + ry * pq.e.y;
-    Offset o;
-    o.at = std::clamp(s, 0.0, pq.length);
-    o.along = self ? 0.0 : s - o.at;
-    o.across = self ? 0.0 : rx * pq.n.x + ry * pq.n.y;
-    o.d = std::sqrt(o.along * o.along + o.across * o.across);
-    return o;
-  }
-
   const Geometry& g_;
   const std::vector<T>& kappa_;
   const std::vector<double>& reach_;
@@ -607,13 +698,14 @@ std::vector<Vec2> cornersOf(const ProblemModel& model) {
   const auto pointOf = [&](int number) { return model.points[static_cast<std::size_t>(number)]; };
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    if (el.kind != kLine) continue;  // a circle is closed and smooth
     const BasicPoint a = pointOf(el.pointNumbers[0]), b = pointOf(el.pointNumbers[1]);
     const double ex = (b.x - a.x) / el.length, ey = (b.y - a.y) / el.length;
     // The element that continues the boundary from this one's end.
     bool straight = false;
     for (int f = 0; f < model.elementCount; ++f) {
       const BoundaryElement& next = model.elements[static_cast<std::size_t>(f)];
-      if (f == e || next.conductor != el.conductor) continue;
+      if (f == e || next.kind != kLine || next.conductor != el.conductor) continue;
       const BasicPoint c = pointOf(next.pointNumbers[0]), d = pointOf(next.pointNumbers[1]);
       if (std::hypot(c.x - b.x, c.y - b.y) > 1e-9 * el.length) continue;
       const double fx = (d.x - c.x) / next.length, fy = (d.y - c.y) / next.length;
@@ -634,23 +726,60 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
     const std::size_t own = corners.size();
     for (std::size_t c = 0; c < own; ++c) corners.push_back({corners[c].x, -corners[c].y});
   }
+  const Rule& rule = ruleOf(g.order);
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    // The element as one panel over its whole length, to be cut.
+    Panel whole;
+    whole.conductor = el.conductor;
+    whole.patch = el.patch;
     const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
-    const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
-    const Vec2 dir{(b.x - a.x) / el.length, (b.y - a.y) / el.length};
-    // Halve [s0, s1] until no piece is longer than spread times its distance from the
-    // nearest corner (and than the smallest panel).
-    std::vector<std::array<double, 2>> stack{{0.0, el.length}}, pieces;
+    std::vector<std::array<double, 2>> stack, pieces;
+    if (el.kind == kCircle) {
+      // From the angle pi (the parameter's start), counter-clockwise when `dir`; first
+      // cut into equal arcs of at most spread pi/16.
+      whole.arc = true;
+      whole.centre = {a.x, a.y};
+      whole.radius = el.R;
+      whole.theta0 = el.dir ? -kPiFull : kPiFull;
+      whole.turn = el.dir ? 2.0 * kPiFull : -2.0 * kPiFull;
+      whole.length = 2.0 * kPiFull * el.R;
+      const int arcs = std::max(4, static_cast<int>(std::ceil(32.0 / settings.spread)));
+      for (int k = arcs - 1; k >= 0; --k) {
+        stack.push_back({whole.length * k / arcs, whole.length * (k + 1) / arcs});
+      }
+    } else {
+      const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      whole.a = {a.x, a.y};
+      whole.e = {(b.x - a.x) / el.length, (b.y - a.y) / el.length};
+      whole.n = {-whole.e.y, whole.e.x};
+      whole.length = el.length;
+      stack.push_back({0.0, el.length});
+    }
+    // The piece [s0, s1] of the element as a panel of its own.
+    const auto piece = [&](double s0, double s1) {
+      Panel p = whole;
+      if (p.arc) {
+        p.theta0 = whole.theta0 + whole.turn * s0 / whole.length;
+        p.turn = whole.turn * (s1 - s0) / whole.length;
+      } else {
+        p.a = pointOn(whole, s0);
+      }
+      p.length = s1 - s0;
+      return p;
+    };
+    // Halve pieces until none is longer than spread times its distance from the nearest
+    // corner (and than the smallest panel).
     while (!stack.empty()) {
       const auto [s0, s1] = stack.back();
       stack.pop_back();
-      const Vec2 p0{a.x + dir.x * s0, a.y + dir.y * s0}, p1{a.x + dir.x * s1, a.y + dir.y * s1};
+      const Panel p = piece(s0, s1);
+      const Vec2 p0 = pointOn(p, 0.0), p1 = pointOn(p, p.length);
       double dist = std::numeric_limits<double>::infinity();
       bool atStart = false, atEnd = false;
-      const double touch = 1e-12 * el.length;
+      const double touch = 1e-12 * whole.length;
       for (const Vec2& c : corners) {
-        dist = std::min(dist, distanceToSegment(c, p0, p1));
+        dist = std::min(dist, distanceToPanel(c, p));
         atStart = atStart || std::hypot(c.x - p0.x, c.y - p0.y) < touch;
         atEnd = atEnd || std::hypot(c.x - p1.x, c.y - p1.y) < touch;
       }
@@ -669,18 +798,12 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
       }
     }
     for (const auto& [s0, s1] : pieces) {
-      Panel p;
-      p.a = {a.x + dir.x * s0, a.y + dir.y * s0};
-      p.e = dir;
-      p.n = {-dir.y, dir.x};
-      p.length = s1 - s0;
-      p.conductor = el.conductor;
-      p.patch = el.patch;
+      Panel p = piece(s0, s1);
       p.first = static_cast<int>(g.nodes.size());
-      const Rule& rule = ruleOf(g.order);
       for (int j = 0; j < g.order; ++j) {
         const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
-        g.nodes.push_back({p.a.x + dir.x * s, p.a.y + dir.y * s});
+        g.nodes.push_back(pointOn(p, s));
+        g.normals.push_back(normalOn(p, s));
         g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
         g.panelOf.push_back(static_cast<int>(g.panels.size()));
       }
@@ -705,13 +828,16 @@ std::vector<T> lowFrequencyShifts(const Geometry& g, const std::vector<T>& kappa
   std::array<bool, kMaxConductorNumber + 1> seen{};
   for (const Panel& p : g.panels) {
     const std::size_t c = static_cast<std::size_t>(p.conductor);
-    const double x1 = p.a.x + p.e.x * p.length, y1 = p.a.y + p.e.y * p.length;
-    if (!seen[c]) box[c] = {p.a.x, p.a.x, p.a.y, p.a.y};
+    // A line's ends, or the box of an arc's whole circle.
+    const Vec2 lo = p.arc ? Vec2{p.centre.x - p.radius, p.centre.y - p.radius} : p.a;
+    const Vec2 hi =
+        p.arc ? Vec2{p.centre.x + p.radius, p.centre.y + p.radius} : pointOn(p, p.length);
+    if (!seen[c]) box[c] = {lo.x, lo.x, lo.y, lo.y};
     seen[c] = true;
-    box[c].xmin = std::min({box[c].xmin, p.a.x, x1});
-    box[c].xmax = std::max({box[c].xmax, p.a.x, x1});
-    box[c].ymin = std::min({box[c].ymin, p.a.y, y1});
-    box[c].ymax = std::max({box[c].ymax, p.a.y, y1});
+    box[c].xmin = std::min({box[c].xmin, lo.x, hi.x});
+    box[c].xmax = std::max({box[c].xmax, lo.x, hi.x});
+    box[c].ymin = std::min({box[c].ymin, lo.y, hi.y});
+    box[c].ymax = std::max({box[c].ymax, lo.y, hi.y});
   }
   std::vector<T> shift(g.panels.size(), T(std::numeric_limits<double>::quiet_NaN()));
   for (std::size_t i = 0; i < g.panels.size(); ++i) {
@@ -914,6 +1040,7 @@ PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
   for (int j = 0; j < order; ++j) {
     const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
     g.nodes.push_back({a.x + p.e.x * s, a.y + p.e.y * s});
+    g.normals.push_back(p.n);
     g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
     g.panelOf.push_back(0);
   }
@@ -955,13 +1082,14 @@ PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& sett
   double shortest = std::numeric_limits<double>::infinity();
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
-    if (el.kind != kLine || el.tFrom != -1.0 || el.tTo != 1.0) {
+    if (el.kind == kCurve || el.tFrom != -1.0 || el.tTo != 1.0) {
       throw std::invalid_argument("panels: element " + std::to_string(e) +
-                                  " is not a whole line (only straight elements are panelled)");
+                                  " is a curve or a piece (only lines and circles are panelled)");
     }
     if (model.symmetryOn) {
-      for (int end = 0; end < 2; ++end) {
-        if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y < -kTiny) {
+      const double radius = el.kind == kCircle ? el.R : 0.0;
+      for (int end = 0; end < (el.kind == kCircle ? 1 : 2); ++end) {
+        if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y - radius < -kTiny) {
           throw std::invalid_argument("panels: element " + std::to_string(e) +
                                       " reaches below the symmetry line y = 0");
         }
