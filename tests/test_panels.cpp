@@ -181,6 +181,14 @@ TEST(PanelSolve, CoaxialLinesOnArcsMatchTheirClosedForms) {
       reference::superconductingCoaxInductance(0.1, 0.5, 1.0, 1.5);
   const PanelSolution s = solveOnPanels(sc, panelLevel(2));
   EXPECT_NEAR(s.matrix(1, 1).real() / (l.external + l.wire + l.tube), 1.0, 1e-10);
+  // The current spreads evenly over the wire (1 A over 2 pi a) and the tube's bore.
+  for (const NodeValue& v : s.excitations.front().nodes) {
+    const double radius = std::hypot(v.x, v.y);
+    if (radius < 1.2) {
+      EXPECT_NEAR(v.currentDensity.real() * 2.0 * kPiFull() * radius * 1e-6,
+                  radius < 0.7 ? 1.0 : -1.0, 1e-10);
+    }
+  }
   const ProblemModel cu = prepared(reference::coaxInput(
       "um", "frequency 1 ghz\npatch 0 nc 58\nvariables impedance", 1.0, 0.5, 1.0, 1.5, 0, 0, 0));
   const reference::Cd z = reference::normalCoaxImpedance(58e6, cu.omega, 0.5e-6, 1e-6, 1.5e-6);

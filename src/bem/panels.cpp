@@ -334,6 +334,7 @@ struct Panel {
   double theta0 = 0.0;
   double turn = 0.0;
   double length = 0.0;
+  int element = 0;
   int conductor = 0;
   int patch = 0;
   int first = 0;  // index of its first node
@@ -733,6 +734,7 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
     Panel whole;
     whole.conductor = el.conductor;
     whole.patch = el.patch;
+    whole.element = e;
     const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
     std::vector<std::array<double, 2>> stack, pieces;
     if (el.kind == kCircle) {
@@ -980,6 +982,32 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
       if (hasReturn) v -= Complex(b[col + static_cast<std::size_t>(slot(0))]);
       out.matrix(r, c) =
           model.phaseVariables ? v * 0.4 * kPi : v * Complex(0.0, model.omega) * 0.4 * kPi;
+    }
+  }
+  // The boundary solution at every point, element by element as the node grids report it.
+  out.excitations.resize(static_cast<std::size_t>(conductors));
+  for (int c = 1; c <= conductors; ++c) {
+    Excitation& excitation = out.excitations[static_cast<std::size_t>(c - 1)];
+    excitation.conductor = c;
+    excitation.nodes.reserve(static_cast<std::size_t>(nodes));
+    const std::size_t col = static_cast<std::size_t>(c - 1) * static_cast<std::size_t>(n);
+    int element = -1, count = 0;
+    for (int i = 0; i < nodes; ++i) {
+      const std::size_t u = static_cast<std::size_t>(i);
+      const Panel& own = g.panels[static_cast<std::size_t>(g.panelOf[u])];
+      count = own.element == element ? count + 1 : 1;
+      element = own.element;
+      NodeValue v;
+      v.element = own.element;
+      v.node = count;
+      v.x = g.nodes[u].x;
+      v.y = g.nodes[u].y;
+      v.conductor = own.conductor;
+      v.field = Complex(b[col + u]);
+      v.normalDerivative = Complex(b[col + static_cast<std::size_t>(nodes) + u]);
+      v.currentDensity = v.normalDerivative / model.lengthScale;
+      v.outlineShareM = g.weights[u] * model.lengthScale;
+      excitation.nodes.push_back(v);
     }
   }
   out.unknowns = n;

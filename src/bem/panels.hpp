@@ -6,6 +6,7 @@
 #include "model/constants.hpp"
 #include "model/geometry.hpp"
 #include "model/problem_model.hpp"
+#include "qbr/result.hpp"
 
 namespace qbr {
 
@@ -28,6 +29,9 @@ PanelSettings panelLevel(int level);
 
 struct PanelSolution {
   ConductorMatrix matrix;  // pH/um, or R + jX in ohm/m times 1e6, as solveConductorMatrix
+  // Per excited conductor, u and q at every Gauss-Legendre point (numbered from 1 along
+  // each element) with its quadrature weight as the share of the outline.
+  std::vector<Excitation> excitations;
   int unknowns = 0;
   int panels = 0;
   bool real = false;  // every entry of the system was real: solved in real arithmetic
