@@ -718,6 +718,35 @@ std::vector<Vec2> cornersOf(const ProblemModel& model) {
   return corners;
 }
 
+// The elements as shapes for distances: segments and whole circles.
+struct Shape {
+  int conductor = 0;
+  bool circle = false;
+  Vec2 a, b;  // segment ends, or the centre in a
+  double radius = 0.0;
+};
+
+double distanceToShape(Vec2 x, const Shape& s) {
+  if (!s.circle) return distanceToSegment(x, s.a, s.b);
+  return std::fabs(std::hypot(x.x - s.a.x, x.y - s.a.y) - s.radius);
+}
+
+// The distance of a panel from a shape of another conductor (they do not meet): exact for
+// a segment against a segment or a circle; from 17 points of an arc, less half their
+// spacing, otherwise.
+double distancePanelToShape(const Panel& p, const Shape& s) {
+  if (!p.arc) {
+    const Vec2 a = p.a, b = pointOn(p, p.length);
+    if (s.circle) return std::max(0.0, distanceToSegment(s.a, a, b) - s.radius);
+    return std::min({distanceToSegment(a, s.a, s.b), distanceToSegment(b, s.a, s.b),
+                     distanceToSegment(s.a, a, b), distanceToSegment(s.b, a, b)});
+  }
+  double d = std::numeric_limits<double>::infinity();
+  for (int k = 0; k <= 16; ++k)
+    d = std::min(d, distanceToShape(pointOn(p, p.length * k / 16.0), s));
+  return std::max(0.0, d - p.length / 32.0);
+}
+
 Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, double hMin) {
   Geometry g;
   g.order = settings.order;
@@ -726,6 +755,29 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
   if (model.symmetryOn) {
     const std::size_t own = corners.size();
     for (std::size_t c = 0; c < own; ++c) corners.push_back({corners[c].x, -corners[c].y});
+  }
+  std::vector<Shape> shapes;
+  for (int e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
+    Shape shape;
+    shape.conductor = el.conductor;
+    shape.a = {a.x, a.y};
+    if (el.kind == kCircle) {
+      shape.circle = true;
+      shape.radius = el.R;
+    } else {
+      const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      shape.b = {b.x, b.y};
+    }
+    shapes.push_back(shape);
+    // With the mirror, the image of every conductor is another conductor.
+    if (model.symmetryOn) {
+      shape.conductor = -1;
+      shape.a.y = -shape.a.y;
+      shape.b.y = -shape.b.y;
+      shapes.push_back(shape);
+    }
   }
   const Rule& rule = ruleOf(g.order);
   for (int e = 0; e < model.elementCount; ++e) {
@@ -771,7 +823,7 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
       return p;
     };
     // Halve pieces until none is longer than spread times its distance from the nearest
-    // corner (and than the smallest panel).
+    // corner or other conductor (and than the smallest panel).
     while (!stack.empty()) {
       const auto [s0, s1] = stack.back();
       stack.pop_back();
@@ -784,6 +836,11 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
         dist = std::min(dist, distanceToPanel(c, p));
         atStart = atStart || std::hypot(c.x - p0.x, c.y - p0.y) < touch;
         atEnd = atEnd || std::hypot(c.x - p1.x, c.y - p1.y) < touch;
+      }
+      // The distance from the other conductors: the field between conductors varies on
+      // the scale of their gap even where no corner is near (a round wire over a plane).
+      for (const Shape& other : shapes) {
+        if (other.conductor != el.conductor) dist = std::min(dist, distancePanelToShape(p, other));
       }
       const double len = s1 - s0;
       if (len > std::max(settings.spread * dist, hMin)) {
