@@ -245,10 +245,27 @@ TEST(PanelSolve, MirrorHalvesTheLineOfAStripAndItsImage) {
   EXPECT_NEAR(full.matrix(1, 1).real() / (2.0 * half.matrix(1, 1).real()), 1.0, 1e-9);
 }
 
-TEST(PanelSolve, RefusesCurves) {
-  const ProblemModel model =
-      prepared("lambda 0.05\nel 1 1 0 0 1 1 2 0 0 20\nel 0 1 2 0 0 0 0 20\n");
-  EXPECT_THROW(solveOnPanels(model, panelLevel(0)), std::invalid_argument);
+TEST(PanelSolve, CurvesAgreeWithLinesWhereStraightAndConvergeWhereCurved) {
+  // A strip over a ground whose top is a quadratic curve: through three points on a line
+  // it is the line (the panels and their Jacobian coincide); bulging 0.2 um, levels 3 and 4
+  // agree within 2e-9.
+  const std::string ground = "lambda 0.09\nrect -10 10 -0.2 0 0 0 10 2\n";
+  const std::string sides =
+      "el 0 1 -1 0.2 1 0.2 0 10\nel 0 1 1 0.2 1 0.4 0 2\nel 0 1 -1 0.4 -1 0.2 0 2\n";
+  const double line =
+      solveOnPanels(prepared(ground + "rect -1 1 0.2 0.4 1 0 10 2\n"), panelLevel(2))
+          .matrix(1, 1)
+          .real();
+  const double straight =
+      solveOnPanels(prepared(ground + sides + "el 1 1 1 0.4 0 0.4 -1 0.4 0 10\n"), panelLevel(2))
+          .matrix(1, 1)
+          .real();
+  EXPECT_NEAR(straight / line, 1.0, 1e-11);
+  const ProblemModel bump = prepared(ground + sides + "el 1 1 1 0.4 0 0.6 -1 0.4 0 10\n");
+  const double l3 = solveOnPanels(bump, panelLevel(3)).matrix(1, 1).real();
+  const double l4 = solveOnPanels(bump, panelLevel(4)).matrix(1, 1).real();
+  EXPECT_NEAR(l3 / l4, 1.0, 2e-9);
+  EXPECT_LT(l4, line);  // more metal carrying the current: less kinetic inductance
 }
 
 }  // namespace

@@ -322,10 +322,15 @@ void lagrangeAt(const Rule& rule, double xi, double* basis) {
 // ---------------------------------------------------------------------------------------
 // Panels.
 
-// A straight panel from a along e, or an arc of a circle: from the angle theta0 turning by
-// `turn` (counter-clockwise when positive). Arc length s runs from 0 to `length`.
+// A straight panel from a along e, an arc of a circle from the angle theta0 turning by
+// `turn` (counter-clockwise when positive), or a piece of a quadratic curve. The panel's
+// coordinate s runs from 0 to `length`: arc length on lines and arcs, proportional to the
+// curve's parameter on curves (whose Jacobian ds/dcoordinate is then near 1).
 struct Panel {
   bool arc = false;
+  bool curve = false;  // a piece [t0, t1] of the quadratic through q0, q1, q2 (t = -1, 0, 1)
+  Vec2 q0, q1, q2;
+  double t0 = -1.0, t1 = 1.0;
   Vec2 a;
   Vec2 e;  // unit tangent
   Vec2 n;  // unit normal, left of the tangent: into the conductor
@@ -354,13 +359,66 @@ double angleBetween(double x, double y) {
   return std::remainder(x - y, 2.0 * kPiFull);
 }
 
+Vec2 curvePoint(const Panel& p, double t) {
+  const double w0 = t * (t - 1.0) / 2.0, w1 = 1.0 - t * t, w2 = t * (t + 1.0) / 2.0;
+  return {p.q0.x * w0 + p.q1.x * w1 + p.q2.x * w2, p.q0.y * w0 + p.q1.y * w1 + p.q2.y * w2};
+}
+
+Vec2 curveDerivative(const Panel& p, double t) {
+  const double a = t - 0.5, b = -2.0 * t, c = t + 0.5;
+  return {a * p.q0.x + b * p.q1.x + c * p.q2.x, a * p.q0.y + b * p.q1.y + c * p.q2.y};
+}
+
+Vec2 curveSecond(const Panel& p) {
+  return {p.q0.x - 2.0 * p.q1.x + p.q2.x, p.q0.y - 2.0 * p.q1.y + p.q2.y};
+}
+
+// The curve's parameter per unit of the panel's coordinate.
+double parameterRate(const Panel& p) {
+  return (p.t1 - p.t0) / p.length;
+}
+
+// ds/dcoordinate: 1 on lines and arcs.
+double jacobianOn(const Panel& p, double s) {
+  if (!p.curve) return 1.0;
+  const Vec2 d = curveDerivative(p, p.t0 + parameterRate(p) * s);
+  return std::hypot(d.x, d.y) * parameterRate(p);
+}
+
+// The parameter of the curve panel's point nearest to x: the nearest of 33 points, then
+// Newton's method on (r(t) - x).r'(t) = 0 within the panel.
+double nearestOnCurve(const Panel& p, Vec2 x) {
+  double best = p.t0, bestDistance = std::numeric_limits<double>::infinity();
+  for (int k = 0; k <= 32; ++k) {
+    const double t = p.t0 + (p.t1 - p.t0) * k / 32.0;
+    const Vec2 y = curvePoint(p, t);
+    const double d2 = (y.x - x.x) * (y.x - x.x) + (y.y - x.y) * (y.y - x.y);
+    if (d2 < bestDistance) bestDistance = d2, best = t;
+  }
+  const Vec2 second = curveSecond(p);
+  for (int it = 0; it < 8; ++it) {
+    const Vec2 y = curvePoint(p, best), d = curveDerivative(p, best);
+    const double g = (y.x - x.x) * d.x + (y.y - x.y) * d.y;
+    const double h = d.x * d.x + d.y * d.y + (y.x - x.x) * second.x + (y.y - x.y) * second.y;
+    if (!(h > 0.0)) break;
+    best = std::clamp(best - g / h, std::min(p.t0, p.t1), std::max(p.t0, p.t1));
+  }
+  return best;
+}
+
 Vec2 pointOn(const Panel& p, double s) {
+  if (p.curve) return curvePoint(p, p.t0 + parameterRate(p) * s);
   if (!p.arc) return {p.a.x + p.e.x * s, p.a.y + p.e.y * s};
   const double theta = p.theta0 + p.turn * s / p.length;
   return {p.centre.x + p.radius * std::cos(theta), p.centre.y + p.radius * std::sin(theta)};
 }
 
 Vec2 normalOn(const Panel& p, double s) {
+  if (p.curve) {
+    const Vec2 d = curveDerivative(p, p.t0 + parameterRate(p) * s);
+    const double norm = std::hypot(d.x, d.y);
+    return {-d.y / norm, d.x / norm};
+  }
   if (!p.arc) return p.n;
   const double theta = p.theta0 + p.turn * s / p.length;
   const double sign = p.turn > 0.0 ? -1.0 : 1.0;  // left of the travel
@@ -368,6 +426,10 @@ Vec2 normalOn(const Panel& p, double s) {
 }
 
 double distanceToPanel(Vec2 x, const Panel& p) {
+  if (p.curve) {
+    const Vec2 y = curvePoint(p, nearestOnCurve(p, x));
+    return std::hypot(y.x - x.x, y.y - x.y);
+  }
   if (!p.arc) return distanceToSegment(x, p.a, pointOn(p, p.length));
   const double rho = std::hypot(x.x - p.centre.x, x.y - p.centre.y);
   const double off =
@@ -430,11 +492,28 @@ struct Interval {
 // from point to point).
 struct Offset {
   bool arc = false;
+  bool curve = false;
+  bool self = false;
   double at = 0.0, along = 0.0, d = 0.0;
   double across = 0.0;                         // line: the target's height over the panel's line
   double radius = 0.0, rho = 0.0, sign = 1.0;  // arc: radii of source and target, turn
+  // curve: parameter rate, r(t*) - x, r'(t*) and r'' at the nearest parameter t*
+  double rate = 0.0;
+  Vec2 w0, d1, d2;
 
-  Offset(Vec2 x, const Panel& p, bool self) {
+  Offset(Vec2 x, const Panel& p, bool onPanel) : self(onPanel) {
+    if (p.curve) {
+      curve = true;
+      rate = parameterRate(p);
+      const double t = nearestOnCurve(p, x);
+      at = std::clamp((t - p.t0) / rate, 0.0, p.length);
+      const Vec2 y = curvePoint(p, t);
+      w0 = self ? Vec2{} : Vec2{y.x - x.x, y.y - x.y};
+      d1 = curveDerivative(p, t);
+      d2 = curveSecond(p);
+      d = std::hypot(w0.x, w0.y);
+      return;
+    }
     if (!p.arc) {
       const double rx = x.x - p.a.x, ry = x.y - p.a.y;
       const double s = rx * p.e.x + ry * p.e.y;
@@ -460,6 +539,18 @@ struct Offset {
 
   // The distance r of the source at offset u and a = (y - x).n there.
   void sample(double u, double& r, double& a) const {
+    if (curve) {
+      // A quadratic: r(t* + dt) = r(t*) + dt r'(t*) + dt^2 r''/2 exactly.
+      const double dt = u * rate;
+      const Vec2 v{w0.x + dt * (d1.x + 0.5 * dt * d2.x), w0.y + dt * (d1.y + 0.5 * dt * d2.y)};
+      const Vec2 tangent{d1.x + dt * d2.x, d1.y + dt * d2.y};
+      const double norm = std::hypot(tangent.x, tangent.y);
+      const Vec2 n{-tangent.y / norm, tangent.x / norm};
+      r = std::hypot(v.x, v.y);
+      // On the curve itself (r(t*) = x) the tangent part cancels: a = -dt^2 r''.n / 2.
+      a = self ? -0.5 * dt * dt * (d2.x * n.x + d2.y * n.y) : v.x * n.x + v.y * n.y;
+      return;
+    }
     if (!arc) {
       const double t = u - along;
       r = std::sqrt(t * t + across * across);
@@ -472,8 +563,20 @@ struct Offset {
     a = -sign * (gap + 2.0 * rho * half * half);
   }
 
-  // ln(r/|u|) for a target on the panel: 0 on a line, ln of the chord over the arc.
+  // ds/du at offset u: 1 on lines and arcs.
+  double jacobian(double u) const {
+    if (!curve) return 1.0;
+    const double dt = u * rate;
+    return std::hypot(d1.x + dt * d2.x, d1.y + dt * d2.y) * rate;
+  }
+
+  // ln(r/|u|) for a target on the panel: 0 on a line, ln of the chord over the arc, of
+  // |r'(t*) + dt r''/2| dt/du on a curve.
   double logRatio(double u) const {
+    if (curve) {
+      const double dt = u * rate;
+      return std::log(std::hypot(d1.x + 0.5 * dt * d2.x, d1.y + 0.5 * dt * d2.y) * rate);
+    }
     if (!arc || u == 0.0) return 0.0;
     const double x = 0.5 * u / radius;
     return std::log(std::sin(std::fabs(x)) / std::fabs(x));
@@ -562,15 +665,17 @@ class Assembler {
         const std::size_t um = static_cast<std::size_t>(m);
         const double u = mid + half * quad_.x[um];
         lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
-        const double ws = half * quad_.w[um];
+        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
+        const double ws = half * quad_.w[um] * jac;
         double r, a;
         o.sample(u, r, a);
         double g;
         if (in.singular != 0) {
           // -ln r = -ln|u| - ln(r/|u|) on the target's own panel: the product rule of the
           // end logarithm for the first, the plain rule for the smooth rest.
-          const double wl = half * (std::log(half) * quad_.w[um] +
-                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
+          const double wl = jac * half *
+                            (std::log(half) * quad_.w[um] +
+                             quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
           g = -wl - o.logRatio(u) * ws;
         } else {
           g = -std::log(r) * ws;
@@ -636,7 +741,8 @@ class Assembler {
         const std::size_t um = static_cast<std::size_t>(m);
         const double u = mid + half * quad_.x[um];
         lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
-        const double ws = half * quad_.w[um];
+        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
+        const double ws = half * quad_.w[um] * jac;
         double r, a;
         o.sample(u, r, a);
         T v, dv;
@@ -650,8 +756,9 @@ class Assembler {
           T i0, rest;
           splitK0(kappa, r, i0, rest);
           const Regular<T> reg = regularPart(kappa, r);
-          const double wl = half * (std::log(half) * quad_.w[um] +
-                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
+          const double wl = jac * half *
+                            (std::log(half) * quad_.w[um] +
+                             quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
           const double ratio = o.logRatio(u);
           const double dgdn = -a / (r * r);
           const T wi1 = kappa * r * reg.i1;
@@ -694,26 +801,60 @@ class Assembler {
 };
 
 // Corners: the end points of lines where the boundary of a conductor turns.
+// The unit tangents of a line or curve at its start and end, and its end points.
+struct Ends {
+  Vec2 start, end, startTangent, endTangent;
+};
+
+Ends endsOf(const ProblemModel& model, const BoundaryElement& el) {
+  const auto at = [&](int k) {
+    const BasicPoint q =
+        model.points[static_cast<std::size_t>(el.pointNumbers[static_cast<std::size_t>(k)])];
+    return Vec2{q.x, q.y};
+  };
+  const auto unit = [](Vec2 v) {
+    const double n = std::hypot(v.x, v.y);
+    return Vec2{v.x / n, v.y / n};
+  };
+  Ends ends;
+  ends.start = at(0);
+  if (el.kind == kCurve) {
+    Panel p;
+    p.q0 = at(0);
+    p.q1 = at(1);
+    p.q2 = at(2);
+    ends.end = p.q2;
+    ends.startTangent = unit(curveDerivative(p, -1.0));
+    ends.endTangent = unit(curveDerivative(p, 1.0));
+  } else {
+    ends.end = at(1);
+    ends.startTangent = ends.endTangent =
+        unit({ends.end.x - ends.start.x, ends.end.y - ends.start.y});
+  }
+  return ends;
+}
+
+// Corners: the end points of lines and curves where the boundary of a conductor turns.
 std::vector<Vec2> cornersOf(const ProblemModel& model) {
   std::vector<Vec2> corners;
-  const auto pointOf = [&](int number) { return model.points[static_cast<std::size_t>(number)]; };
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
-    if (el.kind != kLine) continue;  // a circle is closed and smooth
-    const BasicPoint a = pointOf(el.pointNumbers[0]), b = pointOf(el.pointNumbers[1]);
-    const double ex = (b.x - a.x) / el.length, ey = (b.y - a.y) / el.length;
+    if (el.kind == kCircle) continue;  // closed and smooth
+    const Ends mine = endsOf(model, el);
     // The element that continues the boundary from this one's end.
-    bool straight = false;
+    bool smooth = false;
     for (int f = 0; f < model.elementCount; ++f) {
       const BoundaryElement& next = model.elements[static_cast<std::size_t>(f)];
-      if (f == e || next.kind != kLine || next.conductor != el.conductor) continue;
-      const BasicPoint c = pointOf(next.pointNumbers[0]), d = pointOf(next.pointNumbers[1]);
-      if (std::hypot(c.x - b.x, c.y - b.y) > 1e-9 * el.length) continue;
-      const double fx = (d.x - c.x) / next.length, fy = (d.y - c.y) / next.length;
-      straight = std::fabs(ex * fy - ey * fx) < 1e-12 && ex * fx + ey * fy > 0.0;
+      if (f == e || next.kind == kCircle || next.conductor != el.conductor) continue;
+      const Ends theirs = endsOf(model, next);
+      if (std::hypot(theirs.start.x - mine.end.x, theirs.start.y - mine.end.y) > 1e-9 * el.length) {
+        continue;
+      }
+      const Vec2 u = mine.endTangent, v = theirs.startTangent;
+      smooth = std::fabs(u.x * v.y - u.y * v.x) < 1e-12 && u.x * v.x + u.y * v.y > 0.0;
       break;
     }
-    if (!straight) corners.push_back({b.x, b.y});
+    if (!smooth) corners.push_back(mine.end);
   }
   return corners;
 }
@@ -735,7 +876,7 @@ double distanceToShape(Vec2 x, const Shape& s) {
 // a segment against a segment or a circle; from 17 points of an arc, less half their
 // spacing, otherwise.
 double distancePanelToShape(const Panel& p, const Shape& s) {
-  if (!p.arc) {
+  if (!p.arc && !p.curve) {
     const Vec2 a = p.a, b = pointOn(p, p.length);
     if (s.circle) return std::max(0.0, distanceToSegment(s.a, a, b) - s.radius);
     return std::min({distanceToSegment(a, s.a, s.b), distanceToSegment(b, s.a, s.b),
@@ -763,20 +904,38 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
     Shape shape;
     shape.conductor = el.conductor;
     shape.a = {a.x, a.y};
+    std::vector<Shape> own;
     if (el.kind == kCircle) {
       shape.circle = true;
       shape.radius = el.R;
+      own.push_back(shape);
+    } else if (el.kind == kCurve) {
+      // A curve as 16 chords: close enough to grade by.
+      Panel curve;
+      curve.q0 = shape.a;
+      const BasicPoint q1 = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      const BasicPoint q2 = model.points[static_cast<std::size_t>(el.pointNumbers[2])];
+      curve.q1 = {q1.x, q1.y};
+      curve.q2 = {q2.x, q2.y};
+      for (int k = 0; k < 16; ++k) {
+        shape.a = curvePoint(curve, -1.0 + k / 8.0);
+        shape.b = curvePoint(curve, -1.0 + (k + 1) / 8.0);
+        own.push_back(shape);
+      }
     } else {
       const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
       shape.b = {b.x, b.y};
+      own.push_back(shape);
     }
-    shapes.push_back(shape);
-    // With the mirror, the image of every conductor is another conductor.
-    if (model.symmetryOn) {
-      shape.conductor = -1;
-      shape.a.y = -shape.a.y;
-      shape.b.y = -shape.b.y;
-      shapes.push_back(shape);
+    for (Shape& piece : own) {
+      shapes.push_back(piece);
+      // With the mirror, the image of every conductor is another conductor.
+      if (model.symmetryOn) {
+        piece.conductor = -1;
+        piece.a.y = -piece.a.y;
+        piece.b.y = -piece.b.y;
+        shapes.push_back(piece);
+      }
     }
   }
   const Rule& rule = ruleOf(g.order);
@@ -802,6 +961,15 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
       for (int k = arcs - 1; k >= 0; --k) {
         stack.push_back({whole.length * k / arcs, whole.length * (k + 1) / arcs});
       }
+    } else if (el.kind == kCurve) {
+      const BasicPoint q1 = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      const BasicPoint q2 = model.points[static_cast<std::size_t>(el.pointNumbers[2])];
+      whole.curve = true;
+      whole.q0 = {a.x, a.y};
+      whole.q1 = {q1.x, q1.y};
+      whole.q2 = {q2.x, q2.y};
+      whole.length = el.length;
+      stack.push_back({0.0, el.length});
     } else {
       const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
       whole.a = {a.x, a.y};
@@ -816,6 +984,9 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
       if (p.arc) {
         p.theta0 = whole.theta0 + whole.turn * s0 / whole.length;
         p.turn = whole.turn * (s1 - s0) / whole.length;
+      } else if (p.curve) {
+        p.t0 = -1.0 + 2.0 * s0 / whole.length;
+        p.t1 = -1.0 + 2.0 * s1 / whole.length;
       } else {
         p.a = pointOn(whole, s0);
       }
@@ -863,7 +1034,8 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
         const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
         g.nodes.push_back(pointOn(p, s));
         g.normals.push_back(normalOn(p, s));
-        g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
+        g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)] *
+                            jacobianOn(p, s));
         g.panelOf.push_back(static_cast<int>(g.panels.size()));
       }
       g.panels.push_back(p);
@@ -888,9 +1060,15 @@ std::vector<T> lowFrequencyShifts(const Geometry& g, const std::vector<T>& kappa
   for (const Panel& p : g.panels) {
     const std::size_t c = static_cast<std::size_t>(p.conductor);
     // A line's ends, or the box of an arc's whole circle.
-    const Vec2 lo = p.arc ? Vec2{p.centre.x - p.radius, p.centre.y - p.radius} : p.a;
-    const Vec2 hi =
-        p.arc ? Vec2{p.centre.x + p.radius, p.centre.y + p.radius} : pointOn(p, p.length);
+    Vec2 lo = p.arc ? Vec2{p.centre.x - p.radius, p.centre.y - p.radius} : pointOn(p, 0.0);
+    Vec2 hi = p.arc ? Vec2{p.centre.x + p.radius, p.centre.y + p.radius} : pointOn(p, p.length);
+    if (p.curve) {
+      for (int k = 1; k < 8; ++k) {
+        const Vec2 q = pointOn(p, p.length * k / 8.0);
+        lo = {std::min(lo.x, q.x), std::min(lo.y, q.y)};
+        hi = {std::max(hi.x, q.x), std::max(hi.y, q.y)};
+      }
+    }
     if (!seen[c]) box[c] = {lo.x, lo.x, lo.y, lo.y};
     seen[c] = true;
     box[c].xmin = std::min({box[c].xmin, lo.x, hi.x});
@@ -1167,13 +1345,13 @@ PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& sett
   double shortest = std::numeric_limits<double>::infinity();
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
-    if (el.kind == kCurve || el.tFrom != -1.0 || el.tTo != 1.0) {
+    if (el.tFrom != -1.0 || el.tTo != 1.0) {
       throw std::invalid_argument("panels: element " + std::to_string(e) +
-                                  " is a curve or a piece (only lines and circles are panelled)");
+                                  " is a piece of a shape (only whole elements are panelled)");
     }
     if (model.symmetryOn) {
       const double radius = el.kind == kCircle ? el.R : 0.0;
-      for (int end = 0; end < (el.kind == kCircle ? 1 : 2); ++end) {
+      for (int end = 0; end < (el.kind == kCircle ? 1 : el.kind == kCurve ? 3 : 2); ++end) {
         if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y - radius < -kTiny) {
           throw std::invalid_argument("panels: element " + std::to_string(e) +
                                       " reaches below the symmetry line y = 0");

@@ -12,7 +12,8 @@ namespace qbr {
 
 // A Nystroem discretisation of the same boundary integral equations as the node grids
 // (exterior Laplace row, interior Helmholtz row per node, one current row per conductor),
-// with u and q sampled at the Gauss-Legendre points of straight panels and circular arcs. Panels
+// with u and q sampled at the Gauss-Legendre points of panels: pieces of the lines, curves
+// and circles of the cross-section. Panels
 // are halved until each is at most `spread` times its distance from the nearest corner of any
 // conductor, and the panels that touch a corner down to `smallest` times the shallowest
 // field depth (lambda of a superconductor, skin depth of a metal) of the model.
@@ -41,10 +42,10 @@ struct PanelSolution {
 };
 
 // Solves a prepared model (setUpModel has run: lengths, conductor lists, wave numbers)
-// whose elements are lines and circles (with symmetry on: in the upper half plane, mirrored
-// with the odd image in y = 0). Throws std::invalid_argument for curves, pieces of
-// elements, a conductor number without elements, or a patch without loss or penetration
-// depth (k = 0).
+// made of lines, quadratic curves and circles (with symmetry on: in the upper half plane,
+// mirrored with the odd image in y = 0). Throws std::invalid_argument for pieces of
+// elements (the dielectric interfaces), a conductor number without elements, or a patch
+// without loss or penetration depth (k = 0).
 PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings);
 
 // A solve to a tolerance: levels `firstLevel`, firstLevel + 1, ... of panelLevel until
