@@ -211,6 +211,40 @@ void splitK0(T kappa, double r, T& i0Out, T& restOut) {
   restOut = -(std::log(kappa * 0.5) + kEuler) * i0 + s0;
 }
 
+// The regular part at low frequency, |kappa r| <= 2: I0(w), I1(w) of w = kappa r, and
+// F = 1/r - kappa K1(kappa r), the difference of the interior and exterior normal
+// derivatives' radial factors, from the series without the cancellation of the 1/r.
+template <class T>
+struct Regular {
+  T i0, i1, f;
+  // w K1(w) = 1 - d1 + w I1(w) ln r: the rest d1 = -w I1 ln(kappa/2) + (w^2/4) sum (...),
+  // for the logarithm of the normal derivative on a curved panel.
+  T d1;
+};
+
+template <class T>
+Regular<T> regularPart(T kappa, double r) {
+  const T w = kappa * r;
+  const T t = w * w * 0.25;
+  T term0 = 1.0, term1 = 1.0, i0 = 0.0, sum1 = 0.0, s1 = 0.0;
+  double harmonic = 0.0;
+  for (int k = 0; k < 30; ++k) {
+    const double next = harmonic + 1.0 / (k + 1);
+    i0 += term0;
+    sum1 += term1;
+    s1 += term1 * (harmonic + next - 2.0 * kEuler);
+    if (std::norm(term0) < 1e-36 * std::norm(i0)) break;
+    term0 *= t / static_cast<double>((k + 1) * (k + 1));
+    term1 *= t / static_cast<double>((k + 1) * (k + 2));
+    harmonic = next;
+  }
+  const T i1 = w * 0.5 * sum1;
+  // K1 = 1/w + ln(w/2) I1 - (w/4) sum (psi(k+1) + psi(k+2)) t^k / (k! (k+1)!).
+  const T f = -kappa * (std::log(w * 0.5) * i1 - w * 0.25 * s1);
+  const T d1 = -w * i1 * std::log(kappa * 0.5) + w * w * 0.25 * s1;
+  return {i0, i1, f, d1};
+}
+
 // ---------------------------------------------------------------------------------------
 // Gauss-Legendre rules.
 
@@ -288,11 +322,24 @@ void lagrangeAt(const Rule& rule, double xi, double* basis) {
 // ---------------------------------------------------------------------------------------
 // Panels.
 
+// A straight panel from a along e, an arc of a circle from the angle theta0 turning by
+// `turn` (counter-clockwise when positive), or a piece of a quadratic curve. The panel's
+// coordinate s runs from 0 to `length`: arc length on lines and arcs, proportional to the
+// curve's parameter on curves (whose Jacobian ds/dcoordinate is then near 1).
 struct Panel {
+  bool arc = false;
+  bool curve = false;  // a piece [t0, t1] of the quadratic through q0, q1, q2 (t = -1, 0, 1)
+  Vec2 q0, q1, q2;
+  double t0 = -1.0, t1 = 1.0;
   Vec2 a;
   Vec2 e;  // unit tangent
   Vec2 n;  // unit normal, left of the tangent: into the conductor
+  Vec2 centre;
+  double radius = 0.0;
+  double theta0 = 0.0;
+  double turn = 0.0;
   double length = 0.0;
+  int element = 0;
   int conductor = 0;
   int patch = 0;
   int first = 0;  // index of its first node
@@ -305,6 +352,91 @@ double distanceToSegment(Vec2 p, Vec2 a, Vec2 b) {
   s = std::clamp(s, 0.0, 1.0);
   const double ox = p.x - a.x - s * dx, oy = p.y - a.y - s * dy;
   return std::sqrt(ox * ox + oy * oy);
+}
+
+// The angle x - y folded into (-pi, pi].
+double angleBetween(double x, double y) {
+  return std::remainder(x - y, 2.0 * kPiFull);
+}
+
+Vec2 curvePoint(const Panel& p, double t) {
+  const double w0 = t * (t - 1.0) / 2.0, w1 = 1.0 - t * t, w2 = t * (t + 1.0) / 2.0;
+  return {p.q0.x * w0 + p.q1.x * w1 + p.q2.x * w2, p.q0.y * w0 + p.q1.y * w1 + p.q2.y * w2};
+}
+
+Vec2 curveDerivative(const Panel& p, double t) {
+  const double a = t - 0.5, b = -2.0 * t, c = t + 0.5;
+  return {a * p.q0.x + b * p.q1.x + c * p.q2.x, a * p.q0.y + b * p.q1.y + c * p.q2.y};
+}
+
+Vec2 curveSecond(const Panel& p) {
+  return {p.q0.x - 2.0 * p.q1.x + p.q2.x, p.q0.y - 2.0 * p.q1.y + p.q2.y};
+}
+
+// The curve's parameter per unit of the panel's coordinate.
+double parameterRate(const Panel& p) {
+  return (p.t1 - p.t0) / p.length;
+}
+
+// ds/dcoordinate: 1 on lines and arcs.
+double jacobianOn(const Panel& p, double s) {
+  if (!p.curve) return 1.0;
+  const Vec2 d = curveDerivative(p, p.t0 + parameterRate(p) * s);
+  return std::hypot(d.x, d.y) * parameterRate(p);
+}
+
+// The parameter of the curve panel's point nearest to x: the nearest of 33 points, then
+// Newton's method on (r(t) - x).r'(t) = 0 within the panel.
+double nearestOnCurve(const Panel& p, Vec2 x) {
+  double best = p.t0, bestDistance = std::numeric_limits<double>::infinity();
+  for (int k = 0; k <= 32; ++k) {
+    const double t = p.t0 + (p.t1 - p.t0) * k / 32.0;
+    const Vec2 y = curvePoint(p, t);
+    const double d2 = (y.x - x.x) * (y.x - x.x) + (y.y - x.y) * (y.y - x.y);
+    if (d2 < bestDistance) bestDistance = d2, best = t;
+  }
+  const Vec2 second = curveSecond(p);
+  for (int it = 0; it < 8; ++it) {
+    const Vec2 y = curvePoint(p, best), d = curveDerivative(p, best);
+    const double g = (y.x - x.x) * d.x + (y.y - x.y) * d.y;
+    const double h = d.x * d.x + d.y * d.y + (y.x - x.x) * second.x + (y.y - x.y) * second.y;
+    if (!(h > 0.0)) break;
+    best = std::clamp(best - g / h, std::min(p.t0, p.t1), std::max(p.t0, p.t1));
+  }
+  return best;
+}
+
+Vec2 pointOn(const Panel& p, double s) {
+  if (p.curve) return curvePoint(p, p.t0 + parameterRate(p) * s);
+  if (!p.arc) return {p.a.x + p.e.x * s, p.a.y + p.e.y * s};
+  const double theta = p.theta0 + p.turn * s / p.length;
+  return {p.centre.x + p.radius * std::cos(theta), p.centre.y + p.radius * std::sin(theta)};
+}
+
+Vec2 normalOn(const Panel& p, double s) {
+  if (p.curve) {
+    const Vec2 d = curveDerivative(p, p.t0 + parameterRate(p) * s);
+    const double norm = std::hypot(d.x, d.y);
+    return {-d.y / norm, d.x / norm};
+  }
+  if (!p.arc) return p.n;
+  const double theta = p.theta0 + p.turn * s / p.length;
+  const double sign = p.turn > 0.0 ? -1.0 : 1.0;  // left of the travel
+  return {sign * std::cos(theta), sign * std::sin(theta)};
+}
+
+double distanceToPanel(Vec2 x, const Panel& p) {
+  if (p.curve) {
+    const Vec2 y = curvePoint(p, nearestOnCurve(p, x));
+    return std::hypot(y.x - x.x, y.y - x.y);
+  }
+  if (!p.arc) return distanceToSegment(x, p.a, pointOn(p, p.length));
+  const double rho = std::hypot(x.x - p.centre.x, x.y - p.centre.y);
+  const double off =
+      angleBetween(std::atan2(x.y - p.centre.y, x.x - p.centre.x), p.theta0 + 0.5 * p.turn);
+  if (std::fabs(off) <= 0.5 * std::fabs(p.turn)) return std::fabs(rho - p.radius);
+  const Vec2 s = pointOn(p, 0.0), t = pointOn(p, p.length);
+  return std::min(std::hypot(x.x - s.x, x.y - s.y), std::hypot(x.x - t.x, x.y - t.y));
 }
 
 // The wave number's decay direction: the interior kernel is K0(kappa r).
@@ -327,6 +459,9 @@ template <class T>
 struct Weights {
   std::vector<double> sl, dl;
   std::vector<T> sk, dk;
+  // At low frequency: the integral over the panel of the interior normal derivative less
+  // the exterior one, the panel's share of the conductor column.
+  T column = 0.0;
   std::vector<double> basis;
   explicit Weights(int p)
       : sl(static_cast<std::size_t>(p)),
@@ -339,6 +474,7 @@ struct Weights {
 struct Geometry {
   std::vector<Panel> panels;
   std::vector<Vec2> nodes;
+  std::vector<Vec2> normals;
   std::vector<double> weights;  // arc length
   std::vector<int> panelOf;
   int order = 0;
@@ -349,22 +485,123 @@ struct Interval {
   int singular;     // 0 none, -1 the target at `from`, +1 at `to`
 };
 
-// Intervals of a panel [0, length] around the point `at` nearest to the target (distance
-// d, 0 when the target lies on the panel): the first `first` long on the panel, d long off
-// it, then growing geometrically by 2 away from it, none longer than `cap`, none starting
-// beyond `reach`.
-void intervalsAround(double length, double at, double d, double first, double cap, double reach,
+// The target seen from a panel: the nearest point `at` (arc length), the target's arc
+// coordinate less `at` (`along`, 0 when the nearest point is inside), its distance d (0 on
+// the panel). Source points are taken relative to `at`, so that their distances from a
+// target close to the panel keep their digits (the coordinates' rounding does not vary
+// from point to point).
+struct Offset {
+  bool arc = false;
+  bool curve = false;
+  bool self = false;
+  double at = 0.0, along = 0.0, d = 0.0;
+  double across = 0.0;                         // line: the target's height over the panel's line
+  double radius = 0.0, rho = 0.0, sign = 1.0;  // arc: radii of source and target, turn
+  // curve: parameter rate, r(t*) - x, r'(t*) and r'' at the nearest parameter t*
+  double rate = 0.0;
+  Vec2 w0, d1, d2;
+
+  Offset(Vec2 x, const Panel& p, bool onPanel) : self(onPanel) {
+    if (p.curve) {
+      curve = true;
+      rate = parameterRate(p);
+      const double t = nearestOnCurve(p, x);
+      at = std::clamp((t - p.t0) / rate, 0.0, p.length);
+      const Vec2 y = curvePoint(p, t);
+      w0 = self ? Vec2{} : Vec2{y.x - x.x, y.y - x.y};
+      d1 = curveDerivative(p, t);
+      d2 = curveSecond(p);
+      d = std::hypot(w0.x, w0.y);
+      return;
+    }
+    if (!p.arc) {
+      const double rx = x.x - p.a.x, ry = x.y - p.a.y;
+      const double s = rx * p.e.x + ry * p.e.y;
+      at = std::clamp(s, 0.0, p.length);
+      along = self ? 0.0 : s - at;
+      across = self ? 0.0 : rx * p.n.x + ry * p.n.y;
+      d = std::sqrt(along * along + across * across);
+      return;
+    }
+    arc = true;
+    radius = p.radius;
+    sign = p.turn > 0.0 ? 1.0 : -1.0;
+    rho = self ? p.radius : std::hypot(x.x - p.centre.x, x.y - p.centre.y);
+    const double off =
+        angleBetween(std::atan2(x.y - p.centre.y, x.x - p.centre.x), p.theta0 + 0.5 * p.turn);
+    const double s = 0.5 * p.length + sign * off * p.radius;
+    at = std::clamp(s, 0.0, p.length);
+    along = self ? 0.0 : s - at;
+    double a;
+    d = self ? 0.0 : 1.0;
+    if (!self) sample(0.0, d, a);
+  }
+
+  // The distance r of the source at offset u and a = (y - x).n there.
+  void sample(double u, double& r, double& a) const {
+    if (curve) {
+      // A quadratic: r(t* + dt) = r(t*) + dt r'(t*) + dt^2 r''/2 exactly.
+      const double dt = u * rate;
+      const Vec2 v{w0.x + dt * (d1.x + 0.5 * dt * d2.x), w0.y + dt * (d1.y + 0.5 * dt * d2.y)};
+      const Vec2 tangent{d1.x + dt * d2.x, d1.y + dt * d2.y};
+      const double norm = std::hypot(tangent.x, tangent.y);
+      const Vec2 n{-tangent.y / norm, tangent.x / norm};
+      r = std::hypot(v.x, v.y);
+      // On the curve itself (r(t*) = x) the tangent part cancels: a = -dt^2 r''.n / 2.
+      a = self ? -0.5 * dt * dt * (d2.x * n.x + d2.y * n.y) : v.x * n.x + v.y * n.y;
+      return;
+    }
+    if (!arc) {
+      const double t = u - along;
+      r = std::sqrt(t * t + across * across);
+      a = -across;
+      return;
+    }
+    const double half = std::sin(0.5 * (u - along) / radius);
+    const double gap = radius - rho;
+    r = std::sqrt(gap * gap + 4.0 * radius * rho * half * half);
+    a = -sign * (gap + 2.0 * rho * half * half);
+  }
+
+  // ds/du at offset u: 1 on lines and arcs.
+  double jacobian(double u) const {
+    if (!curve) return 1.0;
+    const double dt = u * rate;
+    return std::hypot(d1.x + dt * d2.x, d1.y + dt * d2.y) * rate;
+  }
+
+  // ln(r/|u|) for a target on the panel: 0 on a line, ln of the chord over the arc, of
+  // |r'(t*) + dt r''/2| dt/du on a curve.
+  double logRatio(double u) const {
+    if (curve) {
+      const double dt = u * rate;
+      return std::log(std::hypot(d1.x + 0.5 * dt * d2.x, d1.y + 0.5 * dt * d2.y) * rate);
+    }
+    if (!arc || u == 0.0) return 0.0;
+    const double x = 0.5 * u / radius;
+    return std::log(std::sin(std::fabs(x)) / std::fabs(x));
+  }
+};
+
+// Intervals of a panel [0, length] around the target's nearest point: the first `first`
+// long on the panel, d long off it, then growing geometrically by 2 away from it, none
+// longer than `cap`, none whose start lies farther than `reach` from the target.
+void intervalsAround(double length, const Offset& o, double first, double cap, double reach,
                      std::vector<Interval>& out) {
   out.clear();
-  const bool onPanel = d == 0.0;
+  const bool onPanel = o.d == 0.0;
   for (int side = -1; side <= 1; side += 2) {
-    const double span = side < 0 ? at : length - at;
+    const double span = side < 0 ? o.at : length - o.at;
     if (span <= 0.0) continue;
     double pos = 0.0;
-    double h = std::min(onPanel ? first : d, cap);
+    double h = std::min(onPanel ? first : o.d, cap);
     bool firstPiece = true;
     while (pos < span) {
-      if (std::hypot(pos, d) > reach) break;
+      if (reach < std::numeric_limits<double>::infinity()) {
+        double r, a;
+        o.sample(side * pos, r, a);
+        if (r > reach) break;
+      }
       double end = std::min(span, pos + h);
       if (span - end < 0.25 * h) end = span;
       const double s0 = side < 0 ? -end : pos;
@@ -382,10 +619,14 @@ void intervalsAround(double length, double at, double d, double first, double ca
 template <class T>
 class Assembler {
  public:
-  Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach)
+  // `shift` per panel: beta of the low-frequency kernel K0(kappa r) - beta I0(kappa r), or
+  // not a number where the plain kernel is used.
+  Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach,
+            const std::vector<T>& shift)
       : g_(g),
         kappa_(kappa),
         reach_(reach),
+        shift_(shift),
         radial_(kappa.begin(), kappa.end()),
         nodes_(ruleOf(g.order)),
         quad_(ruleOf(std::max(g.order, kIntervalPoints))) {}
@@ -400,7 +641,7 @@ class Assembler {
   void laplaceAt(Vec2 x, bool self, int q, Weights<T>& out) const {
     const Panel& pq = g_.panels[static_cast<std::size_t>(q)];
     const int p = g_.order;
-    const double dist = distanceToSegment(x, pq.a, end(pq));
+    const double dist = self ? 0.0 : distanceToPanel(x, pq);
     std::fill(out.sl.begin(), out.sl.end(), 0.0);
     std::fill(out.dl.begin(), out.dl.end(), 0.0);
     if (!self && dist > kNear * pq.length) {
@@ -408,15 +649,15 @@ class Assembler {
         const std::size_t u = static_cast<std::size_t>(pq.first + j);
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
         const double r2 = dx * dx + dy * dy;
-        const double a = dx * pq.n.x + dy * pq.n.y;
+        const double a = dx * g_.normals[u].x + dy * g_.normals[u].y;
         out.sl[static_cast<std::size_t>(j)] = -0.5 * std::log(r2) * g_.weights[u];
         out.dl[static_cast<std::size_t>(j)] = -a / r2 * g_.weights[u];
       }
       return;
     }
-    const Offset o = project(x, pq, self);
+    const Offset o(x, pq, self);
     std::vector<Interval>& iv = scratch_;
-    intervalsAround(pq.length, o.at, o.d, pq.length, std::numeric_limits<double>::infinity(),
+    intervalsAround(pq.length, o, pq.length, std::numeric_limits<double>::infinity(),
                     std::numeric_limits<double>::infinity(), iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
@@ -424,19 +665,22 @@ class Assembler {
         const std::size_t um = static_cast<std::size_t>(m);
         const double u = mid + half * quad_.x[um];
         lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
+        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
+        const double ws = half * quad_.w[um] * jac;
+        double r, a;
+        o.sample(u, r, a);
+        double g;
         if (in.singular != 0) {
-          // -ln|u| on the target's own line: the product rule of the end logarithm.
-          const double wl = half * (std::log(half) * quad_.w[um] +
-                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          for (int j = 0; j < p; ++j)
-            out.sl[static_cast<std::size_t>(j)] -= wl * out.basis[static_cast<std::size_t>(j)];
-          continue;
+          // -ln r = -ln|u| - ln(r/|u|) on the target's own panel: the product rule of the
+          // end logarithm for the first, the plain rule for the smooth rest.
+          const double wl = jac * half *
+                            (std::log(half) * quad_.w[um] +
+                             quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
+          g = -wl - o.logRatio(u) * ws;
+        } else {
+          g = -std::log(r) * ws;
         }
-        const double along = u - o.along;
-        const double r2 = along * along + o.across * o.across;
-        const double a = -o.across;
-        const double ws = half * quad_.w[um];
-        const double g = -0.5 * std::log(r2) * ws, dg = -a / r2 * ws;
+        const double dg = -a / (r * r) * ws;
         for (int j = 0; j < p; ++j) {
           out.sl[static_cast<std::size_t>(j)] += g * out.basis[static_cast<std::size_t>(j)];
           out.dl[static_cast<std::size_t>(j)] += dg * out.basis[static_cast<std::size_t>(j)];
@@ -451,59 +695,81 @@ class Assembler {
     const Vec2 x = g_.nodes[static_cast<std::size_t>(target)];
     const int p = g_.order;
     const double reach = reach_[static_cast<std::size_t>(pq.patch)];
-    const double dist = distanceToSegment(x, pq.a, end(pq));
+    const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
+    const double dist = self ? 0.0 : distanceToPanel(x, pq);
     if (dist > reach) return false;
     const T kappa = kappa_[static_cast<std::size_t>(pq.patch)];
     const double kabs = std::abs(kappa);
-    const bool self = g_.panelOf[static_cast<std::size_t>(target)] == q;
     // The longest panel the plain rule of its own points, and the longest interval the
     // interval rule, integrates.
     const double resolved = kResolved * p / kabs;
     const double intervalCap = kResolved * quad_.n / kabs;
+    const T beta = shift_[static_cast<std::size_t>(q)];
+    const bool low = beta == beta;
     std::fill(out.sk.begin(), out.sk.end(), T(0.0));
     std::fill(out.dk.begin(), out.dk.end(), T(0.0));
+    out.column = 0.0;
+    // The kernel's values at distance r, across a = (y - x).n, times the weight ws.
+    const auto sample = [&](double r, double a, double ws, T& single, T& normal) {
+      const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
+      single = kk.k0 * ws;
+      normal = -kappa * kk.k1 * (a / r * ws);
+      if (low) {
+        const Regular<T> reg = regularPart(kappa, r);
+        single -= beta * reg.i0 * ws;
+        normal -= beta * kappa * reg.i1 * (a / r * ws);
+        out.column += (reg.f - beta * kappa * reg.i1) * (a / r * ws);
+      }
+    };
     if (!self && dist > kNear * pq.length && pq.length <= resolved) {
       for (int j = 0; j < p; ++j) {
         const std::size_t u = static_cast<std::size_t>(pq.first + j);
         const double dx = g_.nodes[u].x - x.x, dy = g_.nodes[u].y - x.y;
         const double r = std::sqrt(dx * dx + dy * dy);
-        const double a = dx * pq.n.x + dy * pq.n.y;
-        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
-        out.sk[static_cast<std::size_t>(j)] = kk.k0 * g_.weights[u];
-        out.dk[static_cast<std::size_t>(j)] = -kappa * kk.k1 * (a / r * g_.weights[u]);
+        sample(r, dx * g_.normals[u].x + dy * g_.normals[u].y, g_.weights[u],
+               out.sk[static_cast<std::size_t>(j)], out.dk[static_cast<std::size_t>(j)]);
       }
       return true;
     }
-    const Offset o = project(x, pq, self);
+    const Offset o(x, pq, self);
     std::vector<Interval>& iv = scratch_;
     const double singularSpan = kSplitArgument / kabs;
-    intervalsAround(pq.length, o.at, o.d, std::min(singularSpan, pq.length), intervalCap, reach,
-                    iv);
+    intervalsAround(pq.length, o, std::min(singularSpan, pq.length), intervalCap, reach, iv);
     for (const Interval& in : iv) {
       const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
       for (int m = 0; m < quad_.n; ++m) {
         const std::size_t um = static_cast<std::size_t>(m);
         const double u = mid + half * quad_.x[um];
         lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
-        const double ws = half * quad_.w[um];
-        if (in.singular != 0) {
-          // K0(kappa r) = -ln(r) I0(kappa r) + rest on the target's own line.
-          const double r = std::fabs(u);
+        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
+        const double ws = half * quad_.w[um] * jac;
+        double r, a;
+        o.sample(u, r, a);
+        T v, dv;
+        if (in.singular == 0) {
+          sample(r, a, ws, v, dv);
+        } else {
+          // On the target's own panel ln r = ln|u| + ln(r/|u|), and the product rule of the
+          // end logarithm takes ln|u|: K0(kappa r) = -ln(r) I0(kappa r) + rest, and the
+          // normal derivative dG/dn w K1(w) = dG/dn (1 - d1 + w I1(w) ln r), whose
+          // logarithm a curved panel does not cancel (on a line dG/dn is 0 there).
           T i0, rest;
           splitK0(kappa, r, i0, rest);
-          const double wl = half * (std::log(half) * quad_.w[um] +
-                                    quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          const T v = rest * ws - i0 * wl;
-          for (int j = 0; j < p; ++j)
-            out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
-          continue;
+          const Regular<T> reg = regularPart(kappa, r);
+          const double wl = jac * half *
+                            (std::log(half) * quad_.w[um] +
+                             quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
+          const double ratio = o.logRatio(u);
+          const double dgdn = -a / (r * r);
+          const T wi1 = kappa * r * reg.i1;
+          v = (rest - ratio * i0 - (low ? beta * i0 : T(0.0))) * ws - i0 * wl;
+          dv = dgdn * (1.0 - reg.d1 + wi1 * ratio) * ws + dgdn * wi1 * wl;
+          if (low) {
+            dv -= beta * kappa * reg.i1 * (a / r * ws);
+            out.column += -dgdn * (reg.d1 - wi1 * ratio) * ws + dgdn * wi1 * wl -
+                          beta * kappa * reg.i1 * (a / r * ws);
+          }
         }
-        const double along = u - o.along;
-        const double r = std::sqrt(along * along + o.across * o.across);
-        const double a = -o.across;
-        const K01<T> kk = radial_[static_cast<std::size_t>(pq.patch)].at(r);
-        const T v = kk.k0 * ws;
-        const T dv = -kappa * kk.k1 * (a / r * ws);
         for (int j = 0; j < p; ++j) {
           out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
           out.dk[static_cast<std::size_t>(j)] += dv * out.basis[static_cast<std::size_t>(j)];
@@ -524,29 +790,10 @@ class Assembler {
   static constexpr double kSplitArgument = 2.0;
 
  private:
-  static Vec2 end(const Panel& p) { return {p.a.x + p.e.x * p.length, p.a.y + p.e.y * p.length}; }
-
-  // The target seen from the panel: the nearest point `at` (arc length), the target's
-  // offset from it along the panel and across it, and its distance. The source points are
-  // taken relative to `at`, so that their distances from a target close to the panel keep
-  // their digits (the coordinates' rounding does not vary from point to point).
-  struct Offset {
-    double at, along, across, d;
-  };
-  static Offset project(Vec2 x, const Panel& pq, bool self) {
-    const double rx = x.x - pq.a.x, ry = x.y - pq.a.y;
-    const double s = rx * pq.e.x + ry * pq.e.y;
-    Offset o;
-    o.at = std::clamp(s, 0.0, pq.length);
-    o.along = self ? 0.0 : s - o.at;
-    o.across = self ? 0.0 : rx * pq.n.x + ry * pq.n.y;
-    o.d = std::sqrt(o.along * o.along + o.across * o.across);
-    return o;
-  }
-
   const Geometry& g_;
   const std::vector<T>& kappa_;
   const std::vector<double>& reach_;
+  const std::vector<T>& shift_;
   std::vector<RadialK01<T>> radial_;  // per patch
   const Rule& nodes_;                 // the panel's own points
   const Rule& quad_;                  // the points of each interval
@@ -554,27 +801,91 @@ class Assembler {
 };
 
 // Corners: the end points of lines where the boundary of a conductor turns.
+// The unit tangents of a line or curve at its start and end, and its end points.
+struct Ends {
+  Vec2 start, end, startTangent, endTangent;
+};
+
+Ends endsOf(const ProblemModel& model, const BoundaryElement& el) {
+  const auto at = [&](int k) {
+    const BasicPoint q =
+        model.points[static_cast<std::size_t>(el.pointNumbers[static_cast<std::size_t>(k)])];
+    return Vec2{q.x, q.y};
+  };
+  const auto unit = [](Vec2 v) {
+    const double n = std::hypot(v.x, v.y);
+    return Vec2{v.x / n, v.y / n};
+  };
+  Ends ends;
+  ends.start = at(0);
+  if (el.kind == kCurve) {
+    Panel p;
+    p.q0 = at(0);
+    p.q1 = at(1);
+    p.q2 = at(2);
+    ends.end = p.q2;
+    ends.startTangent = unit(curveDerivative(p, -1.0));
+    ends.endTangent = unit(curveDerivative(p, 1.0));
+  } else {
+    ends.end = at(1);
+    ends.startTangent = ends.endTangent =
+        unit({ends.end.x - ends.start.x, ends.end.y - ends.start.y});
+  }
+  return ends;
+}
+
+// Corners: the end points of lines and curves where the boundary of a conductor turns.
 std::vector<Vec2> cornersOf(const ProblemModel& model) {
   std::vector<Vec2> corners;
-  const auto pointOf = [&](int number) { return model.points[static_cast<std::size_t>(number)]; };
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
-    const BasicPoint a = pointOf(el.pointNumbers[0]), b = pointOf(el.pointNumbers[1]);
-    const double ex = (b.x - a.x) / el.length, ey = (b.y - a.y) / el.length;
+    if (el.kind == kCircle) continue;  // closed and smooth
+    const Ends mine = endsOf(model, el);
     // The element that continues the boundary from this one's end.
-    bool straight = false;
+    bool smooth = false;
     for (int f = 0; f < model.elementCount; ++f) {
       const BoundaryElement& next = model.elements[static_cast<std::size_t>(f)];
-      if (f == e || next.conductor != el.conductor) continue;
-      const BasicPoint c = pointOf(next.pointNumbers[0]), d = pointOf(next.pointNumbers[1]);
-      if (std::hypot(c.x - b.x, c.y - b.y) > 1e-9 * el.length) continue;
-      const double fx = (d.x - c.x) / next.length, fy = (d.y - c.y) / next.length;
-      straight = std::fabs(ex * fy - ey * fx) < 1e-12 && ex * fx + ey * fy > 0.0;
+      if (f == e || next.kind == kCircle || next.conductor != el.conductor) continue;
+      const Ends theirs = endsOf(model, next);
+      if (std::hypot(theirs.start.x - mine.end.x, theirs.start.y - mine.end.y) > 1e-9 * el.length) {
+        continue;
+      }
+      const Vec2 u = mine.endTangent, v = theirs.startTangent;
+      smooth = std::fabs(u.x * v.y - u.y * v.x) < 1e-12 && u.x * v.x + u.y * v.y > 0.0;
       break;
     }
-    if (!straight) corners.push_back({b.x, b.y});
+    if (!smooth) corners.push_back(mine.end);
   }
   return corners;
+}
+
+// The elements as shapes for distances: segments and whole circles.
+struct Shape {
+  int conductor = 0;
+  bool circle = false;
+  Vec2 a, b;  // segment ends, or the centre in a
+  double radius = 0.0;
+};
+
+double distanceToShape(Vec2 x, const Shape& s) {
+  if (!s.circle) return distanceToSegment(x, s.a, s.b);
+  return std::fabs(std::hypot(x.x - s.a.x, x.y - s.a.y) - s.radius);
+}
+
+// The distance of a panel from a shape of another conductor (they do not meet): exact for
+// a segment against a segment or a circle; from 17 points of an arc, less half their
+// spacing, otherwise.
+double distancePanelToShape(const Panel& p, const Shape& s) {
+  if (!p.arc && !p.curve) {
+    const Vec2 a = p.a, b = pointOn(p, p.length);
+    if (s.circle) return std::max(0.0, distanceToSegment(s.a, a, b) - s.radius);
+    return std::min({distanceToSegment(a, s.a, s.b), distanceToSegment(b, s.a, s.b),
+                     distanceToSegment(s.a, a, b), distanceToSegment(s.b, a, b)});
+  }
+  double d = std::numeric_limits<double>::infinity();
+  for (int k = 0; k <= 16; ++k)
+    d = std::min(d, distanceToShape(pointOn(p, p.length * k / 16.0), s));
+  return std::max(0.0, d - p.length / 32.0);
 }
 
 Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, double hMin) {
@@ -586,25 +897,121 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
     const std::size_t own = corners.size();
     for (std::size_t c = 0; c < own; ++c) corners.push_back({corners[c].x, -corners[c].y});
   }
+  std::vector<Shape> shapes;
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
     const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
-    const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
-    const Vec2 dir{(b.x - a.x) / el.length, (b.y - a.y) / el.length};
-    // Halve [s0, s1] until no piece is longer than spread times its distance from the
-    // nearest corner (and than the smallest panel).
-    std::vector<std::array<double, 2>> stack{{0.0, el.length}}, pieces;
+    Shape shape;
+    shape.conductor = el.conductor;
+    shape.a = {a.x, a.y};
+    std::vector<Shape> own;
+    if (el.kind == kCircle) {
+      shape.circle = true;
+      shape.radius = el.R;
+      own.push_back(shape);
+    } else if (el.kind == kCurve) {
+      // A curve as 16 chords: close enough to grade by.
+      Panel curve;
+      curve.q0 = shape.a;
+      const BasicPoint q1 = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      const BasicPoint q2 = model.points[static_cast<std::size_t>(el.pointNumbers[2])];
+      curve.q1 = {q1.x, q1.y};
+      curve.q2 = {q2.x, q2.y};
+      for (int k = 0; k < 16; ++k) {
+        shape.a = curvePoint(curve, -1.0 + k / 8.0);
+        shape.b = curvePoint(curve, -1.0 + (k + 1) / 8.0);
+        own.push_back(shape);
+      }
+    } else {
+      const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      shape.b = {b.x, b.y};
+      own.push_back(shape);
+    }
+    for (Shape& piece : own) {
+      shapes.push_back(piece);
+      // With the mirror, the image of every conductor is another conductor.
+      if (model.symmetryOn) {
+        piece.conductor = -1;
+        piece.a.y = -piece.a.y;
+        piece.b.y = -piece.b.y;
+        shapes.push_back(piece);
+      }
+    }
+  }
+  const Rule& rule = ruleOf(g.order);
+  for (int e = 0; e < model.elementCount; ++e) {
+    const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
+    // The element as one panel over its whole length, to be cut.
+    Panel whole;
+    whole.conductor = el.conductor;
+    whole.patch = el.patch;
+    whole.element = e;
+    const BasicPoint a = model.points[static_cast<std::size_t>(el.pointNumbers[0])];
+    std::vector<std::array<double, 2>> stack, pieces;
+    if (el.kind == kCircle) {
+      // From the angle pi (the parameter's start), counter-clockwise when `dir`; first
+      // cut into equal arcs of at most spread pi/16.
+      whole.arc = true;
+      whole.centre = {a.x, a.y};
+      whole.radius = el.R;
+      whole.theta0 = el.dir ? -kPiFull : kPiFull;
+      whole.turn = el.dir ? 2.0 * kPiFull : -2.0 * kPiFull;
+      whole.length = 2.0 * kPiFull * el.R;
+      const int arcs = std::max(4, static_cast<int>(std::ceil(32.0 / settings.spread)));
+      for (int k = arcs - 1; k >= 0; --k) {
+        stack.push_back({whole.length * k / arcs, whole.length * (k + 1) / arcs});
+      }
+    } else if (el.kind == kCurve) {
+      const BasicPoint q1 = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      const BasicPoint q2 = model.points[static_cast<std::size_t>(el.pointNumbers[2])];
+      whole.curve = true;
+      whole.q0 = {a.x, a.y};
+      whole.q1 = {q1.x, q1.y};
+      whole.q2 = {q2.x, q2.y};
+      whole.length = el.length;
+      stack.push_back({0.0, el.length});
+    } else {
+      const BasicPoint b = model.points[static_cast<std::size_t>(el.pointNumbers[1])];
+      whole.a = {a.x, a.y};
+      whole.e = {(b.x - a.x) / el.length, (b.y - a.y) / el.length};
+      whole.n = {-whole.e.y, whole.e.x};
+      whole.length = el.length;
+      stack.push_back({0.0, el.length});
+    }
+    // The piece [s0, s1] of the element as a panel of its own.
+    const auto piece = [&](double s0, double s1) {
+      Panel p = whole;
+      if (p.arc) {
+        p.theta0 = whole.theta0 + whole.turn * s0 / whole.length;
+        p.turn = whole.turn * (s1 - s0) / whole.length;
+      } else if (p.curve) {
+        p.t0 = -1.0 + 2.0 * s0 / whole.length;
+        p.t1 = -1.0 + 2.0 * s1 / whole.length;
+      } else {
+        p.a = pointOn(whole, s0);
+      }
+      p.length = s1 - s0;
+      return p;
+    };
+    // Halve pieces until none is longer than spread times its distance from the nearest
+    // corner or other conductor (and than the smallest panel).
     while (!stack.empty()) {
       const auto [s0, s1] = stack.back();
       stack.pop_back();
-      const Vec2 p0{a.x + dir.x * s0, a.y + dir.y * s0}, p1{a.x + dir.x * s1, a.y + dir.y * s1};
+      const Panel p = piece(s0, s1);
+      const Vec2 p0 = pointOn(p, 0.0), p1 = pointOn(p, p.length);
       double dist = std::numeric_limits<double>::infinity();
       bool atStart = false, atEnd = false;
-      const double touch = 1e-12 * el.length;
+      const double touch = 1e-12 * whole.length;
       for (const Vec2& c : corners) {
-        dist = std::min(dist, distanceToSegment(c, p0, p1));
+        dist = std::min(dist, distanceToPanel(c, p));
         atStart = atStart || std::hypot(c.x - p0.x, c.y - p0.y) < touch;
         atEnd = atEnd || std::hypot(c.x - p1.x, c.y - p1.y) < touch;
+      }
+      // The distance from the other conductors: the field between conductors varies on
+      // the scale of their gap even where no corner is near (a round wire over a plane).
+      for (const Shape& other : shapes) {
+        if (other.conductor != el.conductor) dist = std::min(dist, distancePanelToShape(p, other));
       }
       const double len = s1 - s0;
       if (len > std::max(settings.spread * dist, hMin)) {
@@ -621,25 +1028,63 @@ Geometry layOutPanels(const ProblemModel& model, const PanelSettings& settings, 
       }
     }
     for (const auto& [s0, s1] : pieces) {
-      Panel p;
-      p.a = {a.x + dir.x * s0, a.y + dir.y * s0};
-      p.e = dir;
-      p.n = {-dir.y, dir.x};
-      p.length = s1 - s0;
-      p.conductor = el.conductor;
-      p.patch = el.patch;
+      Panel p = piece(s0, s1);
       p.first = static_cast<int>(g.nodes.size());
-      const Rule& rule = ruleOf(g.order);
       for (int j = 0; j < g.order; ++j) {
         const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
-        g.nodes.push_back({p.a.x + dir.x * s, p.a.y + dir.y * s});
-        g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
+        g.nodes.push_back(pointOn(p, s));
+        g.normals.push_back(normalOn(p, s));
+        g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)] *
+                            jacobianOn(p, s));
         g.panelOf.push_back(static_cast<int>(g.panels.size()));
       }
       g.panels.push_back(p);
     }
   }
   return g;
+}
+
+// Far below the skin effect (or with a penetration depth far beyond the conductor) the
+// conductor's constant C grows like 1/k^2 and the inductance is the small real remainder
+// of it. The kernel's constant near its source, -ln(kappa/2) - gamma, is then complex for a
+// metal and carries the discretisation error of the static problem into that remainder.
+// Any fundamental solution serves, so the kernel becomes K0(kappa r) - beta I0(kappa r) with
+// beta = -ln(kappa/2) - gamma - ln D - 1: near its source -ln(r/D) + 1, real, with D the
+// conductor's size (the 1 keeps the static single layer away from its logarithmic
+// degeneracy). Used per panel where |kappa| D <= 1, so that I0 stays near 1; elsewhere the
+// shift is not a number and the plain kernel is used.
+template <class T>
+std::vector<T> lowFrequencyShifts(const Geometry& g, const std::vector<T>& kappa) {
+  std::array<Box, kMaxConductorNumber + 1> box;
+  std::array<bool, kMaxConductorNumber + 1> seen{};
+  for (const Panel& p : g.panels) {
+    const std::size_t c = static_cast<std::size_t>(p.conductor);
+    // A line's ends, or the box of an arc's whole circle.
+    Vec2 lo = p.arc ? Vec2{p.centre.x - p.radius, p.centre.y - p.radius} : pointOn(p, 0.0);
+    Vec2 hi = p.arc ? Vec2{p.centre.x + p.radius, p.centre.y + p.radius} : pointOn(p, p.length);
+    if (p.curve) {
+      for (int k = 1; k < 8; ++k) {
+        const Vec2 q = pointOn(p, p.length * k / 8.0);
+        lo = {std::min(lo.x, q.x), std::min(lo.y, q.y)};
+        hi = {std::max(hi.x, q.x), std::max(hi.y, q.y)};
+      }
+    }
+    if (!seen[c]) box[c] = {lo.x, lo.x, lo.y, lo.y};
+    seen[c] = true;
+    box[c].xmin = std::min({box[c].xmin, lo.x, hi.x});
+    box[c].xmax = std::max({box[c].xmax, lo.x, hi.x});
+    box[c].ymin = std::min({box[c].ymin, lo.y, hi.y});
+    box[c].ymax = std::max({box[c].ymax, lo.y, hi.y});
+  }
+  std::vector<T> shift(g.panels.size(), T(std::numeric_limits<double>::quiet_NaN()));
+  for (std::size_t i = 0; i < g.panels.size(); ++i) {
+    const Panel& p = g.panels[i];
+    const Box& b = box[static_cast<std::size_t>(p.conductor)];
+    const double size = std::hypot(b.xmax - b.xmin, b.ymax - b.ymin);
+    const T k = kappa[static_cast<std::size_t>(p.patch)];
+    if (std::abs(k) * size <= 1.0) shift[i] = -std::log(k * 0.5) - kEuler - std::log(size) - 1.0;
+  }
+  return shift;
 }
 
 // Solves A X = B with A stored by rows (the fill writes rows): LAPACK factorises the
@@ -681,6 +1126,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
     reach[u] = kReachArgument / k.real();
     mu[u] = model.patches[u].mu;
   }
+  const std::vector<T> shift = lowFrequencyShifts(g, kappa);
   // Zeroed pages straight from the allocator: the system is large and mostly overwritten.
   // All bits zero is 0.0, and std::complex<double> has the layout of two doubles.
   const std::unique_ptr<T, void (*)(void*)> matrix(
@@ -698,7 +1144,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
   // Small systems in one thread: the threads' start and the BLAS's cost more than they save.
 #pragma omp parallel if (nodes >= 1000)
   {
-    Assembler<T> assembler(g, kappa, reach);
+    Assembler<T> assembler(g, kappa, reach, shift);
     Weights<T> w(p), image(p);
 #pragma omp for schedule(dynamic, 8)
     for (int i = 0; i < nodes; ++i) {
@@ -706,6 +1152,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
       const Panel& own = g.panels[static_cast<std::size_t>(ownPanel)];
       const Vec2 x = g.nodes[static_cast<std::size_t>(i)];
       T interiorResponse = 0.0;  // the interior double layer's response to u = 1
+      T column = 0.0;            // the same from the difference of the kernels
       for (int q = 0; q < panelCount; ++q) {
         const Panel& pq = g.panels[static_cast<std::size_t>(q)];
         assembler.laplace(i, q, w);
@@ -732,10 +1179,16 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
           at(nodes + i, nodes + pq.first + j) += m * w.sk[u];
           interiorResponse += w.dk[u];
         }
+        column += w.column;
       }
       at(i, i) += kPiFull;
       at(nodes + i, i) += kPiFull;
-      at(nodes + i, slot(own.conductor)) = -(kPiFull - interiorResponse);
+      // The conductor column: minus the interior row's response to a uniform u. The free
+      // term and the exterior double layer of the closed boundary cancel (both pi), so at
+      // low frequency, where the response is a small k^2 remainder of them, it is taken from
+      // the integral of the kernels' difference instead of the sum.
+      const T beta = shift[static_cast<std::size_t>(ownPanel)];
+      at(nodes + i, slot(own.conductor)) = beta == beta ? column : -(kPiFull - interiorResponse);
     }
   }
   for (int i = 0; i < nodes; ++i) {
@@ -764,6 +1217,32 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g) {
       if (hasReturn) v -= Complex(b[col + static_cast<std::size_t>(slot(0))]);
       out.matrix(r, c) =
           model.phaseVariables ? v * 0.4 * kPi : v * Complex(0.0, model.omega) * 0.4 * kPi;
+    }
+  }
+  // The boundary solution at every point, element by element as the node grids report it.
+  out.excitations.resize(static_cast<std::size_t>(conductors));
+  for (int c = 1; c <= conductors; ++c) {
+    Excitation& excitation = out.excitations[static_cast<std::size_t>(c - 1)];
+    excitation.conductor = c;
+    excitation.nodes.reserve(static_cast<std::size_t>(nodes));
+    const std::size_t col = static_cast<std::size_t>(c - 1) * static_cast<std::size_t>(n);
+    int element = -1, count = 0;
+    for (int i = 0; i < nodes; ++i) {
+      const std::size_t u = static_cast<std::size_t>(i);
+      const Panel& own = g.panels[static_cast<std::size_t>(g.panelOf[u])];
+      count = own.element == element ? count + 1 : 1;
+      element = own.element;
+      NodeValue v;
+      v.element = own.element;
+      v.node = count;
+      v.x = g.nodes[u].x;
+      v.y = g.nodes[u].y;
+      v.conductor = own.conductor;
+      v.field = Complex(b[col + u]);
+      v.normalDerivative = Complex(b[col + static_cast<std::size_t>(nodes) + u]);
+      v.currentDensity = v.normalDerivative / model.lengthScale;
+      v.outlineShareM = g.weights[u] * model.lengthScale;
+      excitation.nodes.push_back(v);
     }
   }
   out.unknowns = n;
@@ -824,6 +1303,7 @@ PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
   for (int j = 0; j < order; ++j) {
     const double s = 0.5 * p.length * (1.0 + rule.x[static_cast<std::size_t>(j)]);
     g.nodes.push_back({a.x + p.e.x * s, a.y + p.e.y * s});
+    g.normals.push_back(p.n);
     g.weights.push_back(0.5 * p.length * rule.w[static_cast<std::size_t>(j)]);
     g.panelOf.push_back(0);
   }
@@ -832,7 +1312,8 @@ PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
   g.panelOf.push_back(distanceToSegment(target, a, b) < 1e-14 * p.length ? 0 : -1);
   const std::vector<Complex> kappa{kappaOf(k)};
   const std::vector<double> reach{kReachArgument / kappa[0].real()};
-  const Assembler<Complex> assembler(g, kappa, reach);
+  const std::vector<Complex> plain(1, Complex(std::numeric_limits<double>::quiet_NaN()));
+  const Assembler<Complex> assembler(g, kappa, reach, plain);
   Weights<Complex> w(order);
   assembler.laplace(order, 0, w);
   PanelWeights out;
@@ -864,13 +1345,14 @@ PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& sett
   double shortest = std::numeric_limits<double>::infinity();
   for (int e = 0; e < model.elementCount; ++e) {
     const BoundaryElement& el = model.elements[static_cast<std::size_t>(e)];
-    if (el.kind != kLine || el.tFrom != -1.0 || el.tTo != 1.0) {
+    if (el.tFrom != -1.0 || el.tTo != 1.0) {
       throw std::invalid_argument("panels: element " + std::to_string(e) +
-                                  " is not a whole line (only straight elements are panelled)");
+                                  " is a piece of a shape (only whole elements are panelled)");
     }
     if (model.symmetryOn) {
-      for (int end = 0; end < 2; ++end) {
-        if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y < -kTiny) {
+      const double radius = el.kind == kCircle ? el.R : 0.0;
+      for (int end = 0; end < (el.kind == kCircle ? 1 : el.kind == kCurve ? 3 : 2); ++end) {
+        if (model.points[static_cast<std::size_t>(el.pointNumbers[end])].y - radius < -kTiny) {
           throw std::invalid_argument("panels: element " + std::to_string(e) +
                                       " reaches below the symmetry line y = 0");
         }

@@ -6,13 +6,15 @@
 #include "model/constants.hpp"
 #include "model/geometry.hpp"
 #include "model/problem_model.hpp"
+#include "qbr/result.hpp"
 
 namespace qbr {
 
 // A Nystroem discretisation of the same boundary integral equations as the node grids
 // (exterior Laplace row, interior Helmholtz row per node, one current row per conductor),
-// with u and q sampled at the Gauss-Legendre points of straight panels. Panels are halved
-// until each is at most `spread` times its distance from the nearest corner of any
+// with u and q sampled at the Gauss-Legendre points of panels: pieces of the lines, curves
+// and circles of the cross-section. Panels
+// are halved until each is at most `spread` times its distance from the nearest corner of any
 // conductor, and the panels that touch a corner down to `smallest` times the shallowest
 // field depth (lambda of a superconductor, skin depth of a metal) of the model.
 struct PanelSettings {
@@ -28,6 +30,9 @@ PanelSettings panelLevel(int level);
 
 struct PanelSolution {
   ConductorMatrix matrix;  // pH/um, or R + jX in ohm/m times 1e6, as solveConductorMatrix
+  // Per excited conductor, u and q at every Gauss-Legendre point (numbered from 1 along
+  // each element) with its quadrature weight as the share of the outline.
+  std::vector<Excitation> excitations;
   int unknowns = 0;
   int panels = 0;
   bool real = false;  // every entry of the system was real: solved in real arithmetic
@@ -37,10 +42,10 @@ struct PanelSolution {
 };
 
 // Solves a prepared model (setUpModel has run: lengths, conductor lists, wave numbers)
-// whose elements are all lines (with symmetry on: in the upper half plane, mirrored with
-// the odd image in y = 0). Throws std::invalid_argument for curves, circles, pieces of
-// elements, a conductor number without elements, or a patch without loss or penetration
-// depth (k = 0).
+// made of lines, quadratic curves and circles (with symmetry on: in the upper half plane,
+// mirrored with the odd image in y = 0). Throws std::invalid_argument for pieces of
+// elements (the dielectric interfaces), a conductor number without elements, or a patch
+// without loss or penetration depth (k = 0).
 PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings);
 
 // A solve to a tolerance: levels `firstLevel`, firstLevel + 1, ... of panelLevel until
