@@ -45,9 +45,12 @@ namespace {
 struct Case {
   const char* name;
   const char* material;
-  // References extrapolated from the graded grids of factors 6, 12 and 24
-  // (`qbr-bench --time-to-accuracy --reference`): L in pH/um, R in ohm/m (0: lossless, no
-  // R), and the relative half-width of the extrapolation's uncertainty.
+  // References from the panels of order 16 (`qbr-bench-panels`: level 6, which differs
+  // from level 5 by 4e-12 and from order 16 on panels twice as fine by 2e-12): L in pH/um,
+  // R in ohm/m (0: lossless, no R), and a relative uncertainty. The node grids' own
+  // extrapolation from factors 6, 12 and 24 (`qbr-bench --time-to-accuracy --reference`)
+  // agrees within its uncertainty: L 0.168766031 +- 4e-6 (3.2e-7 below); copper L
+  // 0.269663066, R 54450.7213 +- 9e-6 (3.0e-7 and 2.9e-8 below).
   double inductance;
   double resistance;
   double uncertainty;
@@ -55,11 +58,8 @@ struct Case {
 
 const std::vector<Case>& cases() {
   static const std::vector<Case> all{
-      // L 0.168774448, 0.16876842, 0.168766709: order 1.82.
-      {"superconducting microstrip (lambda 0.09 um)", "lambda 0.09", 0.168766031, 0.0, 4e-6},
-      // L 0.269619848, 0.269652859, 0.269660655: order 2.08; R 54450.0079, 54450.5632,
-      // 54450.6863: order 2.17 (R within 6e-7).
-      {"copper microstrip at 10 GHz", "patch 0 nc 58", 0.269663066, 54450.7213, 9e-6},
+      {"superconducting microstrip (lambda 0.09 um)", "lambda 0.09", 0.168766084886, 0.0, 1e-10},
+      {"copper microstrip at 10 GHz", "patch 0 nc 58", 0.269663147739, 54450.72288643, 1e-10},
   };
   return all;
 }
@@ -124,9 +124,8 @@ void printExtrapolation(const char* what, double coarse, double middle, double f
               middle, fine, order, limit, std::fabs(correction / limit));
 }
 
-// The same cross-section asked for a tolerance: the grids the program chooses itself
-// (graded, from the local scales, refined by sqrt(2) until two ladders in a row are within
-// half the tolerance), timed from the text to the result.
+// The same cross-section asked for a tolerance, timed from the text to the result: the
+// panels of growing order until two levels agree within the tolerance.
 void printTolerances(const Case& c, const std::vector<double>& targets, int repeat) {
   std::printf(
       "| tolerance | time (s) | nd | passes | error %s | largest estimate |\n"
@@ -217,8 +216,8 @@ int runTimeToAccuracy(int repeat, bool reference, double maxFactor) {
   std::printf("Time to accuracy on the gallery's microstrip (qbr-bench, load %s)\n\n",
               loadAverages().c_str());
   for (const Case& c : cases()) {
-    std::printf("%s: reference L %.9g pH/um", c.name, c.inductance);
-    if (c.resistance != 0.0) std::printf(", R %.9g ohm/m", c.resistance);
+    std::printf("%s: reference L %.12g pH/um", c.name, c.inductance);
+    if (c.resistance != 0.0) std::printf(", R %.13g ohm/m", c.resistance);
     std::printf(
         " (+-%.0e)\n\n| factor | nodes | even: nd | time (s) | error %s | graded: nd | time (s) | "
         "error %s |\n"

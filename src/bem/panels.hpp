@@ -46,7 +46,9 @@ struct PanelSolution {
 // mirrored with the odd image in y = 0). Throws std::invalid_argument for pieces of
 // elements (the dielectric interfaces), a conductor number without elements, or a patch
 // without loss or penetration depth (k = 0).
-PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings);
+// `threads`: for the fill and the factorisation (0: OpenMP's default).
+PanelSolution solveOnPanels(const ProblemModel& model, const PanelSettings& settings,
+                            int threads = 0);
 
 // A solve to a tolerance: levels `firstLevel`, firstLevel + 1, ... of panelLevel until
 // two successive ones agree within `tolerance`, relative, in the real and in the imaginary

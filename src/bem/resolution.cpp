@@ -129,8 +129,8 @@ LadderErrors ladderErrors(double coarse, double middle, double fine, double rati
   // taken as the slowest order's.
   const double factor = q < 0.0 ? 1.0 : slow;
   const double larger = std::max(std::fabs(toMiddle), std::fabs(toFine));
-  return {std::copysign(larger * factor, toFine),
-          std::copysign(std::fabs(toFine) * factor, toFine), false};
+  return {std::copysign(larger * factor, toFine), std::copysign(std::fabs(toFine) * factor, toFine),
+          false};
 }
 
 double firstRefinementFactor(double tolerance) {
@@ -165,8 +165,7 @@ MatrixErrors matrixErrors(const std::vector<std::vector<double>>& coarse,
     for (std::size_t c = r; c < n; ++c) {
       const double scale = r == c ? std::fabs(printed[r][r])
                                   : entryScale(printed[r][c], printed[r][r], printed[c][c]);
-      e.entries[r][c] = e.entries[c][r] =
-          relative(coarse[r][c], middle[r][c], fine[r][c], scale);
+      e.entries[r][c] = e.entries[c][r] = relative(coarse[r][c], middle[r][c], fine[r][c], scale);
       if (r == c) continue;
       const auto pair = [&](const std::vector<std::vector<double>>& m) {
         return 0.5 * (m[r][r] + m[c][c]) - m[r][c];
@@ -178,16 +177,39 @@ MatrixErrors matrixErrors(const std::vector<std::vector<double>>& coarse,
   return e;
 }
 
-void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol,
-                              double limit, const std::string& advice,
-                              std::vector<std::string>& warnings, const std::string& part) {
+MatrixErrors levelDifferences(const std::vector<std::vector<double>>& coarse,
+                              const std::vector<std::vector<double>>& fine) {
+  const std::size_t n = fine.size();
+  MatrixErrors e{std::vector<std::vector<double>>(n, std::vector<double>(n, 0.0)),
+                 std::vector<std::vector<double>>(n, std::vector<double>(n, 0.0))};
+  const auto relative = [](double a, double b, double scale) {
+    return scale > 0.0 ? std::fabs(b - a) / scale : 0.0;
+  };
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t c = r; c < n; ++c) {
+      const double scale =
+          r == c ? std::fabs(fine[r][r]) : entryScale(fine[r][c], fine[r][r], fine[c][c]);
+      e.entries[r][c] = e.entries[c][r] = relative(coarse[r][c], fine[r][c], scale);
+      if (r == c) continue;
+      const auto pair = [&](const std::vector<std::vector<double>>& m) {
+        return 0.5 * (m[r][r] + m[c][c]) - m[r][c];
+      };
+      e.pairs[r][c] = e.pairs[c][r] = relative(pair(coarse), pair(fine), std::fabs(pair(fine)));
+    }
+  }
+  return e;
+}
+
+void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol, double limit,
+                              const std::string& advice, std::vector<std::string>& warnings,
+                              const std::string& part) {
   const std::size_t n = errors.entries.size();
   const auto warn = [&](const std::string& entry, double estimate) {
     if (!(estimate > limit)) return;
     char figure[32];
     std::snprintf(figure, sizeof figure, "%.0e", estimate);
-    warnings.push_back("Warning: " + part + entry + " is resolved to about " + figure +
-                       " only; " + advice);
+    warnings.push_back("Warning: " + part + entry + " is resolved to about " + figure + " only; " +
+                       advice);
   };
   for (std::size_t r = 0; r < n; ++r) {
     for (std::size_t c = r; c < n; ++c) {

@@ -111,6 +111,12 @@ struct ToleranceTracker {
 // passes, little) and every entry stayed within 3.2e-4; asked 1e-2, within 2.5e-3.
 double firstRefinementFactor(double tolerance);
 
+// The estimates of the finer of two solutions that converge far faster than the grids'
+// second order (panels of growing order): |fine - coarse| of every entry and pair
+// combination, relative as matrixErrors makes them.
+MatrixErrors levelDifferences(const std::vector<std::vector<double>>& coarse,
+                              const std::vector<std::vector<double>>& fine);
+
 enum class LadderRung { kMiddle, kFinest };
 MatrixErrors matrixErrors(const std::vector<std::vector<double>>& coarse,
                           const std::vector<std::vector<double>>& middle,
@@ -143,15 +149,14 @@ inline constexpr double kUnresolvedPenetrationError = 0.01;
 struct GridSolution {
   ProblemModel model;  // gridded
   Unknowns unknowns;
-  WorkArrays work;     // the solutions in b
+  WorkArrays work;  // the solutions in b
   ConductorMatrix m;
 };
 
 // The model solved silently (no texts, no progress) on the grids `buildGrids` gives it,
 // with `factor` times the nodes on every element (at least two). `prepared` is the model
 // as it stood before its grids were built.
-GridSolution solveOnGrid(const ProblemModel& prepared, double factor, bool structured,
-                         int threads);
+GridSolution solveOnGrid(const ProblemModel& prepared, double factor, bool structured, int threads);
 
 // The model solved silently (no texts, no progress) on its grids with `factor` times the
 // nodes on every element (at least two): factor 1 is the run's own grid. `prepared` is
@@ -162,8 +167,8 @@ ConductorMatrix solveSilently(const ProblemModel& prepared, double factor, bool 
 // Warning lines for the entries whose estimate exceeds `limit`: "Warning: L[1,1] is
 // resolved to about 3e-02 only; ..." with `symbol` for the matrix, `part` before the entry
 // ("the imaginary part of ") and `advice` at the end.
-void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol,
-                              double limit, const std::string& advice,
-                              std::vector<std::string>& warnings, const std::string& part = "");
+void appendResolutionWarnings(const MatrixErrors& errors, const std::string& symbol, double limit,
+                              const std::string& advice, std::vector<std::string>& warnings,
+                              const std::string& part = "");
 
 }  // namespace qbr
