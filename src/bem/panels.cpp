@@ -622,14 +622,15 @@ template <class T>
 class Assembler {
  public:
   // `shift` per panel: beta of the low-frequency kernel K0(kappa r) - beta I0(kappa r), or
-  // not a number where the plain kernel is used.
+  // not a number where the plain kernel is used; `radial` per patch, the kernel of its
+  // kappa (built once per system: every thread's assembler reads the same fits).
   Assembler(const Geometry& g, const std::vector<T>& kappa, const std::vector<double>& reach,
-            const std::vector<T>& shift)
+            const std::vector<T>& shift, const std::vector<RadialK01<T>>& radial)
       : g_(g),
         kappa_(kappa),
         reach_(reach),
         shift_(shift),
-        radial_(kappa.begin(), kappa.end()),
+        radial_(radial),
         nodes_(ruleOf(g.order)),
         quad_(ruleOf(std::max(g.order, kIntervalPoints))) {}
 
@@ -661,34 +662,21 @@ class Assembler {
     std::vector<Interval>& iv = scratch_;
     intervalsAround(pq.length, o, pq.length, std::numeric_limits<double>::infinity(),
                     std::numeric_limits<double>::infinity(), iv);
-    for (const Interval& in : iv) {
-      const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
-      for (int m = 0; m < quad_.n; ++m) {
-        const std::size_t um = static_cast<std::size_t>(m);
-        const double u = mid + half * quad_.x[um];
-        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
-        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
-        const double ws = half * quad_.w[um] * jac;
-        double r, a;
-        o.sample(u, r, a);
-        double g;
-        if (in.singular != 0) {
-          // -ln r = -ln|u| - ln(r/|u|) on the target's own panel: the product rule of the
-          // end logarithm for the first, the plain rule for the smooth rest.
-          const double wl = jac * half *
-                            (std::log(half) * quad_.w[um] +
-                             quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          g = -wl - o.logRatio(u) * ws;
-        } else {
-          g = -std::log(r) * ws;
-        }
-        const double dg = -a / (r * r) * ws;
-        for (int j = 0; j < p; ++j) {
-          out.sl[static_cast<std::size_t>(j)] += g * out.basis[static_cast<std::size_t>(j)];
-          out.dl[static_cast<std::size_t>(j)] += dg * out.basis[static_cast<std::size_t>(j)];
-        }
+    overIntervals(pq, o, iv, out.basis.data(), [&](const IntervalPoint& at) {
+      double g;
+      if (at.in.singular != 0) {
+        // -ln r = -ln|u| - ln(r/|u|) on the target's own panel: the product rule of the
+        // end logarithm for the first, the plain rule for the smooth rest.
+        g = -endLogWeight(at) - o.logRatio(at.u) * at.ws;
+      } else {
+        g = -std::log(at.r) * at.ws;
       }
-    }
+      const double dg = -at.a / (at.r * at.r) * at.ws;
+      for (int j = 0; j < p; ++j) {
+        out.sl[static_cast<std::size_t>(j)] += g * out.basis[static_cast<std::size_t>(j)];
+        out.dl[static_cast<std::size_t>(j)] += dg * out.basis[static_cast<std::size_t>(j)];
+      }
+    });
   }
 
   // Interior weights of panel q seen from node target; false when it is out of reach.
@@ -737,47 +725,36 @@ class Assembler {
     std::vector<Interval>& iv = scratch_;
     const double singularSpan = kSplitArgument / kabs;
     intervalsAround(pq.length, o, std::min(singularSpan, pq.length), intervalCap, reach, iv);
-    for (const Interval& in : iv) {
-      const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
-      for (int m = 0; m < quad_.n; ++m) {
-        const std::size_t um = static_cast<std::size_t>(m);
-        const double u = mid + half * quad_.x[um];
-        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, out.basis.data());
-        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
-        const double ws = half * quad_.w[um] * jac;
-        double r, a;
-        o.sample(u, r, a);
-        T v, dv;
-        if (in.singular == 0) {
-          sample(r, a, ws, v, dv);
-        } else {
-          // On the target's own panel ln r = ln|u| + ln(r/|u|), and the product rule of the
-          // end logarithm takes ln|u|: K0(kappa r) = -ln(r) I0(kappa r) + rest, and the
-          // normal derivative dG/dn w K1(w) = dG/dn (1 - d1 + w I1(w) ln r), whose
-          // logarithm a curved panel does not cancel (on a line dG/dn is 0 there).
-          T i0, rest;
-          splitK0(kappa, r, i0, rest);
-          const Regular<T> reg = regularPart(kappa, r);
-          const double wl = jac * half *
-                            (std::log(half) * quad_.w[um] +
-                             quad_.logEnd[in.singular < 0 ? um : quad_.n - 1 - um]);
-          const double ratio = o.logRatio(u);
-          const double dgdn = -a / (r * r);
-          const T wi1 = kappa * r * reg.i1;
-          v = (rest - ratio * i0 - (low ? beta * i0 : T(0.0))) * ws - i0 * wl;
-          dv = dgdn * (1.0 - reg.d1 + wi1 * ratio) * ws + dgdn * wi1 * wl;
-          if (low) {
-            dv -= beta * kappa * reg.i1 * (a / r * ws);
-            out.column += -dgdn * (reg.d1 - wi1 * ratio) * ws + dgdn * wi1 * wl -
-                          beta * kappa * reg.i1 * (a / r * ws);
-          }
-        }
-        for (int j = 0; j < p; ++j) {
-          out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
-          out.dk[static_cast<std::size_t>(j)] += dv * out.basis[static_cast<std::size_t>(j)];
+    overIntervals(pq, o, iv, out.basis.data(), [&](const IntervalPoint& at) {
+      const double r = at.r, a = at.a, ws = at.ws;
+      T v, dv;
+      if (at.in.singular == 0) {
+        sample(r, a, ws, v, dv);
+      } else {
+        // On the target's own panel ln r = ln|u| + ln(r/|u|), and the product rule of the
+        // end logarithm takes ln|u|: K0(kappa r) = -ln(r) I0(kappa r) + rest, and the
+        // normal derivative dG/dn w K1(w) = dG/dn (1 - d1 + w I1(w) ln r), whose
+        // logarithm a curved panel does not cancel (on a line dG/dn is 0 there).
+        T i0, rest;
+        splitK0(kappa, r, i0, rest);
+        const Regular<T> reg = regularPart(kappa, r);
+        const double wl = endLogWeight(at);
+        const double ratio = o.logRatio(at.u);
+        const double dgdn = -a / (r * r);
+        const T wi1 = kappa * r * reg.i1;
+        v = (rest - ratio * i0 - (low ? beta * i0 : T(0.0))) * ws - i0 * wl;
+        dv = dgdn * (1.0 - reg.d1 + wi1 * ratio) * ws + dgdn * wi1 * wl;
+        if (low) {
+          dv -= beta * kappa * reg.i1 * (a / r * ws);
+          out.column += -dgdn * (reg.d1 - wi1 * ratio) * ws + dgdn * wi1 * wl -
+                        beta * kappa * reg.i1 * (a / r * ws);
         }
       }
-    }
+      for (int j = 0; j < p; ++j) {
+        out.sk[static_cast<std::size_t>(j)] += v * out.basis[static_cast<std::size_t>(j)];
+        out.dk[static_cast<std::size_t>(j)] += dv * out.basis[static_cast<std::size_t>(j)];
+      }
+    });
     return true;
   }
 
@@ -792,13 +769,49 @@ class Assembler {
   static constexpr double kSplitArgument = 2.0;
 
  private:
+  // A quadrature point of an interval: its offset u along the panel, the Jacobian ds/du,
+  // the weight ws (ds included), the distance r from the target and a = (y - x).n.
+  struct IntervalPoint {
+    const Interval& in;
+    std::size_t m;
+    double half, u, jac, ws, r, a;
+  };
+
+  // Every quadrature point of the intervals `iv` of panel pq seen from the target through
+  // `o`, with the panel's Lagrange basis there in `basis`.
+  template <class Point>
+  void overIntervals(const Panel& pq, const Offset& o, const std::vector<Interval>& iv,
+                     double* basis, Point&& point) const {
+    for (const Interval& in : iv) {
+      const double half = 0.5 * (in.to - in.from), mid = 0.5 * (in.to + in.from);
+      for (int m = 0; m < quad_.n; ++m) {
+        const std::size_t um = static_cast<std::size_t>(m);
+        const double u = mid + half * quad_.x[um];
+        lagrangeAt(nodes_, 2.0 * (o.at + u) / pq.length - 1.0, basis);
+        const double jac = o.jacobian(u);  // ds per unit of the panel's coordinate
+        const double ws = half * quad_.w[um] * jac;
+        double r, a;
+        o.sample(u, r, a);
+        point(IntervalPoint{in, um, half, u, jac, ws, r, a});
+      }
+    }
+  }
+
+  // The product rule's weight of ln|u| at a point of the interval that ends at the target.
+  double endLogWeight(const IntervalPoint& at) const {
+    const std::size_t um = at.m;
+    return at.jac * at.half *
+           (std::log(at.half) * quad_.w[um] +
+            quad_.logEnd[at.in.singular < 0 ? um : static_cast<std::size_t>(quad_.n) - 1 - um]);
+  }
+
   const Geometry& g_;
   const std::vector<T>& kappa_;
   const std::vector<double>& reach_;
   const std::vector<T>& shift_;
-  std::vector<RadialK01<T>> radial_;  // per patch
-  const Rule& nodes_;                 // the panel's own points
-  const Rule& quad_;                  // the points of each interval
+  const std::vector<RadialK01<T>>& radial_;  // per patch
+  const Rule& nodes_;                        // the panel's own points
+  const Rule& quad_;                         // the points of each interval
   mutable std::vector<Interval> scratch_;
 };
 
@@ -1129,6 +1142,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g, int
     mu[u] = model.patches[u].mu;
   }
   const std::vector<T> shift = lowFrequencyShifts(g, kappa);
+  const std::vector<RadialK01<T>> radial(kappa.begin(), kappa.end());
   // Zeroed pages straight from the allocator: the system is large and mostly overwritten.
   // All bits zero is 0.0, and std::complex<double> has the layout of two doubles.
   const std::unique_ptr<T, void (*)(void*)> matrix(
@@ -1149,7 +1163,7 @@ PanelSolution assembleAndSolve(const ProblemModel& model, const Geometry& g, int
   const int team = threads > 0 ? threads : omp_get_max_threads();
 #pragma omp parallel if (nodes >= 100) num_threads(team)
   {
-    Assembler<T> assembler(g, kappa, reach, shift);
+    Assembler<T> assembler(g, kappa, reach, shift, radial);
     Weights<T> w(p), image(p);
 #pragma omp for schedule(dynamic, 8)
     for (int i = 0; i < nodes; ++i) {
@@ -1318,7 +1332,8 @@ PanelWeights panelWeights(Vec2 a, Vec2 b, int order, Vec2 target, Complex k) {
   const std::vector<Complex> kappa{kappaOf(k)};
   const std::vector<double> reach{kReachArgument / kappa[0].real()};
   const std::vector<Complex> plain(1, Complex(std::numeric_limits<double>::quiet_NaN()));
-  const Assembler<Complex> assembler(g, kappa, reach, plain);
+  const std::vector<RadialK01<Complex>> radial(kappa.begin(), kappa.end());
+  const Assembler<Complex> assembler(g, kappa, reach, plain, radial);
   Weights<Complex> w(order);
   assembler.laplace(order, 0, w);
   PanelWeights out;
